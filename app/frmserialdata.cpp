@@ -1,0 +1,347 @@
+// The window's controls, laid out as designed: positions are given in twips
+// (15 twips to a pixel) relative to the control's container.
+#include "app/frmserialdata.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace {
+
+constexpr int TwipsPerPixel = 15;
+
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel, height / TwipsPerPixel);
+}
+
+template <typename W>
+W *place(W *widget, const char *name, const QRect &geometry)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QLabel *caption(QWidget *parent, const char *name, const QString &text, const QRect &geometry,
+                Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter)
+{
+    auto *label = place(new QLabel(text, parent), name, geometry);
+    label->setAlignment(align);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+// A label with a single-line border, written only by the program.
+QLabel *valueBox(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *label = caption(parent, name, QString(), geometry);
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setLineWidth(1);
+    return label;
+}
+
+// A bordered box on a window-background (white) fill with window-text (black) writing.
+QLabel *outputBox(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *label = valueBox(parent, name, geometry);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    pal.setColor(QPalette::WindowText, Qt::black);
+    label->setPalette(pal);
+    label->setAutoFillBackground(true);
+    return label;
+}
+
+// A one-line, read-only number box: its number is changed only through the spinner beside it.
+QLineEdit *numberBox(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *box = place(new QLineEdit(parent), name, geometry);
+    box->setReadOnly(true);
+    return box;
+}
+
+QScrollBar *spinner(QWidget *parent, const char *name, const QRect &geometry, int maximum, int start)
+{
+    auto *bar = place(new QScrollBar(Qt::Vertical, parent), name, geometry);
+    bar->setRange(0, maximum);
+    bar->setSingleStep(1);
+    bar->setPageStep(1);
+    bar->setValue(start);
+    return bar;
+}
+
+QComboBox *dropDown(QWidget *parent, const char *name, const QRect &geometry, const QStringList &items)
+{
+    auto *list = place(new QComboBox(parent), name, geometry);
+    list->setEditable(false);
+    list->addItems(items);
+    list->setCurrentIndex(-1);
+    return list;
+}
+
+QCheckBox *checkBox(QWidget *parent, const char *name, const QString &text, const QRect &geometry, bool checked)
+{
+    auto *box = place(new QCheckBox(text, parent), name, geometry);
+    box->setChecked(checked);
+    return box;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &text, const QRect &geometry, bool enabled)
+{
+    auto *b = place(new QPushButton(text, parent), name, geometry);
+    b->setEnabled(enabled);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QGroupBox *frame(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
+{
+    return place(new QGroupBox(text, parent), name, geometry);
+}
+
+const QStringList bitRates = {QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
+                              QStringLiteral("57600"), QStringLiteral("115200")};
+
+} // namespace
+
+frmSerialData::frmSerialData(QWidget *parent)
+    : QMainWindow(parent)
+    , link(new KavoLink(this))
+{
+    buildWindow();
+    connectHandlers();
+}
+
+frmSerialData::~frmSerialData() = default;
+
+void frmSerialData::buildWindow()
+{
+    setObjectName(QStringLiteral("frmSerialData"));
+    setWindowTitle(QStringLiteral("Kavo Configuration Tool"));
+    setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    QFont dialogFont = font();
+    dialogFont.setPointSize(8);
+    setFont(dialogFont);
+
+    // Menus: no shortcut keys.
+    mnuFile = menuBar()->addMenu(QStringLiteral("File"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuFileExit = mnuFile->addAction(QStringLiteral("Exit"));
+    mnuFileExit->setObjectName(QStringLiteral("mnuFileExit"));
+    mnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    mnuAbout = mnuHelp->addAction(QStringLiteral("About"));
+    mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("clientArea"));
+    setCentralWidget(client);
+
+    // PC COM settings
+    frmPCCOM = frame(client, "frmPCCOM", QStringLiteral("PC COM Settings"), twips(240, 240, 4935, 1215));
+    Label20 = caption(frmPCCOM, "Label20", QStringLiteral("COM Port"), twips(120, 240, 855, 255));
+    lstPCCOM = dropDown(frmPCCOM, "lstPCCOM", twips(120, 480, 1695, 315), {});
+    Label21 = caption(frmPCCOM, "Label21", QStringLiteral("Bit Rate"), twips(1920, 240, 615, 255));
+    lstPCBPS = dropDown(frmPCCOM, "lstPCBPS", twips(1920, 480, 1815, 315), bitRates);
+    cmdOpenCOM = button(frmPCCOM, "cmdOpenCOM", QStringLiteral("Open"), twips(3960, 480, 735, 375), true);
+    chkAutoBitRate = checkBox(frmPCCOM, "chkAutoBitRate", QStringLiteral("Auto Bit Rate Detection"),
+                              twips(1920, 840, 2055, 255), true);
+    chkAutoBitRate->setToolTip(QStringLiteral("If checked, all baud rates will be checked to determine what baud "
+                                              "rate the connected Kavo is set to respond to."));
+
+    cmdReadSettings = button(client, "cmdReadSettings", QStringLiteral("Read"), twips(240, 1560, 975, 375), false);
+    cmdWriteSettings = button(client, "cmdWriteSettings", QStringLiteral("Write"), twips(1320, 1560, 975, 375), false);
+    Label23 = outputBox(client, "Label23", twips(3480, 1680, 1215, 255));
+    Label23->setText(QStringLiteral("Setting String"));
+    Label23->setAlignment(Qt::AlignCenter);
+
+    // Kavo serial control settings
+    frmSerial = frame(client, "frmSerial", QStringLiteral("Kavo Serial Control Settings"), twips(240, 2040, 4935, 1335));
+    Label16 = caption(frmSerial, "Label16", QStringLiteral("Bit Rate:"), twips(120, 360, 735, 255));
+    lstKAVOBPS = dropDown(frmSerial, "lstKAVOBPS", twips(1080, 360, 1815, 315), bitRates);
+    outKAVOBPS = outputBox(frmSerial, "outKAVOBPS", twips(3240, 360, 1215, 255));
+    Label17 = caption(frmSerial, "Label17", QStringLiteral("Write Timeout:"), twips(120, 840, 1095, 255));
+    txtWriteTimeout = numberBox(frmSerial, "txtWriteTimeout", twips(1320, 840, 615, 285));
+    txtWriteTimeout->setToolTip(QStringLiteral("0  = No write time-out, 10 to 2540 = milliseconds"));
+    vscWriteTimeout = spinner(frmSerial, "vscWriteTimeout", twips(1920, 840, 255, 375), 254, 254);
+    outWriteTimeout = outputBox(frmSerial, "outWriteTimeout", twips(3240, 840, 1215, 255));
+
+    // Kavo input control settings
+    frmInput = frame(client, "frmInput", QStringLiteral("Kavo Input Control Settings"), twips(240, 3480, 4935, 1815));
+    Label18 = caption(frmInput, "Label18", QStringLiteral("Input Style:"), twips(120, 360, 855, 255));
+    lstInputStyle = dropDown(frmInput, "lstInputStyle", twips(1080, 360, 1815, 315),
+                             {QStringLiteral("No Input Style"), QStringLiteral("8 Switch Input"),
+                              QStringLiteral("7 Bit Input")});
+    outInputStyle = outputBox(frmInput, "outInputStyle", twips(3240, 360, 1215, 255));
+    Label19 = caption(frmInput, "Label19", QStringLiteral("Input File Number Offset:"), twips(120, 840, 1935, 255));
+    txtFileOffset = numberBox(frmInput, "txtFileOffset", twips(1920, 840, 735, 285));
+    vscFileOffset = spinner(frmInput, "vscFileOffset", twips(2640, 840, 255, 375), 32767, 32767);
+    outFileOffset = outputBox(frmInput, "outFileOffset", twips(3240, 840, 1215, 255));
+    chkBusyIndicator = checkBox(frmInput, "chkBusyIndicator", QStringLiteral("Hardware Busy Indicator:"),
+                                twips(120, 1320, 2535, 255), false);
+    outBusyIndicator = outputBox(frmInput, "outBusyIndicator", twips(3240, 1320, 1215, 255));
+
+    // Kavo audio settings
+    frmAudio = frame(client, "frmAudio", QStringLiteral("Kavo Audio Settings"), twips(240, 5400, 4935, 3015));
+    Label10 = caption(frmAudio, "Label10", QStringLiteral("Left"), twips(1080, 240, 735, 255), Qt::AlignCenter);
+    Label11 = caption(frmAudio, "Label11", QStringLiteral("Right"), twips(2040, 240, 735, 255), Qt::AlignCenter);
+    Label2 = caption(frmAudio, "Label2", QStringLiteral("Volume:"), twips(120, 480, 975, 255));
+    txtVolumeL = numberBox(frmAudio, "txtVolumeL", twips(1080, 480, 615, 285));
+    vscVolumeL = spinner(frmAudio, "vscVolumeL", twips(1680, 480, 255, 375), 254, 0);
+    txtVolumeR = numberBox(frmAudio, "txtVolumeR", twips(2040, 480, 615, 285));
+    vscVolumeR = spinner(frmAudio, "vscVolumeR", twips(2640, 480, 255, 375), 254, 0);
+    vscVolumeR->setEnabled(false);
+    for (QLineEdit *volume : {txtVolumeL, txtVolumeR}) {
+        QFont bold = volume->font();
+        bold.setBold(true);
+        volume->setFont(bold);
+        QPalette pal = volume->palette();
+        pal.setColor(QPalette::Text, QColor(192, 0, 0));
+        volume->setPalette(pal);
+        volume->setToolTip(QStringLiteral("0 = Loudest, 254 = Off"));
+    }
+    outVolume = outputBox(frmAudio, "outVolume", twips(3240, 480, 1215, 255));
+    chkVolumeLocked = checkBox(frmAudio, "chkVolumeLocked", QStringLiteral("Same as L"), twips(2040, 840, 1095, 255), true);
+    chkVolumeLocked->setToolTip(QStringLiteral("If checked, the Right value is set the same as the Left value"));
+    Label12 = caption(frmAudio, "Label12", QStringLiteral("Loop Count:"), twips(120, 1200, 975, 255));
+    txtLoopCount = numberBox(frmAudio, "txtLoopCount", twips(1080, 1200, 615, 285));
+    txtLoopCount->setToolTip(QStringLiteral("0 = Infinite, 1 = Single, 2 through 254 = Number of times a file will be repeated"));
+    vscLoopCount = spinner(frmAudio, "vscLoopCount", twips(1680, 1200, 255, 375), 254, 254);
+    outLoopCount = outputBox(frmAudio, "outLoopCount", twips(3240, 1200, 1215, 255));
+    Label14 = caption(frmAudio, "Label14", QStringLiteral("Freq (Hz)"), twips(1320, 1680, 855, 255), Qt::AlignCenter);
+    Label15 = caption(frmAudio, "Label15", QStringLiteral("Boost (dB)"), twips(2280, 1680, 855, 255), Qt::AlignCenter);
+    chkBassBoost = checkBox(frmAudio, "chkBassBoost", QStringLiteral("Bass Boost:"), twips(120, 1920, 1215, 255), false);
+    txtBBFreq = numberBox(frmAudio, "txtBBFreq", twips(1320, 1920, 615, 285));
+    txtBBFreq->setToolTip(QStringLiteral("Frequency around which the boost occurs (20 to 150 Hz)."));
+    vscBBFreq = spinner(frmAudio, "vscBBFreq", twips(1920, 1920, 255, 375), 15, 15);
+    txtBBBoost = numberBox(frmAudio, "txtBBBoost", twips(2280, 1920, 615, 285));
+    txtBBBoost->setToolTip(QStringLiteral("Boost amount in dB (0 to 15)"));
+    vscBBBoost = spinner(frmAudio, "vscBBBoost", twips(2880, 1920, 255, 375), 15, 15);
+    outBassBoost = outputBox(frmAudio, "outBassBoost", twips(3240, 1920, 1215, 255));
+    chkUninterrupted = checkBox(frmAudio, "chkUninterrupted", QStringLiteral("Uninterrupted Playback:"),
+                                twips(120, 2400, 2775, 255), false);
+    chkUninterrupted->setToolTip(QStringLiteral("If checked, a sound triggered by one of the input modes will not "
+                                                "stop until it is finished."));
+    outUninterrupted = outputBox(frmAudio, "outUninterrupted", twips(3240, 2400, 1215, 255));
+
+    // Device information
+    Label1 = caption(client, "Label1", QStringLiteral("Version/SN:"), twips(5280, 360, 1095, 255), Qt::AlignRight | Qt::AlignVCenter);
+    lblVersion = valueBox(client, "lblVersion", twips(6480, 360, 2175, 255));
+    Label3 = caption(client, "Label3", QStringLiteral("Status:"), twips(5280, 720, 1095, 255), Qt::AlignRight | Qt::AlignVCenter);
+    lblStatus = valueBox(client, "lblStatus", twips(6480, 720, 2175, 255));
+    Label4 = caption(client, "Label4", QStringLiteral("Card Capacity:"), twips(5280, 1080, 1095, 255), Qt::AlignRight | Qt::AlignVCenter);
+    lblCapacity = valueBox(client, "lblCapacity", twips(6480, 1080, 2175, 255));
+    lblCapacity->setToolTip(QStringLiteral("Card capacity in KiBytes (Kibibyte = 1024 bytes)"));
+    Label5 = caption(client, "Label5", QStringLiteral("Free Space:"), twips(5280, 1440, 1095, 255), Qt::AlignRight | Qt::AlignVCenter);
+    lblFreeSpace = valueBox(client, "lblFreeSpace", twips(6480, 1440, 2175, 255));
+    lblFreeSpace->setToolTip(QStringLiteral("Free space in KiBytes (Kibibyte = 1024 bytes)"));
+
+    // Play test
+    frmTest = frame(client, "frmTest", QStringLiteral("Kavo Play Test"), twips(5400, 2040, 3255, 1335));
+    cmdPlayTest = button(frmTest, "cmdPlayTest", QStringLiteral("Play"), twips(1200, 360, 855, 375), false);
+    pbUploadFile = place(new QProgressBar(frmTest), "pbUploadFile", twips(120, 960, 3015, 255));
+    pbUploadFile->setRange(0, 100);
+    pbUploadFile->setValue(0);
+    pbUploadFile->setTextVisible(false);
+    pbUploadFile->setVisible(false);
+
+    // The maker's logo; a click opens the maker's web site.
+    Picture1 = place(new QLabel(client), "Picture1", twips(6360, 5520, 2295, 2895));
+    Picture1->setPixmap(QPixmap(QStringLiteral(":/logo.png")));
+    Picture1->setAlignment(Qt::AlignCenter);
+    Picture1->setAutoFillBackground(true);
+    QPalette white = Picture1->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    Picture1->setPalette(white);
+    Picture1->setCursor(Qt::PointingHandCursor);
+    Picture1->installEventFilter(this);
+
+    // Status bar: port name, line settings, message.
+    StatusBar1 = statusBar();
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    const int panelWidths[] = {600 / TwipsPerPixel, 1200 / TwipsPerPixel, 0};
+    for (int i = 0; i < 3; ++i) {
+        StatusPanel[i] = new QLabel(StatusBar1);
+        StatusPanel[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
+        StatusPanel[i]->setTextFormat(Qt::PlainText);
+        StatusPanel[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        if (panelWidths[i] > 0) {
+            StatusPanel[i]->setFixedWidth(panelWidths[i]);
+            StatusBar1->addWidget(StatusPanel[i]);
+        } else {
+            StatusPanel[i]->setMinimumWidth(1);
+            StatusBar1->addWidget(StatusPanel[i], 1);
+        }
+    }
+
+    tmrStartSeq = new QTimer(this);
+    tmrStartSeq->setObjectName(QStringLiteral("tmrStartSeq"));
+    tmrStartSeq->setInterval(300);
+
+    // Keyboard focus order; the number boxes come after these.
+    QWidget *order[] = {lstPCCOM, lstPCBPS, chkAutoBitRate, cmdOpenCOM, cmdReadSettings, cmdWriteSettings,
+                        lstKAVOBPS, vscWriteTimeout, lstInputStyle, vscFileOffset, chkBusyIndicator,
+                        vscVolumeL, vscVolumeR, chkVolumeLocked, vscLoopCount, chkBassBoost, vscBBFreq,
+                        vscBBBoost, chkUninterrupted, cmdPlayTest, txtWriteTimeout, txtFileOffset,
+                        txtVolumeL, txtVolumeR, txtLoopCount, txtBBFreq, txtBBBoost};
+    for (QWidget *w : order)
+        w->setFocusPolicy(Qt::StrongFocus);
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    client->setFixedSize(8790 / TwipsPerPixel, 8580 / TwipsPerPixel);
+    adjustSize();
+    setFixedSize(sizeHint());
+}
+
+void frmSerialData::connectHandlers()
+{
+    connect(mnuFileExit, &QAction::triggered, this, &frmSerialData::mnuFileExit_Click);
+    connect(mnuAbout, &QAction::triggered, this, &frmSerialData::mnuAbout_Click);
+    connect(tmrStartSeq, &QTimer::timeout, this, &frmSerialData::tmrStartSeq_Timer);
+    connect(link, &KavoLink::portLost, this, &frmSerialData::onPortLost);
+
+    connect(cmdOpenCOM, &QPushButton::clicked, this, &frmSerialData::cmdOpenCOM_Click);
+    connect(cmdReadSettings, &QPushButton::clicked, this, &frmSerialData::cmdReadSettings_Click);
+    connect(cmdWriteSettings, &QPushButton::clicked, this, &frmSerialData::cmdWriteSettings_Click);
+    connect(cmdPlayTest, &QPushButton::clicked, this, &frmSerialData::cmdPlayTest_Click);
+
+    // Setting controls: a change made by the user or by a routine runs the handler,
+    // setting the same value again runs nothing.
+    connect(lstKAVOBPS, &QComboBox::currentIndexChanged, this, &frmSerialData::lstKAVOBPS_Click);
+    connect(lstInputStyle, &QComboBox::currentIndexChanged, this, &frmSerialData::lstInputStyle_Click);
+    connect(vscWriteTimeout, &QScrollBar::valueChanged, this, &frmSerialData::vscWriteTimeout_Change);
+    connect(vscFileOffset, &QScrollBar::valueChanged, this, &frmSerialData::vscFileOffset_Change);
+    connect(vscVolumeL, &QScrollBar::valueChanged, this, &frmSerialData::vscVolumeL_Change);
+    connect(vscVolumeR, &QScrollBar::valueChanged, this, &frmSerialData::vscVolumeR_Change);
+    connect(vscLoopCount, &QScrollBar::valueChanged, this, &frmSerialData::vscLoopCount_Change);
+    connect(vscBBFreq, &QScrollBar::valueChanged, this, &frmSerialData::vscBBFreq_Change);
+    connect(vscBBBoost, &QScrollBar::valueChanged, this, &frmSerialData::vscBBBoost_Change);
+    connect(chkBusyIndicator, &QCheckBox::stateChanged, this, &frmSerialData::chkBusyIndicator_Click);
+    connect(chkVolumeLocked, &QCheckBox::stateChanged, this, &frmSerialData::chkVolumeLocked_Click);
+    connect(chkBassBoost, &QCheckBox::stateChanged, this, &frmSerialData::chkBassBoost_Click);
+    connect(chkUninterrupted, &QCheckBox::stateChanged, this, &frmSerialData::chkUninterrupted_Click);
+}
+
+bool frmSerialData::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Picture1 && event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        Picture1_Click();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

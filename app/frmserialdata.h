@@ -1,0 +1,217 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+
+#include "link/kavolink.h"
+#include "link/performancetimer.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QScrollBar;
+class QStatusBar;
+class QTimer;
+
+// The program's one window. It holds every control and the routines that touch them;
+// the routines live in the folder of their subsystem (app/, device/, settings/, playtest/)
+// and reach the module through `link`.
+class frmSerialData : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit frmSerialData(QWidget *parent = nullptr);
+    ~frmSerialData() override;
+
+    // --- start-up, status line, shutdown (app/) -------------------------------------
+    // Runs once before the window is shown. False: no COM port exists; the user has been
+    // told and the program must end without showing the window.
+    bool Form_Load();
+    void ShowStatus(const QString &message);
+
+    // Message boxes of the program: OK alone (or Yes/No), no icon, title "KavoConfig",
+    // plain text. While the window is closing nothing is shown (Ask answers No).
+    void MsgBox(const QString &text, const QString &title = QStringLiteral("KavoConfig"));
+    bool AskYesNo(const QString &text);
+
+    // --- COM ports (app/portroutines.cpp) --------------------------------------------
+    bool ListComPorts();
+    bool OpenComPort(int port, qint32 bitRate);
+    void CloseComPort();
+    // "COM12" -> 12; 0 when the text is not such a name.
+    static int PortNumberOf(const QString &portName);
+
+    // --- one operation at a time ----------------------------------------------------
+    // Every routine that talks to the module runs inside an operation. While one runs,
+    // Open/Close, Read, Write and Play are disabled; false when another one runs.
+    bool beginOperation();
+    void endOperation();
+    bool operationRunning() const { return m_busy; }
+    // The window is connected while the Open button's caption is not "Open".
+    bool connected() const;
+    // Enables Open/Close, Read, Write and Play as the connection and the operation allow.
+    void updateButtons();
+    bool closing() const { return m_closing; }
+
+    // --- connect and detect (device/) -----------------------------------------------
+    void cmdOpenCOM_Click();
+    QString ReadVersion();
+    void ShowCardInfo();
+    // Switches the window to the connected or the not-connected state.
+    void setConnectedState(bool isConnected);
+
+    // --- settings (settings/) -------------------------------------------------------
+    QByteArray QuerySetting(char letter);
+    // True when all nine settings were read into the controls.
+    bool ReadAllSettings();
+    void cmdReadSettings_Click();
+    void WriteAllSettings();
+    void cmdWriteSettings_Click();
+    void lstKAVOBPS_Click();
+    void vscWriteTimeout_Change();
+    void lstInputStyle_Click();
+    void vscFileOffset_Change();
+    void chkBusyIndicator_Click();
+    void vscVolumeL_Change();
+    void vscVolumeR_Change();
+    void chkVolumeLocked_Click();
+    void vscLoopCount_Change();
+    void chkBassBoost_Click();
+    void vscBBFreq_Change();
+    void vscBBBoost_Change();
+    void chkUninterrupted_Click();
+
+    // --- play test (playtest/) ------------------------------------------------------
+    void cmdPlayTest_Click();
+    bool OpenDeviceFile(const QString &path);
+    bool UploadTestFile();
+    // The folder the program runs from, where the test file is looked for.
+    static QString ProgramFolder();
+
+    // --- state --------------------------------------------------------------------
+    KavoLink *link;                                  // MSComm1, BufferIn, tmrTimeOut
+    std::unique_ptr<PerformanceTimer> HiResTimer;
+    qint16 StartSeqStep = 0;
+
+    // --- controls -----------------------------------------------------------------
+    QMenu *mnuFile;
+    QAction *mnuFileExit;
+    QMenu *mnuHelp;
+    QAction *mnuAbout;
+
+    QGroupBox *frmPCCOM;
+    QLabel *Label20;
+    QComboBox *lstPCCOM;
+    QLabel *Label21;
+    QComboBox *lstPCBPS;
+    QPushButton *cmdOpenCOM;
+    QCheckBox *chkAutoBitRate;
+
+    QPushButton *cmdReadSettings;
+    QPushButton *cmdWriteSettings;
+    QLabel *Label23;
+
+    QGroupBox *frmSerial;
+    QLabel *Label16;
+    QComboBox *lstKAVOBPS;
+    QLabel *outKAVOBPS;
+    QLabel *Label17;
+    QLineEdit *txtWriteTimeout;
+    QScrollBar *vscWriteTimeout;
+    QLabel *outWriteTimeout;
+
+    QGroupBox *frmInput;
+    QLabel *Label18;
+    QComboBox *lstInputStyle;
+    QLabel *outInputStyle;
+    QLabel *Label19;
+    QLineEdit *txtFileOffset;
+    QScrollBar *vscFileOffset;
+    QLabel *outFileOffset;
+    QCheckBox *chkBusyIndicator;
+    QLabel *outBusyIndicator;
+
+    QGroupBox *frmAudio;
+    QLabel *Label10;
+    QLabel *Label11;
+    QLabel *Label2;
+    QLineEdit *txtVolumeL;
+    QScrollBar *vscVolumeL;
+    QLineEdit *txtVolumeR;
+    QScrollBar *vscVolumeR;
+    QLabel *outVolume;
+    QCheckBox *chkVolumeLocked;
+    QLabel *Label12;
+    QLineEdit *txtLoopCount;
+    QScrollBar *vscLoopCount;
+    QLabel *outLoopCount;
+    QLabel *Label14;
+    QLabel *Label15;
+    QCheckBox *chkBassBoost;
+    QLineEdit *txtBBFreq;
+    QScrollBar *vscBBFreq;
+    QLineEdit *txtBBBoost;
+    QScrollBar *vscBBBoost;
+    QLabel *outBassBoost;
+    QCheckBox *chkUninterrupted;
+    QLabel *outUninterrupted;
+
+    QGroupBox *frmTest;
+    QPushButton *cmdPlayTest;
+    QProgressBar *pbUploadFile;
+
+    QLabel *Label1;
+    QLabel *lblVersion;
+    QLabel *Label3;
+    QLabel *lblStatus;
+    QLabel *Label4;
+    QLabel *lblCapacity;
+    QLabel *Label5;
+    QLabel *lblFreeSpace;
+    QLabel *Picture1;
+
+    QStatusBar *StatusBar1;
+    QLabel *StatusPanel[3];
+
+    QTimer *tmrStartSeq;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildWindow();
+    void connectHandlers();
+    void tmrStartSeq_Timer();
+    void mnuFileExit_Click();
+    void mnuAbout_Click();
+    void Picture1_Click();
+    void Form_Unload();
+    void onPortLost(const QString &description);
+
+    bool m_busy = false;
+    bool m_closing = false;
+};
+
+// Holds an operation for the length of a scope.
+class OperationGuard
+{
+public:
+    explicit OperationGuard(frmSerialData *window) : m_window(window), m_acquired(window->beginOperation()) {}
+    ~OperationGuard() { if (m_acquired) m_window->endOperation(); }
+    OperationGuard(const OperationGuard &) = delete;
+    OperationGuard &operator=(const OperationGuard &) = delete;
+    bool acquired() const { return m_acquired; }
+
+private:
+    frmSerialData *m_window;
+    bool m_acquired;
+};

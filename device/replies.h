@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+// Reading the module's version and card-information replies.
+namespace Replies {
+
+// Characters 11 to 14 of the version reply (fewer when the reply is shorter).
+QString identityCode(const QString &versionReply);
+
+struct CardInfo {
+    QString status;     // the first three characters of an error reply, else empty
+    QString capacity;   // before the first space
+    QString freeSpace;  // everything after the first space (the whole reply without one)
+};
+// The reply to "FC Q" when it is not empty: an error reply ("E" + code) or
+// capacity, a space, free space.
+CardInfo cardInfo(const QString &reply);
+
+} // namespace Replies

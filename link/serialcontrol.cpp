@@ -1,0 +1,131 @@
+#include "link/serialcontrol.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include "link/comports.h"
+
+SerialControl::SerialControl(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_port, &QSerialPort::readyRead, this, [this] {
+        if (m_rthreshold < 1)
+            return;
+        m_commEvent = comEvReceive;
+        emit OnComm();
+    });
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialControl::handleError);
+}
+
+bool SerialControl::setSettings(const QString &settings)
+{
+    static const QRegularExpression form(QStringLiteral("^(\\d{1,9}),N,8,1$"));
+    const auto match = form.match(settings);
+    if (!match.hasMatch()) {
+        m_lastError = QStringLiteral("Invalid port settings \"%1\".").arg(settings);
+        m_lastErrorCode = QSerialPort::UnsupportedOperationError;
+        return false;
+    }
+    m_settings = settings;
+    m_rate = match.captured(1).toInt();
+    return true;
+}
+
+static QString describeOpenFailure(const QSerialPort &port, const QString &device)
+{
+    const QString why = port.errorString();
+    switch (port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("The device %1 does not exist (%2).").arg(device, why);
+    case QSerialPort::PermissionError:
+        if (why.contains(QStringLiteral("lock"), Qt::CaseInsensitive))
+            return QStringLiteral("The port %1 is in use by another program (%2). Close that program and try again.")
+                .arg(device, why);
+#ifdef Q_OS_LINUX
+        return QStringLiteral("No permission to use %1 (%2). Ask for membership of the 'dialout' group "
+                              "(sudo usermod -aG dialout $USER), then log in again.")
+            .arg(device, why);
+#else
+        return QStringLiteral("No permission to use %1 (%2).").arg(device, why);
+#endif
+    default:
+        return why;
+    }
+}
+
+bool SerialControl::setPortOpen(bool open)
+{
+    if (!open) {
+        if (m_port.isOpen())
+            m_port.close();
+        m_devicePath.clear();
+        return true;
+    }
+    if (m_port.isOpen())
+        return true;
+
+    m_lastError.clear();
+    m_lastErrorCode = QSerialPort::NoError;
+    const QString link = ComPorts::devicePath(m_commPort);
+    const QString device = link.isEmpty() ? QString() : QFileInfo(link).canonicalFilePath();
+    if (device.isEmpty()) {
+        m_lastErrorCode = QSerialPort::DeviceNotFoundError;
+        m_lastError = link.isEmpty()
+            ? QStringLiteral("There is no device for COM%1.").arg(m_commPort)
+            : QStringLiteral("The device behind %1 is gone.").arg(link);
+        return false;
+    }
+
+    m_port.setPortName(device);
+    m_port.setBaudRate(m_rate);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        m_lastErrorCode = m_port.error();
+        m_lastError = describeOpenFailure(m_port, device);
+        m_port.clearError();
+        return false;
+    }
+    m_devicePath = device;
+    // A pseudo-terminal has no modem lines; that is no reason to refuse the port.
+    m_port.setRequestToSend(m_rts);
+    m_port.setDataTerminalReady(m_dtr);
+    m_port.clearError();
+    // Whatever the port held before belongs to nobody.
+    m_port.clear(QSerialPort::Input);
+    m_port.readAll();
+    return true;
+}
+
+void SerialControl::setOutput(const QByteArray &bytes)
+{
+    if (m_port.isOpen())
+        m_port.write(bytes);
+}
+
+QByteArray SerialControl::Input()
+{
+    return m_port.isOpen() ? m_port.readAll() : QByteArray();
+}
+
+void SerialControl::handleError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+        if (m_port.isOpen()) {
+            const QString why = m_port.errorString();
+            // Close at once: a vanished device keeps reporting the error otherwise.
+            m_port.close();
+            m_port.clearError();
+            m_devicePath.clear();
+            emit PortLost(why);
+        }
+        break;
+    default:
+        break;
+    }
+}

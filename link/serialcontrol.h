@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+// The window's serial-port control: one port, chosen by its COM number, opened with
+// fixed line settings "<rate>,N,8,1". Received bytes are announced through OnComm
+// (CommEvent 2) and taken raw with Input().
+class SerialControl : public QObject
+{
+    Q_OBJECT
+public:
+    enum { comEvReceive = 2 };
+
+    explicit SerialControl(QObject *parent = nullptr);
+
+    int CommPort() const { return m_commPort; }
+    void setCommPort(int n) { m_commPort = n; }
+    QString Settings() const { return m_settings; }
+    // Takes "<rate>,N,8,1"; returns false (and records the error) when the text is not that.
+    bool setSettings(const QString &settings);
+    void setRTSEnable(bool on) { m_rts = on; }
+    void setDTREnable(bool on) { m_dtr = on; }
+    void setRThreshold(int n) { m_rthreshold = n; }
+
+    bool PortOpen() const { return m_port.isOpen(); }
+    // Opening maps CommPort to its device; on failure returns false with LastError() set.
+    bool setPortOpen(bool open);
+
+    void setOutput(const QByteArray &bytes);
+    QByteArray Input();
+    int CommEvent() const { return m_commEvent; }
+
+    // The device path the open port uses (empty while closed).
+    QString DevicePath() const { return m_devicePath; }
+    QString LastError() const { return m_lastError; }
+    QSerialPort::SerialPortError LastErrorCode() const { return m_lastErrorCode; }
+
+signals:
+    void OnComm();
+    // The open port failed underneath us (device removed, adapter unplugged); the port is
+    // already closed when this is emitted.
+    void PortLost(const QString &description);
+
+private:
+    void handleError(QSerialPort::SerialPortError error);
+
+    QSerialPort m_port;
+    int m_commPort = 1;
+    QString m_settings = QStringLiteral("9600,N,8,1");
+    qint32 m_rate = 9600;
+    bool m_rts = false;
+    bool m_dtr = false;
+    int m_rthreshold = 0;
+    int m_commEvent = 0;
+    QString m_devicePath;
+    QString m_lastError;
+    QSerialPort::SerialPortError m_lastErrorCode = QSerialPort::NoError;
+};

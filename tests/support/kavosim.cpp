@@ -1,0 +1,131 @@
+#include "kavosim.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+
+#include "link/comports.h"
+
+KavoSim::KavoSim()
+{
+    m_cardDir = m_dir.filePath(QStringLiteral("card"));
+    m_logPath = m_dir.filePath(QStringLiteral("traffic.log"));
+    QDir().mkpath(m_cardDir);
+}
+
+KavoSim::~KavoSim()
+{
+    terminate();
+}
+
+bool KavoSim::start(const QStringList &options)
+{
+    QStringList args = options;
+    if (!args.contains(QStringLiteral("--ports-dir")))
+        args << QStringLiteral("--ports-dir") << ComPorts::portsFolder();
+    if (!args.contains(QStringLiteral("--log")))
+        args << QStringLiteral("--log") << m_logPath;
+    if (!args.contains(QStringLiteral("--card")) && !args.contains(QStringLiteral("--no-card")))
+        args << QStringLiteral("--card") << m_cardDir;
+    QDir().mkpath(ComPorts::portsFolder());
+
+    m_process.setProgram(QStringLiteral(KAVO_SIM_PATH));
+    m_process.setArguments(args);
+    m_process.start();
+    if (!m_process.waitForStarted(10000))
+        return false;
+    // The simulator prints "COM<n> <device>" once its port is published.
+    QByteArray line;
+    QElapsedTimer clock;
+    clock.start();
+    while (!line.endsWith('\n') && clock.elapsed() < 10000) {
+        if (!m_process.waitForReadyRead(100) && m_process.state() != QProcess::Running)
+            return false;
+        line += m_process.readAllStandardOutput();
+    }
+    const QList<QByteArray> fields = line.trimmed().split(' ');
+    if (fields.size() < 2 || !fields[0].startsWith("COM"))
+        return false;
+    m_com = fields[0].mid(3).toInt();
+    m_device = QString::fromLocal8Bit(fields[1]);
+    return m_com > 0;
+}
+
+void KavoSim::terminate()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+void KavoSim::kill()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+bool KavoSim::running() const
+{
+    return m_process.state() == QProcess::Running;
+}
+
+QString KavoSim::errorOutput()
+{
+    return QString::fromLocal8Bit(m_process.readAllStandardError());
+}
+
+QList<TrafficLine> KavoSim::log() const
+{
+    QList<TrafficLine> lines;
+    QFile file(m_logPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    for (const QByteArray &raw : file.readAll().split('\n')) {
+        if (raw.isEmpty())
+            continue;
+        const QList<QByteArray> f = raw.split('\t');
+        TrafficLine line;
+        line.ms = f.value(0).toLongLong();
+        line.rate = f.value(1).toInt();
+        line.command = QString::fromLatin1(f.value(2));
+        line.answer = QString::fromLatin1(f.value(3));
+        line.note = QString::fromLatin1(f.value(4));
+        lines << line;
+    }
+    return lines;
+}
+
+QStringList KavoSim::commands() const
+{
+    QStringList list;
+    for (const TrafficLine &line : log())
+        list << line.command;
+    return list;
+}
+
+QString KavoSim::escape(const QByteArray &bytes)
+{
+    QString out;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        switch (b) {
+        case '\r': out += QStringLiteral("\\r"); break;
+        case '\n': out += QStringLiteral("\\n"); break;
+        case 0x1b: out += QStringLiteral("\\e"); break;
+        case '\\': out += QStringLiteral("\\\\"); break;
+        default:
+            if (b < 0x20 || b >= 0x7f)
+                out += QStringLiteral("\\x%1").arg(b, 2, 16, QLatin1Char('0'));
+            else
+                out += QLatin1Char(c);
+        }
+    }
+    return out;
+}
