@@ -1,0 +1,46 @@
+// Command line of kavo-sim.
+#pragma once
+
+#include "text.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace kavosim {
+
+struct Options {
+    int rate = 9600;                 // the module's bit rate at start (setting D)
+    int com = 0;                     // 0: the lowest free COM number
+    std::string portsDir;            // empty: the default ports folder
+    std::string cardDir;             // empty: a fresh temporary folder
+    bool noCard = false;
+    long long capacityKiB = 1998848;
+    std::string identity = "KAV1";
+    std::string serial = "00012345";
+    std::string stateFile;
+    std::string logFile;
+    bool silent = false;
+    std::map<std::string, Chunked> replies; // exact command line -> answer bytes
+    std::optional<Chunked> probeReply;
+    int chunkDelayMs = 50;
+    int splitBytesMs = -1;           // < 0: answers go out in one write
+    bool pace = false;
+    Chunked prefix;
+    Chunked suffix;
+    long long writeErrorAt = 0;      // 0: off
+    Chunked writeErrorText;
+    long long writeSilentAt = 0;     // 0: off
+    long long hangupAfter = 0;       // 0: off
+    std::optional<std::uint64_t> random;
+    bool stdinEof = false;
+};
+
+enum class ParseResult { Run, Help, Error };
+
+ParseResult parseOptions(int argc, char** argv, Options& options, std::string& error);
+
+const char* usageText();
+
+} // namespace kavosim

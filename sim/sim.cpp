@@ -1,0 +1,895 @@
+#include "sim.h"
+
+#include "text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace kavosim {
+
+namespace {
+
+constexpr std::size_t kMaxLine = 1024;
+constexpr auto kMismatchQuiet = std::chrono::milliseconds(200);
+
+int gSignalWriteFd = -1;
+
+void onSignal(int signal)
+{
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(signal);
+    if (gSignalWriteFd >= 0) {
+        [[maybe_unused]] const ssize_t ignored = ::write(gSignalWriteFd, &byte, 1);
+    }
+    errno = saved;
+}
+
+struct SpeedName {
+    speed_t speed;
+    int bps;
+};
+
+const SpeedName kSpeeds[] = {
+    {B0, 0}, {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150}, {B200, 200}, {B300, 300},
+    {B600, 600}, {B1200, 1200}, {B1800, 1800}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600},
+    {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
+    {B460800, 460800}, {B500000, 500000}, {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000},
+    {B1152000, 1152000}, {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000},
+    {B3000000, 3000000}, {B3500000, 3500000}, {B4000000, 4000000},
+};
+
+int bpsFromSpeed(speed_t speed)
+{
+    for (const SpeedName& s : kSpeeds) {
+        if (s.speed == speed)
+            return s.bps;
+    }
+    return -1;
+}
+
+speed_t speedFromBps(int bps)
+{
+    for (const SpeedName& s : kSpeeds) {
+        if (s.bps == bps)
+            return s.speed;
+    }
+    return B9600;
+}
+
+#if defined(__linux__) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__))
+// The kernel's termios2, which also carries arbitrary bit rates; read when the
+// tool set a rate that has no B constant.
+struct KernelTermios2 {
+    tcflag_t c_iflag;
+    tcflag_t c_oflag;
+    tcflag_t c_cflag;
+    tcflag_t c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed;
+    speed_t c_ospeed;
+};
+#define KAVO_SIM_HAS_TERMIOS2 1
+#endif
+
+std::chrono::nanoseconds byteTime(int bps)
+{
+    // Ten bit times per byte: start bit, eight data bits, stop bit.
+    const long long rate = bps > 0 ? bps : 9600;
+    return std::chrono::nanoseconds(10'000'000'000LL / rate);
+}
+
+std::string defaultPortsDir()
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime)
+        return std::string(runtime) + "/kavoconfig/ports";
+    std::string user;
+    if (const passwd* pw = ::getpwuid(::geteuid()))
+        user = pw->pw_name;
+    else
+        user = std::to_string(::geteuid());
+    return "/tmp/runtime-" + user + "/kavoconfig/ports";
+}
+
+// mkdir -p; every folder made here is private to the user.
+bool makeDirs(const std::string& path, std::string& error)
+{
+    std::string partial;
+    std::size_t pos = 0;
+    while (pos <= path.size()) {
+        const std::size_t slash = path.find('/', pos);
+        const std::size_t end = slash == std::string::npos ? path.size() : slash;
+        partial = path.substr(0, end);
+        pos = end + 1;
+        if (partial.empty())
+            continue;
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = "cannot create folder " + partial + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        error = path + " is not a folder";
+        return false;
+    }
+    return true;
+}
+
+std::string readLink(const std::string& path)
+{
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer - 1);
+    return n < 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(n));
+}
+
+const char* faultName(int fault)
+{
+    static const char* const names[] = {"",        "garbage", "out-of-range", "error",      "split",
+                                        "silence", "trailing", "rate-change", "hangup"};
+    return names[fault];
+}
+
+} // namespace
+
+Sim::Sim(Options options)
+    : o_(std::move(options))
+    , start_(Clock::now())
+{
+}
+
+Sim::~Sim()
+{
+    tearDown();
+}
+
+int Sim::run()
+{
+    if (!setUp()) {
+        tearDown();
+        return exitCode_;
+    }
+    while (!quit_) {
+        TimePoint wake = TimePoint::max();
+        bool progress = true;
+        while (progress && !quit_) {
+            wake = TimePoint::max();
+            progress = processInput(Clock::now(), wake);
+            progress = pumpOutput(Clock::now(), wake) || progress;
+        }
+        if (quit_)
+            break;
+        if (!mismatch_.empty())
+            wake = std::min(wake, mismatchFlushAt_);
+        const TimePoint now = Clock::now();
+        const bool backingOff = now < readBackoffUntil_;
+        if (backingOff)
+            wake = std::min(wake, readBackoffUntil_);
+
+        pollfd fds[3] = {};
+        fds[0].fd = backingOff ? -1 : master_;
+        fds[0].events = static_cast<short>(POLLIN | (wantWritable_ ? POLLOUT : 0));
+        fds[1].fd = signalPipe_[0];
+        fds[1].events = POLLIN;
+        fds[2].fd = o_.stdinEof ? STDIN_FILENO : -1;
+        fds[2].events = POLLIN;
+        timespec timeout {};
+        timespec* timeoutPtr = nullptr;
+        if (wake != TimePoint::max()) {
+            const auto left = std::max(std::chrono::nanoseconds(0), wake - now);
+            timeout.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+            timeoutPtr = &timeout;
+        }
+        if (::ppoll(fds, 3, timeoutPtr, nullptr) < 0) {
+            if (errno == EINTR)
+                continue;
+            std::cerr << "kavo-sim: poll failed: " << std::strerror(errno) << "\n";
+            exitCode_ = 1;
+            break;
+        }
+        if (fds[1].revents) {
+            unsigned char signal = 0;
+            if (::read(signalPipe_[0], &signal, 1) == 1) {
+                quit_ = true;
+                break;
+            }
+        }
+        if (fds[2].revents) {
+            char buffer[256];
+            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                quit_ = true;
+                break;
+            }
+        }
+        if (fds[0].revents)
+            readLine();
+        if (!mismatch_.empty() && Clock::now() >= mismatchFlushAt_)
+            flushMismatch();
+    }
+    tearDown();
+    return exitCode_;
+}
+
+bool Sim::setUp()
+{
+    exitCode_ = 1;
+    Settings settings;
+    settings.d = rateIndex(o_.rate);
+    std::string error;
+    if (!o_.stateFile.empty() && !loadStateFile(o_.stateFile, settings, error)) {
+        std::cerr << "kavo-sim: " << error << "\n";
+        exitCode_ = 2;
+        return false;
+    }
+    lineRate_ = kRates[settings.d];
+
+    std::optional<std::string> card;
+    if (!o_.noCard) {
+        if (o_.cardDir.empty()) {
+            const char* tmp = std::getenv("TMPDIR");
+            std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kavo-sim-card-XXXXXX";
+            if (!::mkdtemp(pattern.data())) {
+                std::cerr << "kavo-sim: cannot create a card folder: " << std::strerror(errno) << "\n";
+                return false;
+            }
+            tempCard_ = pattern;
+            card = pattern;
+        } else {
+            if (!makeDirs(o_.cardDir, error)) {
+                std::cerr << "kavo-sim: --card: " << error << "\n";
+                return false;
+            }
+            card = o_.cardDir;
+        }
+    }
+    module_ = std::make_unique<Module>(card, o_.capacityKiB, o_.identity, o_.serial, settings);
+
+    if (!o_.logFile.empty()) {
+        log_ = std::fopen(o_.logFile.c_str(), "w");
+        if (!log_) {
+            std::cerr << "kavo-sim: cannot write log " << o_.logFile << ": " << std::strerror(errno) << "\n";
+            return false;
+        }
+        std::setvbuf(log_, nullptr, _IOLBF, 0);
+    }
+
+    if (::pipe2(signalPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::cerr << "kavo-sim: pipe: " << std::strerror(errno) << "\n";
+        return false;
+    }
+    gSignalWriteFd = signalPipe_[1];
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    if (o_.random) {
+        random_ = *o_.random;
+        std::cerr << "kavo-sim: random faults, start value " << *o_.random << "\n";
+    }
+
+    if (!openLine() || !publish())
+        return false;
+    exitCode_ = 0;
+    return true;
+}
+
+bool Sim::openLine()
+{
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+        std::cerr << "kavo-sim: cannot open a pseudo-terminal: " << std::strerror(errno) << "\n";
+        return false;
+    }
+    char name[256];
+    if (::ptsname_r(master_, name, sizeof name) != 0) {
+        std::cerr << "kavo-sim: ptsname: " << std::strerror(errno) << "\n";
+        return false;
+    }
+    slavePath_ = name;
+    // Held for the whole run, so the master never sees a hang-up when the tool closes the port.
+    slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_ < 0) {
+        std::cerr << "kavo-sim: cannot open " << slavePath_ << ": " << std::strerror(errno) << "\n";
+        return false;
+    }
+    termios tio {};
+    if (::tcgetattr(slave_, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        ::cfsetispeed(&tio, speedFromBps(lineRate_));
+        ::cfsetospeed(&tio, speedFromBps(lineRate_));
+        ::tcsetattr(slave_, TCSANOW, &tio);
+    }
+    const int flags = ::fcntl(master_, F_GETFL);
+    ::fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+    return true;
+}
+
+bool Sim::publish()
+{
+    std::string error;
+    const std::string dir = o_.portsDir.empty() ? defaultPortsDir() : o_.portsDir;
+    if (!makeDirs(dir, error)) {
+        std::cerr << "kavo-sim: " << error << "\n";
+        return false;
+    }
+    const int first = o_.com ? o_.com : 1;
+    const int last = o_.com ? o_.com : 16;
+    for (int n = first; n <= last; ++n) {
+        const std::string path = dir + "/COM" + std::to_string(n);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) {
+            const bool link = S_ISLNK(st.st_mode);
+            const bool stale = link && ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
+            const bool ours = link && readLink(path) == slavePath_;
+            if (!stale && !ours) {
+                if (o_.com) {
+                    std::cerr << "kavo-sim: COM" << n << " is taken: " << path << " -> " << readLink(path)
+                              << " is a live device of someone else\n";
+                    exitCode_ = 2;
+                    return false;
+                }
+                continue;
+            }
+            ::unlink(path.c_str());
+        }
+        if (::symlink(slavePath_.c_str(), path.c_str()) == 0) {
+            linkPath_ = path;
+            std::cout << "COM" << n << " " << slavePath_ << std::endl;
+            return true;
+        }
+        if (errno != EEXIST) {
+            std::cerr << "kavo-sim: cannot create " << path << ": " << std::strerror(errno) << "\n";
+            return false;
+        }
+        if (o_.com) {
+            std::cerr << "kavo-sim: COM" << n << " was taken meanwhile: " << path << "\n";
+            exitCode_ = 2;
+            return false;
+        }
+    }
+    std::cerr << "kavo-sim: COM1 to COM16 are all taken in " << dir << "\n";
+    exitCode_ = 2;
+    return false;
+}
+
+void Sim::removeLink()
+{
+    if (linkPath_.empty())
+        return;
+    if (readLink(linkPath_) == slavePath_)
+        ::unlink(linkPath_.c_str());
+    linkPath_.clear();
+}
+
+void Sim::tearDown()
+{
+    removeLink();
+    if (master_ >= 0)
+        ::close(master_);
+    if (slave_ >= 0)
+        ::close(slave_);
+    master_ = slave_ = -1;
+    module_.reset();
+    if (log_) {
+        std::fclose(log_);
+        log_ = nullptr;
+    }
+    if (!tempCard_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(tempCard_, ec);
+        tempCard_.clear();
+    }
+    gSignalWriteFd = -1;
+    for (int& fd : signalPipe_) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+int Sim::toolRate() const
+{
+    // On Linux the master reports the slave's settings, i.e. what the tool set.
+    termios tio {};
+    if (::tcgetattr(master_, &tio) != 0)
+        return 0;
+    const int bps = bpsFromSpeed(::cfgetospeed(&tio));
+    if (bps >= 0)
+        return bps;
+#ifdef KAVO_SIM_HAS_TERMIOS2
+    KernelTermios2 tio2 {};
+    if (::ioctl(master_, _IOR('T', 0x2A, KernelTermios2), &tio2) == 0)
+        return static_cast<int>(tio2.c_ospeed);
+#endif
+    return 0;
+}
+
+void Sim::readLine()
+{
+    unsigned char buffer[4096];
+    const ssize_t n = ::read(master_, buffer, sizeof buffer);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    if (n <= 0) {
+        // Should not happen while the slave is held open; do not spin if it does.
+        readBackoffUntil_ = Clock::now() + std::chrono::milliseconds(100);
+        return;
+    }
+    const int rate = toolRate();
+    const TimePoint now = Clock::now();
+    for (ssize_t i = 0; i < n; ++i)
+        in_.push_back({buffer[i], rate, now});
+}
+
+bool Sim::processInput(TimePoint now, TimePoint& wake)
+{
+    bool progress = false;
+    // One command at a time: the next byte is taken once the answer has gone out.
+    while (!in_.empty() && out_.empty() && !quit_) {
+        const InByte in = in_.front();
+        if (o_.pace) {
+            const TimePoint due = std::max(inClock_, in.arrived) + byteTime(in.rate);
+            if (now < due) {
+                wake = std::min(wake, due);
+                break;
+            }
+            inClock_ = due;
+        }
+        in_.pop_front();
+        handleByte(in);
+        progress = true;
+    }
+    return progress;
+}
+
+bool Sim::pumpOutput(TimePoint now, TimePoint& wake)
+{
+    bool progress = false;
+    wantWritable_ = false;
+    while (!out_.empty() && !quit_) {
+        if (now < outWaitUntil_) {
+            wake = std::min(wake, outWaitUntil_);
+            break;
+        }
+        OutItem& item = out_.front();
+        if (item.kind == OutItem::Delay) {
+            outWaitUntil_ = now + std::chrono::milliseconds(item.value);
+            outIdle_ = true;
+            out_.pop_front();
+            progress = true;
+            continue;
+        }
+        if (item.kind == OutItem::SetRate) {
+            lineRate_ = item.value;
+            out_.pop_front();
+            progress = true;
+            continue;
+        }
+        if (item.kind == OutItem::Hangup) {
+            hangUp();
+            return true;
+        }
+        if (item.bytes.empty()) {
+            out_.pop_front();
+            continue;
+        }
+        std::size_t allowed = item.bytes.size();
+        std::chrono::nanoseconds perByte {};
+        if (o_.pace) {
+            perByte = byteTime(toolRate());
+            if (outIdle_) {
+                outClock_ = std::max(outClock_, now);
+                outIdle_ = false;
+            }
+            // Byte k from here is fully on the line at outClock_ + (k + 1) * perByte.
+            if (now < outClock_ + perByte) {
+                wake = std::min(wake, outClock_ + perByte);
+                break;
+            }
+            allowed = std::min<std::size_t>(allowed, static_cast<std::size_t>((now - outClock_) / perByte));
+        }
+        if (o_.splitBytesMs >= 0)
+            allowed = 1;
+        const ssize_t n = ::write(master_, item.bytes.data(), allowed);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN) {
+                wantWritable_ = true;
+                break;
+            }
+            std::cerr << "kavo-sim: write to the line failed: " << std::strerror(errno) << "\n";
+            out_.clear();
+            break;
+        }
+        progress = true;
+        if (o_.pace)
+            outClock_ += perByte * n;
+        item.bytes.erase(0, static_cast<std::size_t>(n));
+        if (item.bytes.empty())
+            out_.pop_front();
+        if (o_.splitBytesMs > 0)
+            outWaitUntil_ = now + std::chrono::milliseconds(o_.splitBytesMs);
+        now = Clock::now();
+    }
+    if (out_.empty())
+        outIdle_ = true;
+    return progress;
+}
+
+void Sim::handleByte(const InByte& in)
+{
+    ++received_;
+    const char c = static_cast<char>(in.byte);
+    if (o_.hangupAfter > 0 && received_ >= o_.hangupAfter) {
+        flushMismatch();
+        log(in.rate, dataMode_ ? write_.command : line_ + c, "", "hangup");
+        hangUp();
+        return;
+    }
+    if (in.rate != lineRate_) {
+        // A line at the wrong rate delivers garbage: the module hears nothing it understands.
+        if (dataMode_ || escPending_ || !line_.empty())
+            resetParser();
+        if (mismatch_.empty())
+            mismatchRate_ = in.rate;
+        mismatch_ += c;
+        mismatchFlushAt_ = Clock::now() + kMismatchQuiet;
+        if (c == '\r' || mismatch_.size() >= 256)
+            flushMismatch();
+        return;
+    }
+    flushMismatch();
+    if (dataMode_) {
+        write_.data += c;
+        if (write_.data.size() == write_.count)
+            finishWrite(in.rate);
+        return;
+    }
+    if (c == '\x1b') {
+        line_.clear();
+        if (o_.probeReply) {
+            escPending_ = true;
+            return;
+        }
+        if (const Chunked* reply = replyFor("\x1b"))
+            respondVerbatim(in.rate, "\x1b", *reply, {});
+        else
+            respond(in.rate, "\x1b", false, [] { return Reply{}; }, {});
+        return;
+    }
+    if (c == '\r') {
+        handleLine(in.rate);
+        return;
+    }
+    if (escPending_) {
+        // --probe-reply answers ESC only together with the CR after it.
+        log(in.rate, "\x1b", "", "");
+        escPending_ = false;
+    }
+    if (line_.size() < kMaxLine)
+        line_ += c;
+}
+
+void Sim::handleLine(int rate)
+{
+    std::string line;
+    line.swap(line_);
+    if (escPending_) {
+        escPending_ = false;
+        respondVerbatim(rate, "\x1b", *o_.probeReply, {});
+        return;
+    }
+    const Chunked* reply = replyFor(line);
+    int count = 0;
+    if (Module::isWrite(line, count)) {
+        dataMode_ = true;
+        write_ = PendingWrite{line, static_cast<std::size_t>(count), {}, ++writes_, reply};
+        write_.data.reserve(write_.count);
+        return;
+    }
+    if (reply) {
+        respondVerbatim(rate, line, *reply, {});
+        return;
+    }
+    const bool command = !normalizeBlanks(line).empty();
+    respond(rate, line, command, [&] { return module_->execute(line); }, {});
+}
+
+void Sim::finishWrite(int rate)
+{
+    dataMode_ = false;
+    PendingWrite write = std::move(write_);
+    write_ = PendingWrite{};
+    const std::string note = "data=" + std::to_string(write.count);
+    if (write.reply) {
+        respondVerbatim(rate, write.command, *write.reply, note);
+    } else if (write.index == o_.writeErrorAt) {
+        respondVerbatim(rate, write.command, o_.writeErrorText, note);
+    } else if (write.index == o_.writeSilentAt) {
+        log(rate, write.command, "", note);
+    } else {
+        respond(rate, write.command, true, [&] { return module_->writeData(write.data); }, note);
+    }
+}
+
+void Sim::flushMismatch()
+{
+    if (mismatch_.empty())
+        return;
+    std::string command;
+    command.swap(mismatch_);
+    if (command.back() == '\r')
+        command.pop_back();
+    log(mismatchRate_, command, "", "rate-mismatch");
+}
+
+void Sim::resetParser()
+{
+    line_.clear();
+    escPending_ = false;
+    dataMode_ = false;
+    write_ = PendingWrite{};
+}
+
+void Sim::hangUp()
+{
+    removeLink();
+    if (master_ >= 0)
+        ::close(master_);
+    if (slave_ >= 0)
+        ::close(slave_);
+    master_ = slave_ = -1;
+    out_.clear();
+    quit_ = true;
+    exitCode_ = 0;
+}
+
+const Chunked* Sim::replyFor(const std::string& line) const
+{
+    if (o_.replies.empty())
+        return nullptr;
+    auto it = o_.replies.find(line);
+    if (it == o_.replies.end())
+        it = o_.replies.find(normalizeBlanks(line));
+    return it == o_.replies.end() ? nullptr : &it->second;
+}
+
+void Sim::appendChunked(Items& items, const Chunked& text) const
+{
+    for (std::size_t i = 0; i < text.pieces.size(); ++i) {
+        if (i > 0)
+            items.push_back({OutItem::Delay, {}, o_.chunkDelayMs});
+        if (!text.pieces[i].empty())
+            items.push_back({OutItem::Bytes, text.pieces[i], 0});
+    }
+}
+
+void Sim::queue(Items items)
+{
+    for (OutItem& item : items) {
+        if (o_.silent && (item.kind == OutItem::Bytes || item.kind == OutItem::Delay))
+            continue;
+        out_.push_back(std::move(item));
+    }
+}
+
+namespace {
+
+std::string sentBytes(const std::vector<std::string>& pieces)
+{
+    std::string all;
+    for (const std::string& piece : pieces)
+        all += piece;
+    return all;
+}
+
+std::string joinNotes(std::initializer_list<std::string_view> notes)
+{
+    std::string all;
+    for (const std::string_view note : notes) {
+        if (note.empty())
+            continue;
+        if (!all.empty())
+            all += ' ';
+        all += note;
+    }
+    return all;
+}
+
+} // namespace
+
+void Sim::respond(int rate, const std::string& command, bool faultable, const std::function<Reply()>& execute,
+                  std::string note)
+{
+    const Fault fault = faultable && o_.random ? rollFault() : Fault::None;
+    Reply reply;
+    if (fault == Fault::Error) {
+        static const char* const codes[] = {"E01", "E05", "E08", "EF2", "EF9"};
+        reply.body = codes[nextRandom() % 5];
+    } else {
+        reply = execute();
+    }
+    Items items;
+    appendChunked(items, o_.prefix);
+    const std::size_t answerAt = items.size();
+    items.push_back({OutItem::Bytes, reply.body + '>', 0});
+    appendChunked(items, o_.suffix);
+    if (fault != Fault::None)
+        applyFault(fault, items, answerAt, reply);
+    if (reply.newRateIndex >= 0)
+        items.push_back({OutItem::SetRate, {}, kRates[reply.newRateIndex]});
+
+    std::vector<std::string> sent;
+    for (const OutItem& item : items) {
+        if (item.kind == OutItem::Bytes)
+            sent.push_back(item.bytes);
+    }
+    std::string randomNote;
+    if (fault != Fault::None)
+        randomNote = std::string("random:") + faultName(static_cast<int>(fault));
+    if (fault == Fault::RateChange)
+        randomNote += "=" + std::to_string(kRates[reply.newRateIndex]);
+    log(rate, command, o_.silent ? std::string() : sentBytes(sent),
+        joinNotes({reply.note, note, randomNote}));
+    queue(std::move(items));
+}
+
+void Sim::respondVerbatim(int rate, const std::string& command, const Chunked& text, std::string note)
+{
+    Items items;
+    appendChunked(items, text);
+    log(rate, command, o_.silent ? std::string() : text.joined(), note);
+    queue(std::move(items));
+}
+
+std::uint64_t Sim::nextRandom()
+{
+    // splitmix64: the same sequence for the same start value on every platform.
+    random_ += 0x9E3779B97F4A7C15ULL;
+    std::uint64_t z = random_;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+Sim::Fault Sim::rollFault()
+{
+    const std::uint64_t roll = nextRandom() % 1000;
+    if (roll < 5)
+        return Fault::Hangup;
+    switch ((roll - 5) / 100) {
+    case 0: return Fault::Garbage;
+    case 1: return Fault::OutOfRange;
+    case 2: return Fault::Error;
+    case 3: return Fault::Split;
+    case 4: return Fault::Silence;
+    case 5: return Fault::Trailing;
+    case 6: return Fault::RateChange;
+    default: return Fault::None;
+    }
+}
+
+std::string Sim::randomBytes(int count, bool allowPrompt)
+{
+    std::string bytes;
+    while (static_cast<int>(bytes.size()) < count) {
+        const char c = static_cast<char>(nextRandom() & 0xff);
+        if (allowPrompt || c != '>')
+            bytes += c;
+    }
+    return bytes;
+}
+
+void Sim::applyFault(Fault fault, Items& items, std::size_t answerAt, Reply& reply)
+{
+    std::string& answer = items[answerAt].bytes; // body + '>'
+    switch (fault) {
+    case Fault::None:
+    case Fault::Error:
+        break;
+    case Fault::Garbage:
+        answer = randomBytes(1 + static_cast<int>(nextRandom() % 12), false) + '>';
+        break;
+    case Fault::OutOfRange: {
+        // Every number becomes one no setting or card can hold.
+        auto outOfRange = [this] {
+            const std::uint64_t r = nextRandom();
+            return (r & 1 ? "-" : "") + std::to_string(4294967296ULL + (r >> 1) % 1000000);
+        };
+        std::string body;
+        bool anyNumber = false;
+        for (std::size_t i = 0; i + 1 < answer.size();) {
+            if (answer[i] >= '0' && answer[i] <= '9') {
+                while (i + 1 < answer.size() && answer[i] >= '0' && answer[i] <= '9')
+                    ++i;
+                body += outOfRange();
+                anyNumber = true;
+            } else {
+                body += answer[i++];
+            }
+        }
+        answer = (anyNumber ? body : outOfRange()) + '>';
+        break;
+    }
+    case Fault::Split: {
+        const std::string whole = answer;
+        Items split;
+        std::size_t at = 0;
+        const int cuts = 1 + static_cast<int>(nextRandom() % 3);
+        for (int i = 0; i < cuts && at < whole.size(); ++i) {
+            const std::size_t len = nextRandom() % (whole.size() - at);
+            if (len > 0)
+                split.push_back({OutItem::Bytes, whole.substr(at, len), 0});
+            at += len;
+            split.push_back({OutItem::Delay, {}, 1 + static_cast<int>(nextRandom() % 120)});
+        }
+        split.push_back({OutItem::Bytes, whole.substr(at), 0});
+        items.erase(items.begin() + static_cast<std::ptrdiff_t>(answerAt));
+        items.insert(items.begin() + static_cast<std::ptrdiff_t>(answerAt), split.begin(), split.end());
+        break;
+    }
+    case Fault::Silence:
+        items.clear();
+        break;
+    case Fault::Trailing:
+        items.insert(items.begin() + static_cast<std::ptrdiff_t>(answerAt) + 1,
+                     OutItem{OutItem::Bytes, randomBytes(1 + static_cast<int>(nextRandom() % 4), true), 0});
+        break;
+    case Fault::RateChange: {
+        int index = static_cast<int>(nextRandom() % 4);
+        if (index >= module_->settings().d)
+            ++index;
+        module_->settings().d = index;
+        reply.newRateIndex = index;
+        break;
+    }
+    case Fault::Hangup: {
+        std::string all;
+        for (const OutItem& item : items) {
+            if (item.kind == OutItem::Bytes)
+                all += item.bytes;
+        }
+        all.resize(nextRandom() % all.size());
+        items.clear();
+        if (!all.empty())
+            items.push_back({OutItem::Bytes, all, 0});
+        items.push_back({OutItem::Hangup, {}, 0});
+        reply.newRateIndex = -1;
+        break;
+    }
+    }
+}
+
+void Sim::log(int rate, std::string_view command, std::string_view answer, std::string_view note)
+{
+    if (!log_)
+        return;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
+    std::fprintf(log_, "%lld\t%d\t%s\t%s\t%s\n", static_cast<long long>(ms), rate, escapeForLog(command).c_str(),
+                 escapeForLog(answer).c_str(), escapeForLog(note).c_str());
+    std::fflush(log_);
+}
+
+} // namespace kavosim
