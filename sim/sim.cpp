@@ -25,6 +25,9 @@ namespace {
 
 constexpr std::size_t kMaxLine = 1024;
 constexpr auto kMismatchQuiet = std::chrono::milliseconds(200);
+// Paced waits sleep at least this long and then take every byte that has come due,
+// so fast rates cost a few hundred wake-ups a second instead of one per byte.
+constexpr auto kPaceTick = std::chrono::milliseconds(2);
 
 int gSignalWriteFd = -1;
 
@@ -451,7 +454,7 @@ bool Sim::processInput(TimePoint now, TimePoint& wake)
         if (o_.pace) {
             const TimePoint due = std::max(inClock_, in.arrived) + byteTime(in.rate);
             if (now < due) {
-                wake = std::min(wake, due);
+                wake = std::min(wake, std::max(due, now + kPaceTick));
                 break;
             }
             inClock_ = due;
@@ -504,7 +507,7 @@ bool Sim::pumpOutput(TimePoint now, TimePoint& wake)
             }
             // Byte k from here is fully on the line at outClock_ + (k + 1) * perByte.
             if (now < outClock_ + perByte) {
-                wake = std::min(wake, outClock_ + perByte);
+                wake = std::min(wake, std::max(outClock_ + perByte, now + kPaceTick));
                 break;
             }
             allowed = std::min<std::size_t>(allowed, static_cast<std::size_t>((now - outClock_) / perByte));

@@ -1,0 +1,388 @@
+// End-to-end checks of kavo-sim over its pseudo-terminal, driven with plain POSIX calls.
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "support/kavosim.h"
+#include "support/testenv.h"
+
+namespace {
+
+const QByteArray kVersion = "Kavo v2.07KAV1 SN 00012345>";
+
+speed_t speedOf(int bps)
+{
+    switch (bps) {
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B9600;
+    }
+}
+
+// The tool's end of the line, opened like a serial port.
+class Line
+{
+public:
+    ~Line() { close(); }
+
+    bool open(const QString &device, int bps)
+    {
+        close();
+        m_fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        return m_fd >= 0 && setRate(bps);
+    }
+
+    void close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+    bool setRate(int bps)
+    {
+        termios tio {};
+        if (::tcgetattr(m_fd, &tio) != 0)
+            return false;
+        ::cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        ::cfsetispeed(&tio, speedOf(bps));
+        ::cfsetospeed(&tio, speedOf(bps));
+        return ::tcsetattr(m_fd, TCSANOW, &tio) == 0;
+    }
+
+    bool send(const QByteArray &bytes)
+    {
+        qsizetype done = 0;
+        QDeadlineTimer deadline(10000);
+        while (done < bytes.size() && !deadline.hasExpired()) {
+            const ssize_t n = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n > 0) {
+                done += n;
+            } else if (n < 0 && errno == EAGAIN) {
+                pollfd p {m_fd, POLLOUT, 0};
+                ::poll(&p, 1, int(deadline.remainingTime()));
+            } else if (n < 0 && errno != EINTR) {
+                return false;
+            }
+        }
+        return done == bytes.size();
+    }
+
+    // Reads until count bytes have come, or 10 s have passed.
+    QByteArray read(qsizetype count)
+    {
+        QByteArray got;
+        QDeadlineTimer deadline(10000);
+        while (got.size() < count && !deadline.hasExpired()) {
+            pollfd p {m_fd, POLLIN, 0};
+            if (::poll(&p, 1, int(deadline.remainingTime())) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::read(m_fd, buffer, size_t(std::min<qsizetype>(count - got.size(), sizeof buffer)));
+            if (n > 0)
+                got.append(buffer, n);
+            else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                break;
+        }
+        return got;
+    }
+
+    QByteArray ask(const QByteArray &command, qsizetype answerSize)
+    {
+        return send(command) ? read(answerSize) : QByteArray("<send failed>");
+    }
+
+private:
+    int m_fd = -1;
+};
+
+using Steps = QList<std::pair<QByteArray, QByteArray>>;
+
+} // namespace
+
+class TestSim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void exchange_data();
+    void exchange();
+    void rateSwitchAfterPrompt();
+    void wrongRateIsSilent();
+    void upload();
+    void logLines();
+    void portLink();
+    void hangupAfter();
+
+private:
+    bool start(KavoSim &sim, QStringList options = {});
+    QString linkPath(int com) const { return m_ports.filePath(QStringLiteral("COM%1").arg(com)); }
+
+    QTemporaryDir m_dir;
+    QDir m_ports;
+    QString m_stateFile;
+};
+
+void TestSim::initTestCase()
+{
+    TestEnv::isolate();
+    QVERIFY(m_dir.isValid());
+    m_ports = QDir(m_dir.filePath(QStringLiteral("ports")));
+    m_stateFile = m_dir.filePath(QStringLiteral("state.txt"));
+    QFile state(m_stateFile);
+    QVERIFY(state.open(QIODevice::WriteOnly));
+    state.write("# saved by hand\nV=10 20\nB=37\nD=1\n");
+}
+
+bool TestSim::start(KavoSim &sim, QStringList options)
+{
+    options << QStringLiteral("--ports-dir") << m_ports.path();
+    return sim.start(options);
+}
+
+void TestSim::exchange_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<QByteArrayList>("commands");
+    QTest::addColumn<QByteArrayList>("answers");
+
+    auto row = [](const char *name, const QStringList &options, int rate, const Steps &steps) {
+        QByteArrayList commands;
+        QByteArrayList answers;
+        for (const auto &[command, answer] : steps) {
+            commands << command;
+            answers << answer;
+        }
+        QTest::newRow(name) << options << rate << commands << answers;
+    };
+
+    row("probe and empty line", {}, 9600, {{"\x1b\r", ">>"}, {"\r", ">"}, {"ST B 9\x1b", ">"}, {"ST B\r", "0>"}});
+    row("version", {}, 9600, {{"V\r", kVersion}});
+    row("other identity", {"--identity", "XY9Z"}, 9600, {{"V\r", "Kavo v2.07XY9Z SN 00012345>"}});
+    row("card facts", {"--capacity", "1000"}, 9600, {{"FC Q\r", "1000 1000>"}, {"FC F\r", "FAT32>"}});
+    row("setting defaults", {}, 9600,
+        {{"ST D\r", "0>"}, {"ST T\r", "20>"}, {"ST S\r", "1>"}, {"ST N\r", "0>"}, {"ST H\r", "1>"},
+         {"ST V\r", "16 16>"}, {"ST O\r", "1>"}, {"ST B\r", "0>"}, {"ST U\r", "0>"}});
+    row("settings in range", {}, 9600,
+        {{"ST B 255\r", ">"}, {"ST B\r", "255>"}, {"ST N 32767\r", ">"}, {"ST N\r", "32767>"},
+         {"ST V 10 20\r", ">"}, {"ST V\r", "10 20>"}, {"ST V 7\r", ">"}, {"ST V\r", "7 7>"},
+         {"ST  T   0 \r", ">"}, {"ST T\r", "0>"}});
+    row("settings out of range", {}, 9600,
+        {{"ST B 256\r", "E05>"}, {"ST H 2\r", "E05>"}, {"ST T -1\r", "E05>"}, {"ST S x\r", "E05>"},
+         {"ST O 1 2\r", "E05>"}, {"ST V 255\r", "E05>"}, {"ST V 1 2 3\r", "E05>"}, {"ST Q\r", "E05>"},
+         {"ST b\r", "E05>"}, {"ST B\r", "0>"}, {"ST V\r", "16 16>"}, {"ST O\r", "1>"}});
+    row("unknown commands", {}, 9600, {{"XY\r", "E01>"}, {"FC Z\r", "E01>"}, {"v\r", "E01>"}});
+    row("start rate", {"--rate", "38400"}, 38400, {{"V\r", kVersion}, {"ST D\r", "2>"}});
+    row("state file", {"--state", m_stateFile}, 19200, {{"ST V\r", "10 20>"}, {"ST B\r", "37>"}, {"ST D\r", "1>"}});
+    row("no card", {"--no-card"}, 9600,
+        {{"FC Q\r", "E08>"}, {"FC F\r", "E08>"}, {"FC L /A.MP3\r", "E08>"}, {"PC F /A.MP3\r", "E08>"},
+         {"FC O 1 W /A.MP3\r", "E08>"}, {"FC W 1 2\rab", "E08>"}, {"V\r", kVersion}});
+    row("missing file and bad paths", {}, 9600,
+        {{"FC L /NOPE.MP3\r", "EF2>"}, {"PC F /NOPE.MP3\r", "EF2>"}, {"FC O 1 W /a/b\r", "E05>"},
+         {"FC L /..\r", "E05>"}, {"FC O 1 W /\r", "E05>"}});
+    row("write without open file", {}, 9600,
+        {{"FC W 1 3\rV\r>", "EF9>"}, {"FC W 1 0\r", "E05>"}, {"FC W 1 65536\r", "E05>"}, {"V\r", kVersion}});
+    row("canned replies", {"--reply", "V=ab\\|cd>", "--reply", "ST B 5=>", "--reply", "FC F="}, 9600,
+        {{"V\r", "abcd>"}, {"ST B 5\r", ">"}, {"ST B\r", "0>"}, {"FC F\r", ""}, {"\r", ">"}});
+    row("probe reply", {"--probe-reply", "X\\|>>"}, 9600, {{"\x1b\r", "X>>"}, {"\r", ">"}});
+    row("prefix and suffix", {"--prefix", "~", "--suffix", "\\r\\n"}, 9600,
+        {{"V\r", "~" + kVersion + "\r\n"}, {"\x1b\r", "~>\r\n~>\r\n"}});
+    row("byte by byte", {"--split-bytes", "2"}, 9600, {{"V\r", kVersion}, {"ST V\r", "16 16>"}});
+    row("paced", {"--pace"}, 9600, {{"V\r", kVersion}, {"ST D 5\r", "E05>"}});
+    row("paced at line rate", {"--pace", "--rate", "57600"}, 57600, {{"V\r", kVersion}, {"FC F\r", "FAT32>"}});
+    row("write error", {"--write-error", "1"}, 9600,
+        {{"FC O 1 W /A.MP3\r", ">"}, {"FC W 1 2\rab", "EF9>"}, {"FC W 1 2\rcd", ">"}, {"FC C 1\r", ">"},
+         {"FC L /A.MP3\r", "2>"}});
+    row("write error text", {"--write-error", "2=E77>"}, 9600,
+        {{"FC O 1 W /A.MP3\r", ">"}, {"FC W 1 2\rab", ">"}, {"FC W 1 2\rcd", "E77>"}, {"FC C 1\r", ">"},
+         {"FC L /A.MP3\r", "2>"}});
+    row("write silent", {"--write-silent", "1"}, 9600,
+        {{"FC O 1 W /A.MP3\r", ">"}, {"FC W 1 3\rabc", ""}, {"FC W 1 2\rcd", ">"}, {"FC C 1\r", ">"},
+         {"FC L /A.MP3\r", "2>"}});
+}
+
+void TestSim::exchange()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, rate);
+    QFETCH(QByteArrayList, commands);
+    QFETCH(QByteArrayList, answers);
+
+    KavoSim sim;
+    QVERIFY2(start(sim, options), qPrintable(sim.errorOutput()));
+    Line line;
+    QVERIFY(line.open(sim.device(), rate));
+    for (qsizetype i = 0; i < commands.size(); ++i)
+        QCOMPARE(line.ask(commands[i], answers[i].size()), answers[i]);
+}
+
+void TestSim::rateSwitchAfterPrompt()
+{
+    KavoSim sim;
+    QVERIFY(start(sim, {"--pace"}));
+    Line line;
+    QVERIFY(line.open(sim.device(), 9600));
+    // Answered at the old rate, prompt included.
+    QCOMPARE(line.ask("ST D 1\r", 1), QByteArray(">"));
+
+    // At the old rate the module no longer hears anything.
+    QVERIFY(line.send("V\r"));
+    QTRY_VERIFY_WITH_TIMEOUT(!sim.log().isEmpty() && sim.log().last().note == "rate-mismatch", 10000);
+    QCOMPARE(sim.log().last().rate, 9600);
+    QCOMPARE(sim.log().last().command, QString("V"));
+
+    QVERIFY(line.setRate(19200));
+    QCOMPARE(line.ask("V\r", kVersion.size()), kVersion);
+    QCOMPARE(line.ask("ST D\r", 2), QByteArray("1>"));
+
+    // The tool closing and reopening the port changes nothing.
+    QVERIFY(line.open(sim.device(), 19200));
+    QCOMPARE(line.ask("ST D\r", 2), QByteArray("1>"));
+}
+
+void TestSim::wrongRateIsSilent()
+{
+    KavoSim sim;
+    QVERIFY(start(sim, {"--rate", "57600"}));
+    Line line;
+    QVERIFY(line.open(sim.device(), 9600));
+    QVERIFY(line.send("\x1b\r"));
+    QTRY_COMPARE_WITH_TIMEOUT(sim.log().size(), 1, 10000);
+    const TrafficLine entry = sim.log().first();
+    QCOMPARE(entry.rate, 9600);
+    QCOMPARE(entry.command, QString("\\e"));
+    QCOMPARE(entry.answer, QString());
+    QCOMPARE(entry.note, QString("rate-mismatch"));
+
+    // The first bytes at the right rate are the probe's answer: nothing came before.
+    QVERIFY(line.setRate(57600));
+    QCOMPARE(line.ask("\x1b\r", 2), QByteArray(">>"));
+}
+
+void TestSim::upload()
+{
+    KavoSim sim;
+    QVERIFY(start(sim, {"--capacity", "5000"}));
+    Line line;
+    QVERIFY(line.open(sim.device(), 9600));
+
+    QByteArray data;
+    for (int i = 0; i < 3000; ++i)
+        data += char((i * 7) & 0xff);   // every byte value, CR, '>' and ESC among them
+    QVERIFY(data.contains('\r') && data.contains('>') && data.contains('\x1b'));
+
+    QCOMPARE(line.ask("FC O 1 W /UP.MP3\r", 1), QByteArray(">"));
+    QCOMPARE(line.ask("FC W 1 2000\r" + data.left(2000), 1), QByteArray(">"));
+    QCOMPARE(line.ask("FC W 1 1000\r" + data.mid(2000), 1), QByteArray(">"));
+    QCOMPARE(line.ask("FC C 1\r", 1), QByteArray(">"));
+
+    QFile file(QDir(sim.cardDir()).filePath("UP.MP3"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), data);
+
+    QCOMPARE(line.ask("FC L /UP.MP3\r", 5), QByteArray("3000>"));
+    QCOMPARE(line.ask("FC Q\r", 10), QByteArray("5000 4997>"));
+    QCOMPARE(line.ask("PC F /UP.MP3\r", 1), QByteArray(">"));
+
+    const QList<TrafficLine> log = sim.log();
+    QCOMPARE(log.size(), 7);
+    QCOMPARE(log[1].command, QString("FC W 1 2000"));
+    QCOMPARE(log[1].note, QString("data=2000"));
+    QCOMPARE(log[2].note, QString("data=1000"));
+    QCOMPARE(log[6].command, QString("PC F /UP.MP3"));
+    QCOMPARE(log[6].note, QString("played /UP.MP3"));
+}
+
+void TestSim::logLines()
+{
+    KavoSim sim;
+    QVERIFY(start(sim));
+    Line line;
+    QVERIFY(line.open(sim.device(), 9600));
+    QCOMPARE(line.ask("\x1b\r", 2), QByteArray(">>"));
+    QCOMPARE(line.ask("V\r", kVersion.size()), kVersion);
+    QCOMPARE(line.ask("ST \x01\t\\\xff\r", 4), QByteArray("E05>"));
+
+    QFile file(sim.logPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> raw = file.readAll().split('\n');
+    QCOMPARE(raw.size(), 5);   // four lines, each ended by a newline
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(raw[i].count('\t'), 4);
+
+    const QList<TrafficLine> log = sim.log();
+    QCOMPARE(log[0].command, QString("\\e"));
+    QCOMPARE(log[0].answer, QString(">"));
+    QCOMPARE(log[1].command, QString());
+    QCOMPARE(log[1].answer, QString(">"));
+    QCOMPARE(log[2].rate, 9600);
+    QCOMPARE(log[2].command, QString("V"));
+    QCOMPARE(log[2].answer, KavoSim::escape(kVersion));
+    QCOMPARE(log[2].note, QString());
+    QCOMPARE(log[3].command, KavoSim::escape("ST \x01\t\\\xff"));
+    QVERIFY(log[0].ms >= 0 && log[0].ms <= log[3].ms);
+}
+
+void TestSim::portLink()
+{
+    QVERIFY(m_ports.mkpath("."));
+
+    // Published under the number asked for, removed on SIGTERM.
+    {
+        KavoSim sim;
+        QVERIFY(start(sim, {"--com", "3"}));
+        QCOMPARE(sim.com(), 3);
+        QCOMPARE(QFileInfo(linkPath(3)).symLinkTarget(), sim.device());
+        sim.terminate();
+        QVERIFY(!QFileInfo(linkPath(3)).isSymLink());
+    }
+    // A stale link is replaced.
+    {
+        QVERIFY(QFile::link(m_dir.filePath("gone"), linkPath(4)));
+        KavoSim sim;
+        QVERIFY(start(sim, {"--com", "4"}));
+        QCOMPARE(QFileInfo(linkPath(4)).symLinkTarget(), sim.device());
+    }
+    // A live device of someone else is left alone.
+    QVERIFY(QFile::link("/dev/null", linkPath(5)));
+    QProcess process;
+    process.start(KAVO_SIM_PATH, {"--ports-dir", m_ports.path(), "--com", "5"});
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 2);
+    QVERIFY(process.readAllStandardError().contains("COM5"));
+    QCOMPARE(QFileInfo(linkPath(5)).symLinkTarget(), QString("/dev/null"));
+    QFile::remove(linkPath(5));
+}
+
+void TestSim::hangupAfter()
+{
+    KavoSim sim;
+    QVERIFY(start(sim, {"--hangup-after", "3"}));
+    const QString link = linkPath(sim.com());
+    Line line;
+    QVERIFY(line.open(sim.device(), 9600));
+    QCOMPARE(line.ask("V\r", kVersion.size()), kVersion);
+    QVERIFY(line.send("V"));
+    QTRY_VERIFY_WITH_TIMEOUT(!sim.running(), 10000);
+    QVERIFY(!QFileInfo(link).isSymLink());
+    QCOMPARE(sim.log().last().note, QString("hangup"));
+}
+
+QTEST_GUILESS_MAIN(TestSim)
+#include "tst_sim.moc"
