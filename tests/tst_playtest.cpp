@@ -1,0 +1,557 @@
+// The Play button and the test-file upload, through a pseudo-terminal against kavo-sim:
+// the look-up and its answers, the upload's traffic and progress, and every way an
+// upload can fail.
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include "support/kavosim.h"
+#include "support/messageboxes.h"
+#include "playtest/testfile.h"
+#include "support/testenv.h"
+#include "support/windowfixture.h"
+
+namespace {
+
+const QString LookUp = QStringLiteral("FC L /KAVOTEST.MP3");
+const QString Open = QStringLiteral("FC O 1 W /KAVOTEST.MP3");
+const QString Full = QStringLiteral("FC W 1 512");
+const QString Close = QStringLiteral("FC C 1");
+const QString Play = QStringLiteral("PC F /KAVOTEST.MP3");
+const QString Question = QStringLiteral("The test file does not exist on the card.\r\n"
+                                        "Would you like to send the test file to\r\n"
+                                        "the Kavo and play it?");
+const QString Uploading = QStringLiteral("Uploading test file (/KAVOTEST.MP3) ...");
+const QString Incomplete = QStringLiteral("\r\nThe file /KAVOTEST.MP3 on the card is incomplete.");
+
+// Kinds of local test file besides plain content of a given size.
+enum LocalFile { Missing = -1, Folder = -2, NoPermission = -3, TooLarge = -4 };
+
+// Bytes of a given size that include the ones the line treats specially elsewhere.
+QByteArray testBytes(int size)
+{
+    QByteArray bytes(size, '\0');
+    quint32 x = 12345u + quint32(size);
+    for (int i = 0; i < size; ++i) {
+        x = x * 1664525u + 1013904223u;
+        bytes[i] = char(x >> 24);
+    }
+    const char special[] = {'>', '\r', '\x1b', '\n', '\0'};
+    for (int i = 0; i < size; i += 97)
+        bytes[i] = special[(i / 97) % 5];
+    return bytes;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// "FC W 1 512" n times.
+QStringList fullPieces(int n)
+{
+    QStringList list;
+    for (int i = 0; i < n; ++i)
+        list << Full;
+    return list;
+}
+
+// Values the progress bar steps through: 512, 1024, ... up to n full pieces.
+QList<int> steps(int n)
+{
+    QList<int> list;
+    for (int i = 1; i <= n; ++i)
+        list << i * 512;
+    return list;
+}
+
+// A window connected to the simulator through the Open button (auto detection).
+std::unique_ptr<frmSerialData> connectTo(const KavoSim &sim)
+{
+    auto w = openWindow();
+    if (!w || !selectEntry(w->lstPCCOM, sim.comName()))
+        return nullptr;
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    if (w->cmdOpenCOM->text() != QStringLiteral("Close"))
+        return nullptr;
+    return w;
+}
+
+// Sends "V" after whatever the tool has sent and waits until the simulator has logged
+// it: everything before it is in the log by then.
+bool settle(const KavoSim &sim, frmSerialData *w)
+{
+    const auto marks = [&] { return sim.commands().count(QStringLiteral("V")); };
+    const int before = marks();
+    w->link->SendText(QByteArrayLiteral("V\r"));
+    return QTest::qWaitFor([&] { return marks() > before; }, 10000);
+}
+
+// What the tool sent after its last look-up, up to the "V" of settle(), without probes.
+QStringList trafficAfterLookUp(const KavoSim &sim)
+{
+    const QStringList all = sim.commands();
+    const qsizetype from = all.lastIndexOf(LookUp);
+    const qsizetype to = all.lastIndexOf(QStringLiteral("V"));
+    QStringList traffic;
+    for (qsizetype i = from + 1; from >= 0 && i < to; ++i)
+        if (all[i] != QStringLiteral("\\e") && !all[i].isEmpty())
+            traffic << all[i];
+    return traffic;
+}
+
+bool played(const KavoSim &sim)
+{
+    for (const TrafficLine &line : sim.log())
+        if (line.command == Play && line.note == QStringLiteral("played /KAVOTEST.MP3"))
+            return true;
+    return false;
+}
+
+bool anyBusyButtonEnabled(const frmSerialData *w)
+{
+    return w->cmdOpenCOM->isEnabled() || w->cmdReadSettings->isEnabled() || w->cmdWriteSettings->isEnabled()
+        || w->cmdPlayTest->isEnabled();
+}
+
+// Watches the progress bar during an upload.
+class BarWatch : public QObject
+{
+public:
+    explicit BarWatch(frmSerialData *w) : m_w(w)
+    {
+        w->pbUploadFile->installEventFilter(this);
+        connect(w->pbUploadFile, &QProgressBar::valueChanged, this, [this](int value) {
+            values << value;
+            if (!m_w->pbUploadFile->isVisible())
+                hiddenWhileStepping = true;
+            if (anyBusyButtonEnabled(m_w))
+                buttonsEnabledWhileStepping = true;
+            if (m_w->StatusPanel[2]->text() != Uploading)
+                otherStatusWhileStepping = true;
+        });
+    }
+    QList<int> values;
+    bool shown = false;
+    bool hiddenWhileStepping = false;
+    bool buttonsEnabledWhileStepping = false;
+    bool otherStatusWhileStepping = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_w->pbUploadFile && event->type() == QEvent::Show)
+            shown = true;
+        return false;
+    }
+
+private:
+    frmSerialData *m_w;
+};
+
+} // namespace
+
+class TestPlayTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void lookUp_data();
+    void lookUp();
+    void uploadSizes_data();
+    void uploadSizes();
+    void uploadFailures_data();
+    void uploadFailures();
+    void moduleHangsUpMidUpload();
+    void windowClosedMidUpload();
+
+private:
+    QString shippedFile() const { return frmSerialData::ProgramFolder() + QStringLiteral("/KAVOTEST.MP3"); }
+    std::unique_ptr<QTemporaryDir> m_folder;
+};
+
+void TestPlayTest::initTestCase()
+{
+    TestEnv::isolate();
+    QVERIFY2(QFileInfo(shippedFile()).isFile() && QFileInfo(shippedFile()).size() > 0,
+             "the test file is copied beside the programs when kavoconfig is built");
+}
+
+void TestPlayTest::init()
+{
+    m_folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_folder->isValid());
+}
+
+void TestPlayTest::cleanup()
+{
+    TestFile::setFolderForTesting(QString());
+    if (m_folder) {
+        // A folder or a locked file standing in for the test file must not stop the removal.
+        QFile::setPermissions(m_folder->filePath(QStringLiteral("KAVOTEST.MP3")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        m_folder.reset();
+    }
+}
+
+void TestPlayTest::lookUp_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("cardHasFile");
+    QTest::addColumn<bool>("answerYes");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QString>("cardStatus");
+    QTest::addColumn<QStringList>("traffic");
+    QTest::addColumn<bool>("playsFile");
+
+    const QString noCard = QStringLiteral("No card inserted in the Kavo.");
+    const auto replyTo = [](const QString &text) {
+        return QStringList{QStringLiteral("--reply"), QStringLiteral("FC L /KAVOTEST.MP3=") + text};
+    };
+    const auto otherError = [](const QString &reply) {
+        return QStringList{QStringLiteral("An error occurred searching for /KAVOTEST.MP3\r\nError code: ") + reply};
+    };
+
+    // The shipped file goes up as the Part's loop sends it.
+    QStringList upload{Open};
+    qint64 rest = QFileInfo(shippedFile()).size();
+    for (; rest > 512; rest -= 512)
+        upload << Full;
+    upload << QStringLiteral("FC W 1 %1").arg(rest) << Close << Play;
+
+    QTest::newRow("found") << QStringList() << true << false << QStringList() << QString() << QStringList{Play} << true;
+    QTest::newRow("missing, Yes: the shipped file goes up and plays")
+        << QStringList() << false << true << QStringList{Question} << QString() << upload << true;
+    QTest::newRow("missing, No: nothing more is sent")
+        << QStringList() << false << false << QStringList{Question} << QString() << QStringList() << false;
+    QTest::newRow("no card") << QStringList{QStringLiteral("--no-card")} << false << false << QStringList{noCard}
+                             << QStringLiteral("E08") << QStringList() << false;
+    QTest::newRow("code 08 after other text") << replyTo(QStringLiteral("E 7 08>")) << false << false
+                                              << QStringList{noCard} << QStringLiteral("E 7 08") << QStringList() << false;
+    QTest::newRow("code F2 after other text, No") << replyTo(QStringLiteral("EXF2>")) << false << false
+                                                  << QStringList{Question} << QString() << QStringList() << false;
+    QTest::newRow("another code") << replyTo(QStringLiteral("E42>")) << false << false << otherError(QStringLiteral("E42"))
+                                  << QStringLiteral("E42") << QStringList() << false;
+    QTest::newRow("E alone") << replyTo(QStringLiteral("E>")) << false << false << otherError(QStringLiteral("E"))
+                             << QStringLiteral("E") << QStringList() << false;
+    QTest::newRow("E2: too short for a code") << replyTo(QStringLiteral("E2>"))
+                                              << false << false << otherError(QStringLiteral("E2"))
+                                              << QStringLiteral("E2") << QStringList() << false;
+    QTest::newRow("lower-case e counts as found") << replyTo(QStringLiteral("e08>")) << true << false << QStringList()
+                                                  << QString() << QStringList{Play} << true;
+    QTest::newRow("look-up time-out: played all the same")
+        << replyTo(QString()) << true << false << QStringList() << QString() << QStringList{Play} << true;
+}
+
+void TestPlayTest::lookUp()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, cardHasFile);
+    QFETCH(bool, answerYes);
+    QFETCH(QStringList, messages);
+    QFETCH(QString, cardStatus);
+    QFETCH(QStringList, traffic);
+    QFETCH(bool, playsFile);
+
+    KavoSim sim;
+    QVERIFY(sim.start(options));
+    if (cardHasFile)
+        QVERIFY(writeFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3"), testBytes(700)));
+    MessageBoxes boxes;
+    auto w = connectTo(sim);
+    QVERIFY(w);
+    boxes.clear();
+    boxes.answer(answerYes ? QMessageBox::Yes : QMessageBox::No);
+    bool enabledDuringBox = false;
+    boxes.onShown([&](QMessageBox *) { enabledDuringBox = enabledDuringBox || anyBusyButtonEnabled(w.get()); });
+    w->lblStatus->setText(QStringLiteral("before"));
+
+    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    QVERIFY(settle(sim, w.get()));
+
+    QCOMPARE(boxes.texts(), messages);
+    for (const MessageBoxes::Seen &box : boxes.seen) {
+        QCOMPARE(box.title, QStringLiteral("KavoConfig"));
+        QCOMPARE(box.icon, QMessageBox::NoIcon);
+    }
+    if (!messages.isEmpty() && messages.first() == Question)
+        QCOMPARE(boxes.seen.first().buttons, QMessageBox::Yes | QMessageBox::No);
+    QVERIFY(!enabledDuringBox);
+    QCOMPARE(w->lblStatus->text(), cardStatus);
+    QCOMPARE(trafficAfterLookUp(sim), traffic);
+    QCOMPARE(played(sim), playsFile);
+    if (answerYes)
+        QCOMPARE(readFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3")), readFile(shippedFile()));
+    QVERIFY(w->cmdPlayTest->isEnabled());
+    QVERIFY(w->cmdOpenCOM->isEnabled());
+    QVERIFY(w->pbUploadFile->isHidden());
+}
+
+void TestPlayTest::uploadSizes_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QStringList>("writes");
+    QTest::addColumn<QList<int>>("progress");
+
+    QTest::newRow("1 byte") << 1 << QStringList{QStringLiteral("FC W 1 1")} << QList<int>();
+    QTest::newRow("511") << 511 << QStringList{QStringLiteral("FC W 1 511")} << QList<int>();
+    QTest::newRow("512: one last piece") << 512 << QStringList{Full} << QList<int>();
+    QTest::newRow("513") << 513 << QStringList{Full, QStringLiteral("FC W 1 1")} << QList<int>{512};
+    QTest::newRow("1024") << 1024 << QStringList{Full, Full} << QList<int>{512};
+    QTest::newRow("1300") << 1300 << QStringList{Full, Full, QStringLiteral("FC W 1 276")} << QList<int>{512, 1024};
+    QTest::newRow("100 KiB") << 102400 << fullPieces(200) << steps(199);
+    QTest::newRow("100 KiB and 3") << 102403 << (fullPieces(200) << QStringLiteral("FC W 1 3")) << steps(200);
+}
+
+void TestPlayTest::uploadSizes()
+{
+    QFETCH(int, size);
+    QFETCH(QStringList, writes);
+    QFETCH(QList<int>, progress);
+
+    const QByteArray content = testBytes(size);
+    QVERIFY(writeFile(m_folder->filePath(QStringLiteral("KAVOTEST.MP3")), content));
+    TestFile::setFolderForTesting(m_folder->path());
+
+    KavoSim sim;
+    QVERIFY(sim.start());
+    MessageBoxes boxes;
+    auto w = connectTo(sim);
+    QVERIFY(w);
+    boxes.clear();
+    boxes.answer(QMessageBox::Yes);
+    BarWatch bar(w.get());
+
+    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    QVERIFY(settle(sim, w.get()));
+
+    QCOMPARE(boxes.texts(), QStringList{Question});
+    QCOMPARE(trafficAfterLookUp(sim), (QStringList{Open} + writes + QStringList{Close, Play}));
+    QCOMPARE(readFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3")), content);
+    QVERIFY(played(sim));
+
+    QVERIFY(bar.shown);
+    QCOMPARE(w->pbUploadFile->maximum(), size);
+    QCOMPARE(bar.values, progress);
+    QVERIFY(!bar.hiddenWhileStepping);
+    QVERIFY(!bar.buttonsEnabledWhileStepping);
+    QVERIFY(!bar.otherStatusWhileStepping);
+    QVERIFY(w->pbUploadFile->isHidden());
+    QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("Upload complete"));
+    QVERIFY(w->cmdPlayTest->isEnabled());
+}
+
+void TestPlayTest::uploadFailures_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("local");            // bytes in the local file, or a LocalFile kind
+    QTest::addColumn<QString>("message");      // after the question; %1 = the local path
+    QTest::addColumn<bool>("messageIsStart");  // the message goes on with the system's reason
+    QTest::addColumn<QStringList>("traffic");
+    QTest::addColumn<bool>("barShown");
+    QTest::addColumn<int>("cardBytes");        // bytes of the local file on the card; -1: no card file
+    QTest::addColumn<QString>("status");       // the status line afterwards; empty: not checked
+
+    const QString failed = QStringLiteral("Upload failed: /KAVOTEST.MP3 on the card is incomplete");
+    const QString answered = QStringLiteral("\r\nThe Kavo answered: EF9");
+    const QString silent = QStringLiteral("\r\nThe Kavo did not answer.");
+    const QString piece = QStringLiteral("Error during write.");
+    const QString lastPiece = QStringLiteral("Error during write (2)");
+    const QStringList none;
+    const QString unchecked;
+
+    QTest::newRow("open refused")
+        << QStringList{QStringLiteral("--reply"), QStringLiteral("FC O 1 W /KAVOTEST.MP3=E05>")} << 1300
+        << QStringLiteral("Could not open file on Kavo") << false << QStringList{Open} << false << -1
+        << QStringLiteral("Error (E05) while opening /KAVOTEST.MP3");
+    QTest::newRow("error at a middle piece")
+        << QStringList{QStringLiteral("--write-error"), QStringLiteral("2")} << 1300 << piece + answered + Incomplete
+        << false << QStringList{Open, Full, Full, Close} << true << 512 << failed;
+    QTest::newRow("error at the last piece")
+        << QStringList{QStringLiteral("--write-error"), QStringLiteral("3")} << 1300 << lastPiece + answered + Incomplete
+        << false << QStringList{Open, Full, Full, QStringLiteral("FC W 1 276"), Close} << true << 1024 << failed;
+    QTest::newRow("error at the only piece")
+        << QStringList{QStringLiteral("--write-error"), QStringLiteral("1=E77>")} << 100
+        << lastPiece + QStringLiteral("\r\nThe Kavo answered: E77") + Incomplete << false
+        << QStringList{Open, QStringLiteral("FC W 1 100"), Close} << true << 0 << failed;
+    QTest::newRow("first piece unanswered")
+        << QStringList{QStringLiteral("--write-silent"), QStringLiteral("1")} << 1300 << piece + silent + Incomplete
+        << false << QStringList{Open, Full, Close} << true << 0 << failed;
+    QTest::newRow("last piece unanswered")
+        << QStringList{QStringLiteral("--write-silent"), QStringLiteral("3")} << 1300 << lastPiece + silent + Incomplete
+        << false << QStringList{Open, Full, Full, QStringLiteral("FC W 1 276"), Close} << true << 1024 << failed;
+    QTest::newRow("local file missing") << QStringList() << int(Missing) << QStringLiteral("Could not find '%1'")
+                                        << false << none << false << -1 << unchecked;
+    QTest::newRow("local file empty") << QStringList() << 0
+                                      << QStringLiteral("The test file '%1' is empty; there is nothing to send to the Kavo.")
+                                      << false << none << false << -1 << unchecked;
+    QTest::newRow("local file is a folder") << QStringList() << int(Folder)
+                                            << QStringLiteral("Could not read the test file '%1':\r\n") << true << none
+                                            << false << -1 << unchecked;
+    QTest::newRow("local file without read permission")
+        << QStringList() << int(NoPermission) << QStringLiteral("Could not read the test file '%1':\r\n") << true << none
+        << false << -1 << unchecked;
+    QTest::newRow("local file over 2 GiB")
+        << QStringList() << int(TooLarge)
+        << QStringLiteral("The test file '%1' is too large (2147483648 bytes); the Kavo takes files of up to 2147483647 bytes.")
+        << false << none << false << -1 << unchecked;
+}
+
+void TestPlayTest::uploadFailures()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, local);
+    QFETCH(QString, message);
+    QFETCH(bool, messageIsStart);
+    QFETCH(QStringList, traffic);
+    QFETCH(bool, barShown);
+    QFETCH(int, cardBytes);
+    QFETCH(QString, status);
+
+    const QString localPath = m_folder->filePath(QStringLiteral("KAVOTEST.MP3"));
+    const QByteArray content = testBytes(qMax(local, 0));
+    switch (local) {
+    case Missing:
+        break;
+    case Folder:
+        QVERIFY(QDir().mkdir(localPath));
+        break;
+    case NoPermission:
+        if (geteuid() == 0)
+            QSKIP("root reads files without read permission; the folder row covers an unreadable file");
+        QVERIFY(writeFile(localPath, testBytes(1300)));
+        QVERIFY(QFile::setPermissions(localPath, QFileDevice::WriteOwner));
+        break;
+    case TooLarge: {
+        QFile file(localPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(qint64(1) << 31));   // sparse: takes no room
+        break;
+    }
+    default:
+        QVERIFY(writeFile(localPath, content));
+    }
+    TestFile::setFolderForTesting(m_folder->path());
+
+    KavoSim sim;
+    QVERIFY(sim.start(options));
+    MessageBoxes boxes;
+    auto w = connectTo(sim);
+    QVERIFY(w);
+    boxes.clear();
+    boxes.answer(QMessageBox::Yes);
+    BarWatch bar(w.get());
+
+    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    QVERIFY(settle(sim, w.get()));
+
+    const QStringList texts = boxes.texts();
+    QCOMPARE(texts.size(), 2);
+    QCOMPARE(texts[0], Question);
+    const QString expected = QString(message).replace(QStringLiteral("%1"), localPath);
+    if (messageIsStart) {
+        QVERIFY2(texts[1].startsWith(expected) && texts[1].size() > expected.size(), qPrintable(texts[1]));
+    } else {
+        QCOMPARE(texts[1], expected);
+    }
+    QCOMPARE(trafficAfterLookUp(sim), traffic);
+    QVERIFY(!played(sim));
+    QCOMPARE(bar.shown, barShown);
+    QVERIFY(w->pbUploadFile->isHidden());
+    const QString cardFile = sim.cardDir() + QStringLiteral("/KAVOTEST.MP3");
+    if (cardBytes < 0)
+        QVERIFY(!QFile::exists(cardFile));
+    else
+        QCOMPARE(readFile(cardFile), content.left(cardBytes));
+    if (!status.isEmpty())
+        QCOMPARE(w->StatusPanel[2]->text(), status);
+    if (traffic.value(0) == Open && !barShown)
+        QCOMPARE(w->lblStatus->text(), QStringLiteral("E05"));
+    QVERIFY(w->cmdPlayTest->isEnabled());
+    QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Close"));
+}
+
+void TestPlayTest::moduleHangsUpMidUpload()
+{
+    QVERIFY(writeFile(m_folder->filePath(QStringLiteral("KAVOTEST.MP3")), testBytes(102400)));
+    TestFile::setFolderForTesting(m_folder->path());
+
+    KavoSim sim;
+    QVERIFY(sim.start({QStringLiteral("--hangup-after"), QStringLiteral("20000")}));
+    MessageBoxes boxes;
+    auto w = connectTo(sim);
+    QVERIFY(w);
+    boxes.clear();
+    boxes.answer(QMessageBox::Yes);
+    BarWatch bar(w.get());
+
+    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!sim.running(), 10000);
+    QCOMPARE(boxes.texts(), QStringList{Question});   // the lost port is told on the status line
+    QVERIFY(!bar.values.isEmpty());
+    QVERIFY(bar.values.size() < 199);
+    QVERIFY(w->pbUploadFile->isHidden());
+    QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Open"));
+    QVERIFY(w->cmdOpenCOM->isEnabled());
+    QVERIFY(!w->cmdPlayTest->isEnabled());
+    QVERIFY2(w->StatusPanel[2]->text().contains(QStringLiteral("was lost")), qPrintable(w->StatusPanel[2]->text()));
+    const QStringList commands = sim.commands();
+    QVERIFY(!commands.contains(Play));
+    QVERIFY(!commands.contains(Close));
+    QCOMPARE(sim.log().last().note, QStringLiteral("hangup"));
+}
+
+void TestPlayTest::windowClosedMidUpload()
+{
+    QVERIFY(writeFile(m_folder->filePath(QStringLiteral("KAVOTEST.MP3")), testBytes(102400)));
+    TestFile::setFolderForTesting(m_folder->path());
+
+    KavoSim sim;
+    QVERIFY(sim.start());
+    MessageBoxes boxes;
+    auto w = connectTo(sim);
+    QVERIFY(w);
+    boxes.clear();
+    boxes.answer(QMessageBox::Yes);
+    BarWatch bar(w.get());
+    // The user closes the window while the second piece is on its way.
+    connect(w->pbUploadFile, &QProgressBar::valueChanged, w.get(), [&](int value) {
+        if (value == 512)
+            QTimer::singleShot(0, w.get(), &QWidget::close);
+    });
+
+    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+
+    QVERIFY(!w->isVisible());
+    QVERIFY(!w->link->portOpen());
+    QCOMPARE(bar.values, QList<int>{512});
+    QVERIFY(w->pbUploadFile->isHidden());
+    QCOMPARE(boxes.texts(), QStringList{Question});
+    // The second piece may or may not have left before the port closed; nothing follows it.
+    sim.terminate();
+    const QStringList all = sim.commands();
+    const QStringList traffic = all.mid(all.lastIndexOf(LookUp) + 1);
+    QVERIFY2(traffic == (QStringList{Open} << Full) || traffic == (QStringList{Open} << Full << Full),
+             qPrintable(traffic.join(QLatin1Char('|'))));
+}
+
+QTEST_MAIN(TestPlayTest)
+#include "tst_playtest.moc"
