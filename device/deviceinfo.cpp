@@ -9,9 +9,13 @@ QString frmSerialData::ReadVersion()
 {
     lblVersion->clear();
     link->ProbeDevice();
+    if (link->operationAborted())
+        return {};
     link->BufferIn.clear();
     link->SendText(QByteArrayLiteral("V\r"));
     const QString reply = QString::fromLatin1(link->WaitForPrompt());
+    if (link->operationAborted())
+        return {};
     lblVersion->setText(reply);
     return Replies::identityCode(reply);
 }
@@ -25,10 +29,16 @@ void frmSerialData::ShowCardInfo()
     link->BufferIn.clear();
     link->SendText(QByteArrayLiteral("FC Q\r"));
     const QString reply = QString::fromLatin1(link->WaitForPrompt());
+    if (link->operationAborted())
+        return;
     if (reply.isEmpty()) {
+        // A time-out or the prompt alone: the card's own status text says more.
         link->BufferIn.clear();
         link->SendText(QByteArrayLiteral("FC F\r"));
-        lblStatus->setText(QString::fromLatin1(link->WaitForPrompt()));
+        const QString status = QString::fromLatin1(link->WaitForPrompt());
+        if (link->operationAborted())
+            return;
+        lblStatus->setText(status);
         return;
     }
     const Replies::CardInfo info = Replies::cardInfo(reply);
