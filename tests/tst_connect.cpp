@@ -1,0 +1,495 @@
+// The Open/Close button against kavo-sim: automatic detection, the chosen rate, the
+// failure paths with their messages, closing, unplugging, and the one-operation guard.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "support/kavosim.h"
+#include "support/messageboxes.h"
+#include "support/testenv.h"
+#include "support/windowfixture.h"
+
+namespace {
+
+const QStringList Rates = {QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
+                           QStringLiteral("57600"), QStringLiteral("115200")};
+
+QString timeOutText(const QString &port)
+{
+    return port + QStringLiteral(" is not connected to a Kavo or there was a time-out trying to connect to the Kavo");
+}
+
+QString mismatchText(const QString &port, const QString &code)
+{
+    return port + QStringLiteral(" is not connected to a Kavo (SN reported: ") + code + QStringLiteral(" <> KAV1)");
+}
+
+// Every text the status message panel shows, in order, and the state of the four
+// operation buttons each time it changed.
+class StatusRecorder : public QObject
+{
+public:
+    explicit StatusRecorder(frmSerialData *window) : m_window(window)
+    {
+        connect(&m_timer, &QTimer::timeout, this, &StatusRecorder::poll);
+        m_timer.start(0);   // runs in every pass of the event loop, ShowStatus's included
+    }
+    void poll()
+    {
+        const bool anyEnabled = m_window->cmdOpenCOM->isEnabled() || m_window->cmdReadSettings->isEnabled()
+                                || m_window->cmdWriteSettings->isEnabled() || m_window->cmdPlayTest->isEnabled();
+        if (m_window->operationRunning() && anyEnabled)
+            buttonsEnabledDuringOperation = true;
+        const QString text = m_window->StatusPanel[2]->text();
+        if (texts.isEmpty() || texts.last() != text)
+            texts << text;
+    }
+    QStringList searching() const { return texts.filter(QStringLiteral("Searching for Kavo at ")); }
+
+    QStringList texts;
+    bool buttonsEnabledDuringOperation = false;
+
+private:
+    frmSerialData *m_window;
+    QTimer m_timer;
+};
+
+} // namespace
+
+class tst_Connect : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void automaticDetection_data();
+    void automaticDetection();
+    void chosenRate_data();
+    void chosenRate();
+    void noPortSelected();
+    void portCannotBeOpened_data();
+    void portCannotBeOpened();
+    void identityMismatch_data();
+    void identityMismatch();
+    void nothingAttached();
+    void closeSendsNothing();
+    void unplugWhileConnected();
+    void lostWhileConnecting_data();
+    void lostWhileConnecting();
+    void guardDuringClick();
+
+private:
+    // A simulator and a window with its port selected; false when either failed.
+    bool setUp(KavoSim &sim, std::unique_ptr<frmSerialData> &window, const QStringList &options);
+    static void verifyNotConnected(frmSerialData *w);
+    static void verifyConnected(frmSerialData *w);
+    static void verifyBoxes(const MessageBoxes &boxes);
+};
+
+void tst_Connect::initTestCase()
+{
+    TestEnv::isolate();
+}
+
+bool tst_Connect::setUp(KavoSim &sim, std::unique_ptr<frmSerialData> &window, const QStringList &options)
+{
+    if (!sim.start(options)) {
+        qWarning() << "kavo-sim did not start:" << sim.errorOutput();
+        return false;
+    }
+    window = openWindow();
+    return window && selectEntry(window->lstPCCOM, sim.comName());
+}
+
+void tst_Connect::verifyNotConnected(frmSerialData *w)
+{
+    QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Open"));
+    QVERIFY(!w->link->portOpen());
+    QVERIFY(w->cmdOpenCOM->isEnabled());
+    QVERIFY(!w->cmdReadSettings->isEnabled());
+    QVERIFY(!w->cmdWriteSettings->isEnabled());
+    QVERIFY(!w->cmdPlayTest->isEnabled());
+    QVERIFY(w->lstPCCOM->isEnabled());
+    QVERIFY(w->lstPCBPS->isEnabled());
+}
+
+void tst_Connect::verifyConnected(frmSerialData *w)
+{
+    QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Close"));
+    QVERIFY(w->link->portOpen());
+    QVERIFY(w->cmdOpenCOM->isEnabled());
+    QVERIFY(w->cmdReadSettings->isEnabled());
+    QVERIFY(w->cmdWriteSettings->isEnabled());
+    QVERIFY(w->cmdPlayTest->isEnabled());
+    QVERIFY(!w->lstPCCOM->isEnabled());
+    QVERIFY(!w->lstPCBPS->isEnabled());
+}
+
+// Message boxes of the connection: title "KavoConfig", OK alone, no icon, plain text.
+void tst_Connect::verifyBoxes(const MessageBoxes &boxes)
+{
+    for (const MessageBoxes::Seen &box : boxes.seen) {
+        QCOMPARE(box.title, QStringLiteral("KavoConfig"));
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(box.icon, QMessageBox::NoIcon);
+        QCOMPARE(box.format, Qt::PlainText);
+    }
+}
+
+void tst_Connect::automaticDetection_data()
+{
+    QTest::addColumn<int>("index");
+    for (int i = 0; i < Rates.size(); ++i)
+        QTest::addRow("%s", qPrintable(Rates[i])) << i;
+}
+
+// The module at each rate: one probe at every lower rate, the whole sequence at its own,
+// higher rates never tried; the list shows the rate that answered.
+void tst_Connect::automaticDetection()
+{
+    QFETCH(int, index);
+    KavoSim sim;
+    std::unique_ptr<frmSerialData> w;
+    QVERIFY(setUp(sim, w, {QStringLiteral("--rate"), Rates[index]}));
+    QVERIFY(w->chkAutoBitRate->isChecked());
+    MessageBoxes boxes;
+    StatusRecorder status(w.get());
+
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+
+    QVERIFY(boxes.seen.isEmpty());
+    verifyConnected(w.get());
+    QCOMPARE(w->lstPCBPS->currentIndex(), index);
+    QCOMPARE(w->lblVersion->text(), QStringLiteral("Kavo v2.07KAV1 SN 00012345"));
+    QCOMPARE(w->StatusPanel[0]->text(), sim.comName());
+    QCOMPARE(w->StatusPanel[1]->text(), Rates[index] + QStringLiteral(",N,8,1"));
+    QStringList expectedSearch;
+    for (int i = 0; i <= index; ++i)
+        expectedSearch << QStringLiteral("Searching for Kavo at %1 bps").arg(Rates[i]);
+    QCOMPARE(status.searching(), expectedSearch);
+
+    const QList<TrafficLine> log = sim.log();
+    QStringList atRight;
+    for (const TrafficLine &line : log) {
+        const int tried = Rates.indexOf(QString::number(line.rate));
+        QVERIFY2(tried >= 0 && tried <= index, qPrintable(QStringLiteral("tried %1 bps").arg(line.rate)));
+        if (tried < index)
+            QCOMPARE(line.note, QStringLiteral("rate-mismatch"));
+        else
+            atRight << line.command;
+    }
+    QSet<int> lowerRatesProbed;
+    for (const TrafficLine &line : log)
+        if (line.rate != Rates[index].toInt())
+            lowerRatesProbed << line.rate;
+    QCOMPARE(lowerRatesProbed.size(), index);
+    // Probe (escape, then the empty line), probe again and the version inside ReadVersion,
+    // the card information, then the settings.
+    const QStringList connectSequence = {QStringLiteral("\\e"), QString(), QStringLiteral("\\e"), QString(),
+                                         QStringLiteral("V"), QStringLiteral("FC Q")};
+    QCOMPARE(atRight.mid(0, connectSequence.size()), connectSequence);
+}
+
+void tst_Connect::chosenRate_data()
+{
+    QTest::addColumn<QString>("moduleRate");
+    QTest::addColumn<int>("chosen");   // index in lstPCBPS, -1 for none
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<bool>("connects");
+    QTest::addColumn<QStringList>("statusTexts");   // status texts that must appear, in order
+
+    QTest::newRow("right") << QStringLiteral("57600") << 3 << QStringList() << true
+                           << QStringList{QStringLiteral("Opening COM1"), QStringLiteral("Searching for Kavo at 57600 bps")};
+    QTest::newRow("wrong") << QStringLiteral("57600") << 1 << QStringList{timeOutText(QStringLiteral("COM1"))} << false
+                           << QStringList{QStringLiteral("Opening COM1"), QStringLiteral("Searching for Kavo at 19200 bps")};
+    QTest::newRow("none") << QStringLiteral("9600") << -1
+                          << QStringList{QStringLiteral("Please select a bit rate for COM1")} << false << QStringList();
+}
+
+void tst_Connect::chosenRate()
+{
+    QFETCH(QString, moduleRate);
+    QFETCH(int, chosen);
+    QFETCH(QStringList, messages);
+    QFETCH(bool, connects);
+    QFETCH(QStringList, statusTexts);
+    KavoSim sim;
+    std::unique_ptr<frmSerialData> w;
+    QVERIFY(setUp(sim, w, {QStringLiteral("--rate"), moduleRate}));
+    QCOMPARE(sim.comName(), QStringLiteral("COM1"));
+    w->chkAutoBitRate->setChecked(false);
+    w->lstPCBPS->setCurrentIndex(chosen);
+    MessageBoxes boxes;
+    StatusRecorder status(w.get());
+
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+
+    QCOMPARE(boxes.texts(), messages);
+    verifyBoxes(boxes);
+    if (connects)
+        verifyConnected(w.get());
+    else
+        verifyNotConnected(w.get());
+    // The user's choice stays as it was.
+    QCOMPARE(w->lstPCBPS->currentIndex(), chosen);
+    qsizetype from = 0;
+    for (const QString &text : statusTexts) {
+        from = status.texts.indexOf(text, from);
+        QVERIFY2(from >= 0, qPrintable(text + QStringLiteral(" not in ") + status.texts.join(QStringLiteral(" | "))));
+    }
+    // Only the chosen rate is ever tried.
+    for (const TrafficLine &line : sim.log())
+        QCOMPARE(line.rate, Rates.value(chosen).toInt());
+}
+
+void tst_Connect::noPortSelected()
+{
+    KavoSim sim;
+    std::unique_ptr<frmSerialData> w;
+    QVERIFY(setUp(sim, w, {}));
+    w->lstPCCOM->setCurrentIndex(-1);
+    MessageBoxes boxes;
+
+    for (const bool automatic : {true, false}) {
+        w->chkAutoBitRate->setChecked(automatic);
+        QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    }
+
+    QCOMPARE(boxes.texts(),
+             QStringList(2, QStringLiteral("Please select a COM port")));
+    verifyBoxes(boxes);
+    verifyNotConnected(w.get());
+    QVERIFY(sim.log().isEmpty());
+}
+
+void tst_Connect::portCannotBeOpened_data()
+{
+    QTest::addColumn<bool>("automatic");
+    QTest::addColumn<int>("boxCount");
+    QTest::newRow("automatic") << true << 2;
+    QTest::newRow("chosen rate") << false << 1;
+}
+
+// The device behind the COM link is gone (the link stays, stale): the port layer's
+// reason, then in automatic mode the time-out message, and no further rate is tried.
+void tst_Connect::portCannotBeOpened()
+{
+    QFETCH(bool, automatic);
+    QFETCH(int, boxCount);
+    KavoSim sim;
+    std::unique_ptr<frmSerialData> w;
+    QVERIFY(setUp(sim, w, {}));
+    sim.kill();
+    w->chkAutoBitRate->setChecked(automatic);
+    w->lstPCBPS->setCurrentIndex(0);
+    MessageBoxes boxes;
+    StatusRecorder status(w.get());
+
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+
+    QCOMPARE(boxes.seen.size(), boxCount);
+    verifyBoxes(boxes);
+    QVERIFY2(boxes.seen[0].text.startsWith(QStringLiteral("Com%1 is not available.\r\n").arg(sim.com())),
+             qPrintable(boxes.seen[0].text));
+    QVERIFY(boxes.seen[0].text.size() > QStringLiteral("Com1 is not available.\r\n").size());
+    if (automatic)
+        QCOMPARE(boxes.seen[1].text, timeOutText(sim.comName()));
+    QVERIFY(status.searching().isEmpty());
+    verifyNotConnected(w.get());
+}
+
+void tst_Connect::identityMismatch_data()
+{
+    QTest::addColumn<bool>("automatic");
+    QTest::newRow("automatic") << true;
+    QTest::newRow("chosen rate") << false;
+}
+
+void tst_Connect::identityMismatch()
+{
+    QFETCH(bool, automatic);
+    KavoSim sim;
+    std::unique_ptr<frmSerialData> w;
+    QVERIFY(setUp(sim, w, {QStringLiteral("--rate"), QStringLiteral("19200"), QStringLiteral("--identity"),
+                           QStringLiteral("KAV2")}));
+    w->chkAutoBitRate->setChecked(automatic);
+    if (!automatic)
+        w->lstPCBPS->setCurrentIndex(1);
+    MessageBoxes boxes;
+
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+
+    QStringList expected{mismatchText(sim.comName(), QStringLiteral("KAV2"))};
+    if (automatic)
+        expected << timeOutText(sim.comName());
+    QCOMPARE(boxes.texts(), expected);
+    verifyBoxes(boxes);
+    verifyNotConnected(w.get());
+    // The rate that answered stays selected; the mismatching reply stays on show.
+    QCOMPARE(w->lstPCBPS->currentIndex(), 1);
+    QCOMPARE(w->lblVersion->text(), QStringLiteral("Kavo v2.07KAV2 SN 00012345"));
+    // Nothing after the version command, and no rate above the one that answered.
+    const QList<TrafficLine> log = sim.log();
+    QVERIFY(!log.isEmpty());
+    QCOMPARE(log.last().command, QStringLiteral("V"));
+    for (const TrafficLine &line : log)
+        QVERIFY(line.rate <= 19200);
+}
+
+// Nothing answers: five searches, each ended by a time-out, then one message.
+void tst_Connect::nothingAttached()
+{
+    KavoSim sim;
+    std::unique_ptr<frmSerialData> w;
+    QVERIFY(setUp(sim, w, {QStringLiteral("--silent")}));
+    MessageBoxes boxes;
+    StatusRecorder status(w.get());
+
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+
+    QStringList expected;
+    for (const QString &rate : Rates)
+        expected << QStringLiteral("Searching for Kavo at %1 bps").arg(rate);
+    QCOMPARE(status.searching(), expected);
+    QCOMPARE(boxes.texts(), QStringList{timeOutText(sim.comName())});
+    verifyBoxes(boxes);
+    verifyNotConnected(w.get());
+    // One probe per rate, in list order.
+    QList<int> ratesSeen;
+    for (const TrafficLine &line : sim.log())
+        if (ratesSeen.isEmpty() || ratesSeen.last() != line.rate)
+            ratesSeen << line.rate;
+    QCOMPARE(ratesSeen, (QList<int>{9600, 19200, 38400, 57600, 115200}));
+    QVERIFY(!sim.commands().contains(QStringLiteral("V")));
+}
+
+// Closing sends nothing: the next thing the module hears is the probe of the next Open.
+void tst_Connect::closeSendsNothing()
+{
+    KavoSim sim;
+    std::unique_ptr<frmSerialData> w;
+    QVERIFY(setUp(sim, w, {}));
+    MessageBoxes boxes;
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    verifyConnected(w.get());
+    const qsizetype before = sim.log().size();
+
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+
+    verifyNotConnected(w.get());
+    QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("Connection Closed"));
+    QVERIFY(w->StatusPanel[0]->text().isEmpty());
+    QVERIFY(w->StatusPanel[1]->text().isEmpty());
+
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    verifyConnected(w.get());
+    const QList<TrafficLine> log = sim.log();
+    QVERIFY(log.size() > before);
+    QCOMPARE(log[before].command, QStringLiteral("\\e"));
+    QVERIFY(boxes.seen.isEmpty());
+}
+
+// The module vanishes while connected: the window goes back to not connected and says
+// so on the status line; once a module is back on the same COM number, Open works.
+void tst_Connect::unplugWhileConnected()
+{
+    KavoSim sim;
+    std::unique_ptr<frmSerialData> w;
+    QVERIFY(setUp(sim, w, {}));
+    MessageBoxes boxes;
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    verifyConnected(w.get());
+
+    sim.kill();
+
+    QTRY_COMPARE_WITH_TIMEOUT(w->cmdOpenCOM->text(), QStringLiteral("Open"), 10000);
+    verifyNotConnected(w.get());
+    const QString status = w->StatusPanel[2]->text();
+    QVERIFY2(status.contains(sim.comName()) && status.contains(QStringLiteral("lost")), qPrintable(status));
+    QVERIFY(boxes.seen.isEmpty());
+
+    KavoSim again;
+    QVERIFY(again.start({QStringLiteral("--com"), QString::number(sim.com())}));
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    verifyConnected(w.get());
+    QVERIFY(boxes.seen.isEmpty());
+    QVERIFY(again.commands().contains(QStringLiteral("FC Q")));
+}
+
+void tst_Connect::lostWhileConnecting_data()
+{
+    // The module hangs up when this byte arrives: 1 the first probe, 5 the version
+    // command, 8 the card-information command (probe, probe, "V\r", then "FC Q\r").
+    QTest::addColumn<int>("hangUpAt");
+    QTest::addColumn<bool>("automatic");
+    QTest::newRow("probe, automatic") << 1 << true;
+    QTest::newRow("probe, chosen rate") << 1 << false;
+    QTest::newRow("version, automatic") << 5 << true;
+    QTest::newRow("version, chosen rate") << 5 << false;
+    QTest::newRow("card information") << 8 << true;
+}
+
+// The port goes away in the middle of the click: the attempt stops at once, without
+// message boxes and without trying further rates, and the status line says why.
+void tst_Connect::lostWhileConnecting()
+{
+    QFETCH(int, hangUpAt);
+    QFETCH(bool, automatic);
+    KavoSim sim;
+    std::unique_ptr<frmSerialData> w;
+    QVERIFY(setUp(sim, w, {QStringLiteral("--hangup-after"), QString::number(hangUpAt)}));
+    w->chkAutoBitRate->setChecked(automatic);
+    w->lstPCBPS->setCurrentIndex(0);
+    MessageBoxes boxes;
+    StatusRecorder status(w.get());
+
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+
+    QCOMPARE(boxes.texts(), QStringList());
+    verifyNotConnected(w.get());
+    QCOMPARE(status.searching(), QStringList{QStringLiteral("Searching for Kavo at 9600 bps")});
+    const QString last = w->StatusPanel[2]->text();
+    QVERIFY2(last.contains(sim.comName()) && last.contains(QStringLiteral("lost")), qPrintable(last));
+}
+
+// While the click runs, Open, Read, Write and Play are disabled, and a second click or
+// a Read started from inside the wait is refused without touching the line.
+void tst_Connect::guardDuringClick()
+{
+    KavoSim sim;
+    std::unique_ptr<frmSerialData> w;
+    QVERIFY(setUp(sim, w, {QStringLiteral("--rate"), QStringLiteral("19200")}));
+    MessageBoxes boxes;
+    StatusRecorder status(w.get());
+    int reentries = 0;
+    QTimer intruder;
+    connect(&intruder, &QTimer::timeout, w.get(), [&] {
+        if (!w->operationRunning())
+            return;
+        ++reentries;
+        w->cmdOpenCOM_Click();
+        w->cmdReadSettings_Click();
+        w->cmdWriteSettings_Click();
+        w->cmdPlayTest_Click();
+    });
+    intruder.start(100);
+
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    intruder.stop();
+
+    QVERIFY(reentries > 0);
+    QVERIFY(!status.buttonsEnabledDuringOperation);
+    QVERIFY(boxes.seen.isEmpty());
+    verifyConnected(w.get());
+    // The line saw one connect sequence and nothing from the refused clicks.
+    QCOMPARE(sim.commands().count(QStringLiteral("V")), 1);
+    QCOMPARE(sim.commands().count(QStringLiteral("FC Q")), 1);
+    QCOMPARE(sim.commands().count(QStringLiteral("ST D")), sim.commands().contains(QStringLiteral("ST D")) ? 1 : 0);
+}
+
+QTEST_MAIN(tst_Connect)
+#include "tst_connect.moc"
