@@ -116,6 +116,17 @@ const QStringList bitRates = {QStringLiteral("9600"), QStringLiteral("19200"), Q
 
 } // namespace
 
+// The icon and the logo live in the static library's resources, which the linker would
+// otherwise leave out.
+static void loadResources()
+{
+    static const bool loaded = [] {
+        Q_INIT_RESOURCE(resources);
+        return true;
+    }();
+    (void)loaded;
+}
+
 frmSerialData::frmSerialData(QWidget *parent)
     : QMainWindow(parent)
     , link(new KavoLink(this))
@@ -128,11 +139,15 @@ frmSerialData::~frmSerialData() = default;
 
 void frmSerialData::buildWindow()
 {
+    loadResources();
     setObjectName(QStringLiteral("frmSerialData"));
     setWindowTitle(QStringLiteral("Kavo Configuration Tool"));
     setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
     QFont dialogFont = font();
     dialogFont.setPointSize(8);
+    // The designed places were measured for a narrow dialog font; a narrower cut of the
+    // system's sans-serif keeps every caption within its place.
+    dialogFont.setStretch(QFont::SemiCondensed);
     setFont(dialogFont);
 
     // Menus: no shortcut keys.
@@ -272,6 +287,7 @@ void frmSerialData::buildWindow()
     StatusBar1 = statusBar();
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setFixedHeight(255 / TwipsPerPixel);
     const int panelWidths[] = {600 / TwipsPerPixel, 1200 / TwipsPerPixel, 0};
     for (int i = 0; i < 3; ++i) {
         StatusPanel[i] = new QLabel(StatusBar1);

@@ -1,0 +1,514 @@
+// The window as it opens: every control with its name, kind, caption, items, tool-tip,
+// range, start state and designed place; the menus, timers, status bar and focus order.
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
+#include <QTest>
+#include <QTimer>
+
+#include "app/frmserialdata.h"
+#include "support/kavosim.h"
+#include "support/testenv.h"
+#include "support/windowfixture.h"
+
+namespace {
+
+// Designed places are in twips, 15 to a pixel, relative to the control's container.
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+QString textOf(QWidget *w)
+{
+    if (auto *b = qobject_cast<QAbstractButton *>(w))
+        return b->text();
+    if (auto *l = qobject_cast<QLabel *>(w))
+        return l->text();
+    if (auto *e = qobject_cast<QLineEdit *>(w))
+        return e->text();
+    if (auto *g = qobject_cast<QGroupBox *>(w))
+        return g->title();
+    return QString();
+}
+
+QStringList itemsOf(QWidget *w)
+{
+    QStringList items;
+    if (auto *c = qobject_cast<QComboBox *>(w))
+        for (int i = 0; i < c->count(); ++i)
+            items << c->itemText(i);
+    return items;
+}
+
+// The number a control holds: a scroll bar's or progress bar's value, a check box's 1/0,
+// a list's selected index; -1 for the others.
+int valueOf(QWidget *w)
+{
+    if (auto *s = qobject_cast<QScrollBar *>(w))
+        return s->value();
+    if (auto *p = qobject_cast<QProgressBar *>(w))
+        return p->value();
+    if (auto *c = qobject_cast<QCheckBox *>(w))
+        return c->isChecked() ? 1 : 0;
+    if (auto *c = qobject_cast<QComboBox *>(w))
+        return c->currentIndex();
+    return -1;
+}
+
+int maximumOf(QWidget *w)
+{
+    if (auto *s = qobject_cast<QScrollBar *>(w))
+        return s->maximum();
+    if (auto *p = qobject_cast<QProgressBar *>(w))
+        return p->maximum();
+    return -1;
+}
+
+const QStringList BitRates = {"9600", "19200", "38400", "57600", "115200"};
+
+} // namespace
+
+class tst_Window : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void controls_data();
+    void controls();
+    void scrollBarSteps();
+    void window();
+    void menus();
+    void statusBar();
+    void timers();
+    void volumeBoxes();
+    void focusOrder();
+    void startRaisesNoHandler();
+    void valueBoxesArePlainText_data();
+    void valueBoxesArePlainText();
+    void layoutReadable();
+    void grab();
+
+private:
+    KavoSim m_sim;
+    std::unique_ptr<frmSerialData> m_window;
+};
+
+void tst_Window::initTestCase()
+{
+    TestEnv::isolate();
+    QVERIFY(m_sim.start());
+    m_window = openWindow();
+    QVERIFY(m_window);
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void tst_Window::cleanupTestCase()
+{
+    m_window.reset();
+}
+
+void tst_Window::controls_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QRect>("place");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("items");
+    QTest::addColumn<QString>("toolTip");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("visible");
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<int>("value");
+
+    const QString client = "clientArea";
+    const QStringList none;
+    auto row = [](const char *name, const char *kind, const QString &container, QRect place, const QString &text,
+                  const QStringList &items, const QString &tip, bool enabled, bool visible, int maximum, int value) {
+        QTest::newRow(name) << QString(kind) << container << place << text << items << tip << enabled << visible
+                            << maximum << value;
+    };
+
+    // Frames
+    row("frmPCCOM", "QGroupBox", client, twips(240, 240, 4935, 1215), "PC COM Settings", none, "", true, true, -1, -1);
+    row("frmSerial", "QGroupBox", client, twips(240, 2040, 4935, 1335), "Kavo Serial Control Settings", none, "", true, true, -1, -1);
+    row("frmInput", "QGroupBox", client, twips(240, 3480, 4935, 1815), "Kavo Input Control Settings", none, "", true, true, -1, -1);
+    row("frmAudio", "QGroupBox", client, twips(240, 5400, 4935, 3015), "Kavo Audio Settings", none, "", true, true, -1, -1);
+    row("frmTest", "QGroupBox", client, twips(5400, 2040, 3255, 1335), "Kavo Play Test", none, "", true, true, -1, -1);
+
+    // On the window itself
+    row("cmdReadSettings", "QPushButton", client, twips(240, 1560, 975, 375), "Read", none, "", false, true, -1, -1);
+    row("cmdWriteSettings", "QPushButton", client, twips(1320, 1560, 975, 375), "Write", none, "", false, true, -1, -1);
+    row("Label23", "QLabel", client, twips(3480, 1680, 1215, 255), "Setting String", none, "", true, true, -1, -1);
+    row("Label1", "QLabel", client, twips(5280, 360, 1095, 255), "Version/SN:", none, "", true, true, -1, -1);
+    row("lblVersion", "QLabel", client, twips(6480, 360, 2175, 255), "", none, "", true, true, -1, -1);
+    row("Label3", "QLabel", client, twips(5280, 720, 1095, 255), "Status:", none, "", true, true, -1, -1);
+    row("lblStatus", "QLabel", client, twips(6480, 720, 2175, 255), "", none, "", true, true, -1, -1);
+    row("Label4", "QLabel", client, twips(5280, 1080, 1095, 255), "Card Capacity:", none, "", true, true, -1, -1);
+    row("lblCapacity", "QLabel", client, twips(6480, 1080, 2175, 255), "", none,
+        "Card capacity in KiBytes (Kibibyte = 1024 bytes)", true, true, -1, -1);
+    row("Label5", "QLabel", client, twips(5280, 1440, 1095, 255), "Free Space:", none, "", true, true, -1, -1);
+    row("lblFreeSpace", "QLabel", client, twips(6480, 1440, 2175, 255), "", none,
+        "Free space in KiBytes (Kibibyte = 1024 bytes)", true, true, -1, -1);
+    row("Picture1", "QLabel", client, twips(6360, 5520, 2295, 2895), "", none, "", true, true, -1, -1);
+
+    // PC COM Settings
+    const QString pc = "frmPCCOM";
+    row("Label20", "QLabel", pc, twips(120, 240, 855, 255), "COM Port", none, "", true, true, -1, -1);
+    row("lstPCCOM", "QComboBox", pc, twips(120, 480, 1695, 315), "", {"COM1"}, "", true, true, -1, -1);
+    row("Label21", "QLabel", pc, twips(1920, 240, 615, 255), "Bit Rate", none, "", true, true, -1, -1);
+    row("lstPCBPS", "QComboBox", pc, twips(1920, 480, 1815, 315), "", BitRates, "", true, true, -1, -1);
+    row("cmdOpenCOM", "QPushButton", pc, twips(3960, 480, 735, 375), "Open", none, "", true, true, -1, -1);
+    row("chkAutoBitRate", "QCheckBox", pc, twips(1920, 840, 2055, 255), "Auto Bit Rate Detection", none,
+        "If checked, all baud rates will be checked to determine what baud rate the connected Kavo is set to respond to.",
+        true, true, -1, 1);
+
+    // Kavo Serial Control Settings
+    const QString se = "frmSerial";
+    row("Label16", "QLabel", se, twips(120, 360, 735, 255), "Bit Rate:", none, "", true, true, -1, -1);
+    row("lstKAVOBPS", "QComboBox", se, twips(1080, 360, 1815, 315), "", BitRates, "", true, true, -1, -1);
+    row("outKAVOBPS", "QLabel", se, twips(3240, 360, 1215, 255), "", none, "", true, true, -1, -1);
+    row("Label17", "QLabel", se, twips(120, 840, 1095, 255), "Write Timeout:", none, "", true, true, -1, -1);
+    row("txtWriteTimeout", "QLineEdit", se, twips(1320, 840, 615, 285), "", none,
+        "0  = No write time-out, 10 to 2540 = milliseconds", true, true, -1, -1);
+    row("vscWriteTimeout", "QScrollBar", se, twips(1920, 840, 255, 375), "", none, "", true, true, 254, 254);
+    row("outWriteTimeout", "QLabel", se, twips(3240, 840, 1215, 255), "", none, "", true, true, -1, -1);
+
+    // Kavo Input Control Settings
+    const QString in = "frmInput";
+    row("Label18", "QLabel", in, twips(120, 360, 855, 255), "Input Style:", none, "", true, true, -1, -1);
+    row("lstInputStyle", "QComboBox", in, twips(1080, 360, 1815, 315), "",
+        {"No Input Style", "8 Switch Input", "7 Bit Input"}, "", true, true, -1, -1);
+    row("outInputStyle", "QLabel", in, twips(3240, 360, 1215, 255), "", none, "", true, true, -1, -1);
+    row("Label19", "QLabel", in, twips(120, 840, 1935, 255), "Input File Number Offset:", none, "", true, true, -1, -1);
+    row("txtFileOffset", "QLineEdit", in, twips(1920, 840, 735, 285), "", none, "", true, true, -1, -1);
+    row("vscFileOffset", "QScrollBar", in, twips(2640, 840, 255, 375), "", none, "", true, true, 32767, 32767);
+    row("outFileOffset", "QLabel", in, twips(3240, 840, 1215, 255), "", none, "", true, true, -1, -1);
+    row("chkBusyIndicator", "QCheckBox", in, twips(120, 1320, 2535, 255), "Hardware Busy Indicator:", none, "",
+        true, true, -1, 0);
+    row("outBusyIndicator", "QLabel", in, twips(3240, 1320, 1215, 255), "", none, "", true, true, -1, -1);
+
+    // Kavo Audio Settings
+    const QString au = "frmAudio";
+    const QString volumeTip = "0 = Loudest, 254 = Off";
+    row("Label10", "QLabel", au, twips(1080, 240, 735, 255), "Left", none, "", true, true, -1, -1);
+    row("Label11", "QLabel", au, twips(2040, 240, 735, 255), "Right", none, "", true, true, -1, -1);
+    row("Label2", "QLabel", au, twips(120, 480, 975, 255), "Volume:", none, "", true, true, -1, -1);
+    row("txtVolumeL", "QLineEdit", au, twips(1080, 480, 615, 285), "", none, volumeTip, true, true, -1, -1);
+    row("vscVolumeL", "QScrollBar", au, twips(1680, 480, 255, 375), "", none, "", true, true, 254, 0);
+    row("txtVolumeR", "QLineEdit", au, twips(2040, 480, 615, 285), "", none, volumeTip, true, true, -1, -1);
+    row("vscVolumeR", "QScrollBar", au, twips(2640, 480, 255, 375), "", none, "", false, true, 254, 0);
+    row("outVolume", "QLabel", au, twips(3240, 480, 1215, 255), "", none, "", true, true, -1, -1);
+    row("chkVolumeLocked", "QCheckBox", au, twips(2040, 840, 1095, 255), "Same as L", none,
+        "If checked, the Right value is set the same as the Left value", true, true, -1, 1);
+    row("Label12", "QLabel", au, twips(120, 1200, 975, 255), "Loop Count:", none, "", true, true, -1, -1);
+    row("txtLoopCount", "QLineEdit", au, twips(1080, 1200, 615, 285), "", none,
+        "0 = Infinite, 1 = Single, 2 through 254 = Number of times a file will be repeated", true, true, -1, -1);
+    row("vscLoopCount", "QScrollBar", au, twips(1680, 1200, 255, 375), "", none, "", true, true, 254, 254);
+    row("outLoopCount", "QLabel", au, twips(3240, 1200, 1215, 255), "", none, "", true, true, -1, -1);
+    row("Label14", "QLabel", au, twips(1320, 1680, 855, 255), "Freq (Hz)", none, "", true, true, -1, -1);
+    row("Label15", "QLabel", au, twips(2280, 1680, 855, 255), "Boost (dB)", none, "", true, true, -1, -1);
+    row("chkBassBoost", "QCheckBox", au, twips(120, 1920, 1215, 255), "Bass Boost:", none, "", true, true, -1, 0);
+    row("txtBBFreq", "QLineEdit", au, twips(1320, 1920, 615, 285), "", none,
+        "Frequency around which the boost occurs (20 to 150 Hz).", true, true, -1, -1);
+    row("vscBBFreq", "QScrollBar", au, twips(1920, 1920, 255, 375), "", none, "", true, true, 15, 15);
+    row("txtBBBoost", "QLineEdit", au, twips(2280, 1920, 615, 285), "", none, "Boost amount in dB (0 to 15)",
+        true, true, -1, -1);
+    row("vscBBBoost", "QScrollBar", au, twips(2880, 1920, 255, 375), "", none, "", true, true, 15, 15);
+    row("outBassBoost", "QLabel", au, twips(3240, 1920, 1215, 255), "", none, "", true, true, -1, -1);
+    row("chkUninterrupted", "QCheckBox", au, twips(120, 2400, 2775, 255), "Uninterrupted Playback:", none,
+        "If checked, a sound triggered by one of the input modes will not stop until it is finished.",
+        true, true, -1, 0);
+    row("outUninterrupted", "QLabel", au, twips(3240, 2400, 1215, 255), "", none, "", true, true, -1, -1);
+
+    // Kavo Play Test
+    const QString te = "frmTest";
+    row("cmdPlayTest", "QPushButton", te, twips(1200, 360, 855, 375), "Play", none, "", false, true, -1, -1);
+    row("pbUploadFile", "QProgressBar", te, twips(120, 960, 3015, 255), "", none, "", true, false, 100, 0);
+}
+
+void tst_Window::controls()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, container);
+    QFETCH(QRect, place);
+    QFETCH(QString, text);
+    QFETCH(QStringList, items);
+    QFETCH(QString, toolTip);
+    QFETCH(bool, enabled);
+    QFETCH(bool, visible);
+    QFETCH(int, maximum);
+    QFETCH(int, value);
+
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+    auto *w = m_window->findChild<QWidget *>(name);
+    QVERIFY2(w, qPrintable(name));
+    QCOMPARE(w->metaObject()->className(), kind);
+    QCOMPARE(w->parentWidget()->objectName(), container);
+    QCOMPARE(w->geometry(), place);
+    QCOMPARE(textOf(w), text);
+    QCOMPARE(itemsOf(w), items);
+    QCOMPARE(w->toolTip(), toolTip);
+    QCOMPARE(w->isEnabled(), enabled);
+    QCOMPARE(w->isVisibleTo(m_window.get()), visible);
+    QCOMPARE(maximumOf(w), maximum);
+    QCOMPARE(valueOf(w), value);
+    if (auto *list = qobject_cast<QComboBox *>(w))
+        QVERIFY2(!list->isEditable(), "a drop-down list allows no typing");
+    if (auto *box = qobject_cast<QLineEdit *>(w))
+        QVERIFY2(box->isReadOnly(), "number boxes change only through their spinner");
+    if (auto *bar = qobject_cast<QScrollBar *>(w)) {
+        QCOMPARE(bar->orientation(), Qt::Vertical);
+        QCOMPARE(bar->minimum(), 0);
+    }
+}
+
+void tst_Window::scrollBarSteps()
+{
+    const auto bars = m_window->findChildren<QScrollBar *>();
+    QCOMPARE(bars.size(), 7);
+    for (QScrollBar *bar : bars) {
+        QCOMPARE(bar->singleStep(), 1);
+        QCOMPARE(bar->pageStep(), 1);
+    }
+}
+
+void tst_Window::window()
+{
+    QCOMPARE(m_window->objectName(), QString("frmSerialData"));
+    QCOMPARE(m_window->windowTitle(), QString("Kavo Configuration Tool"));
+    QVERIFY(!m_window->windowIcon().isNull());
+    QCOMPARE(m_window->centralWidget()->objectName(), QString("clientArea"));
+    // The client area holds the controls above the status bar: 8790 x 8835 twips in all.
+    QCOMPARE(m_window->centralWidget()->width(), 8790 / 15);
+    QCOMPARE(m_window->centralWidget()->height() + m_window->statusBar()->height(), 8835 / 15);
+    QCOMPARE(m_window->font().pointSize(), 8);
+    // The serial-port control is closed at start.
+    QVERIFY(!m_window->link->portOpen());
+    QCOMPARE(m_window->link->MSComm1->objectName(), QString("MSComm1"));
+}
+
+void tst_Window::menus()
+{
+    const auto menus = m_window->menuBar()->actions();
+    QCOMPARE(menus.size(), 2);
+    const struct { QMenu *menu; const char *name, *caption, *itemName, *itemCaption; } expected[] = {
+        {m_window->mnuFile, "mnuFile", "File", "mnuFileExit", "Exit"},
+        {m_window->mnuHelp, "mnuHelp", "Help", "mnuAbout", "About"},
+    };
+    for (int i = 0; i < 2; ++i) {
+        QMenu *menu = expected[i].menu;
+        QCOMPARE(menus[i], menu->menuAction());
+        QCOMPARE(menu->objectName(), QString(expected[i].name));
+        QCOMPARE(menu->title(), QString(expected[i].caption));
+        const auto items = menu->actions();
+        QCOMPARE(items.size(), 1);
+        QCOMPARE(items[0]->objectName(), QString(expected[i].itemName));
+        QCOMPARE(items[0]->text(), QString(expected[i].itemCaption));
+        // No shortcut keys: neither a key sequence nor a mnemonic.
+        QVERIFY(items[0]->shortcut().isEmpty());
+        QVERIFY(!items[0]->text().contains('&'));
+        QVERIFY(!menu->title().contains('&'));
+    }
+}
+
+void tst_Window::statusBar()
+{
+    QStatusBar *bar = m_window->StatusBar1;
+    QCOMPARE(bar, m_window->statusBar());
+    QCOMPARE(bar->objectName(), QString("StatusBar1"));
+    QCOMPARE(bar->width(), m_window->width());
+    QCOMPARE(bar->geometry().bottom(), m_window->rect().bottom());
+    const auto panels = bar->findChildren<QLabel *>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(panels.size(), 3);
+    QCOMPARE(m_window->StatusPanel[0]->width(), 600 / 15);
+    QCOMPARE(m_window->StatusPanel[1]->width(), 1200 / 15);
+    // The third panel takes the rest of the width, and they sit left to right.
+    QVERIFY(m_window->StatusPanel[2]->width() > bar->width() / 2);
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(m_window->StatusPanel[i]->text().isEmpty());
+        QCOMPARE(m_window->StatusPanel[i]->textFormat(), Qt::PlainText);
+        if (i > 0)
+            QVERIFY(m_window->StatusPanel[i]->x() > m_window->StatusPanel[i - 1]->x());
+    }
+}
+
+void tst_Window::timers()
+{
+    // tmrStartSeq was started by Form_Load; a fresh window shows the designed state.
+    frmSerialData fresh;
+    QCOMPARE(fresh.tmrStartSeq->objectName(), QString("tmrStartSeq"));
+    QCOMPARE(fresh.tmrStartSeq->interval(), 300);
+    QVERIFY(!fresh.tmrStartSeq->isActive());
+    QTimer *timeOut = fresh.link->tmrTimeOut;
+    QCOMPARE(timeOut->objectName(), QString("tmrTimeOut"));
+    QCOMPARE(timeOut->interval(), 1000);
+    QVERIFY(!timeOut->isActive());
+}
+
+void tst_Window::volumeBoxes()
+{
+    for (QLineEdit *box : {m_window->txtVolumeL, m_window->txtVolumeR}) {
+        QVERIFY(box->font().bold());
+        QCOMPARE(box->palette().color(QPalette::Text), QColor(192, 0, 0));
+    }
+    for (QLineEdit *box : {m_window->txtWriteTimeout, m_window->txtLoopCount})
+        QVERIFY(!box->font().bold());
+}
+
+void tst_Window::focusOrder()
+{
+    const QStringList designed = {
+        "lstPCCOM", "lstPCBPS", "chkAutoBitRate", "cmdOpenCOM", "cmdReadSettings", "cmdWriteSettings",
+        "lstKAVOBPS", "vscWriteTimeout", "lstInputStyle", "vscFileOffset", "chkBusyIndicator",
+        "vscVolumeL", "vscVolumeR", "chkVolumeLocked", "vscLoopCount", "chkBassBoost", "vscBBFreq",
+        "vscBBBoost", "chkUninterrupted", "cmdPlayTest"};
+    const QStringList numberBoxes = {"txtWriteTimeout", "txtFileOffset", "txtVolumeL", "txtVolumeR",
+                                     "txtLoopCount", "txtBBFreq", "txtBBBoost"};
+
+    // Walk the focus chain from the first control, keeping the widgets that take focus.
+    QStringList chain;
+    QWidget *first = m_window->lstPCCOM;
+    QWidget *w = first;
+    do {
+        if (w->focusPolicy() & Qt::TabFocus)
+            chain << w->objectName();
+        w = w->nextInFocusChain();
+    } while (w != first && chain.size() < 200);
+
+    QCOMPARE(chain.mid(0, designed.size()), designed);
+    QStringList rest = chain.mid(designed.size());
+    std::sort(rest.begin(), rest.end());
+    QStringList sortedBoxes = numberBoxes;
+    std::sort(sortedBoxes.begin(), sortedBoxes.end());
+    QCOMPARE(rest, sortedBoxes);
+
+    // Labels and frames take no focus.
+    for (QLabel *label : m_window->findChildren<QLabel *>())
+        QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+    for (QGroupBox *frame : m_window->findChildren<QGroupBox *>())
+        QCOMPARE(frame->focusPolicy(), Qt::NoFocus);
+}
+
+void tst_Window::startRaisesNoHandler()
+{
+    // A second window through the program's own start-up: nothing in it is filled in, and
+    // nothing goes over the line.
+    const int logged = m_sim.log().size();
+    auto window = openWindow();
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTRY_VERIFY_WITH_TIMEOUT(!window->tmrStartSeq->isActive(), 10000);
+
+    for (QLineEdit *box : window->findChildren<QLineEdit *>())
+        QVERIFY2(box->text().isEmpty(), qPrintable(box->objectName()));
+    for (QLabel *label : window->findChildren<QLabel *>()) {
+        const QString name = label->objectName();
+        if (name.startsWith("out") || name.startsWith("lbl") || name.startsWith("StatusPanel"))
+            QVERIFY2(label->text().isEmpty(), qPrintable(name));
+    }
+    for (QComboBox *list : window->findChildren<QComboBox *>())
+        QCOMPARE(list->currentIndex(), -1);
+    QVERIFY(!window->vscVolumeR->isEnabled());
+    QVERIFY(!window->link->portOpen());
+    QCOMPARE(m_sim.log().size(), logged);
+}
+
+void tst_Window::valueBoxesArePlainText_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char *name : {"lblVersion", "lblStatus", "lblCapacity", "lblFreeSpace", "outKAVOBPS", "outWriteTimeout",
+                             "outInputStyle", "outFileOffset", "outBusyIndicator", "outVolume", "outLoopCount",
+                             "outBassBoost", "outUninterrupted", "Label23"})
+        QTest::newRow(name) << QString(name);
+}
+
+void tst_Window::valueBoxesArePlainText()
+{
+    QFETCH(QString, name);
+    auto *label = m_window->findChild<QLabel *>(name);
+    QVERIFY(label);
+    QCOMPARE(label->textFormat(), Qt::PlainText);
+    QCOMPARE(label->frameShape() == QFrame::NoFrame, false);
+    const QString before = label->text();
+    label->setText("<b>x</b>");
+    QCOMPARE(label->text(), QString("<b>x</b>"));
+    // Shown literally: the label needs room for the tags, not only for a bold x.
+    QVERIFY(label->sizeHint().width() > label->fontMetrics().horizontalAdvance("x") * 4);
+    label->setText(before);
+    if (name.startsWith("out") || name == "Label23") {
+        QCOMPARE(label->palette().color(QPalette::Window), QColor(Qt::white));
+        QCOMPARE(label->palette().color(QPalette::WindowText), QColor(Qt::black));
+        QVERIFY(label->autoFillBackground());
+    }
+}
+
+// Every caption fits its designed place, and no frame's title runs into what the frame holds.
+void tst_Window::layoutReadable()
+{
+    QStringList cramped;
+    for (QWidget *w : m_window->centralWidget()->findChildren<QWidget *>()) {
+        if (w->objectName().isEmpty() || !w->isVisibleTo(m_window.get()) || textOf(w).isEmpty())
+            continue;
+        int needed = 0;
+        if (qobject_cast<QPushButton *>(w))
+            needed = w->fontMetrics().horizontalAdvance(textOf(w)) + 8;   // buttons ask for more than they need
+        else if (qobject_cast<QCheckBox *>(w))
+            needed = w->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, w)
+                     + w->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, w)
+                     + w->fontMetrics().horizontalAdvance(textOf(w));
+        else if (qobject_cast<QLabel *>(w))
+            needed = w->sizeHint().width();
+        if (needed > w->width())
+            cramped << QString("%1 needs %2 pixels, has %3").arg(w->objectName()).arg(needed).arg(w->width());
+        if (w->fontMetrics().height() > w->height())
+            cramped << QString("%1 is lower than its text").arg(w->objectName());
+    }
+    for (QGroupBox *frame : m_window->findChildren<QGroupBox *>()) {
+        QStyleOptionGroupBox option;
+        option.initFrom(frame);
+        option.text = frame->title();
+        option.lineWidth = 1;
+        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        const QRect title = frame->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, frame);
+        for (QWidget *child : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            if (title.intersects(child->geometry()))
+                cramped << QString("the title of %1 covers %2").arg(frame->objectName(), child->objectName());
+    }
+    QVERIFY2(cramped.isEmpty(), qPrintable(cramped.join("; ")));
+
+    // The icon and the logo are there.
+    QVERIFY(!m_window->windowIcon().pixmap(32, 32).isNull());
+    QCOMPARE(m_window->Picture1->pixmap().size(), QSize(150, 200));
+}
+
+// The picture of the window, for a look against the designed arrangement: set
+// KAVO_WINDOW_PNG to a file name to keep it.
+void tst_Window::grab()
+{
+    const QPixmap picture = m_window->grab();
+    QCOMPARE(picture.size() / picture.devicePixelRatio(), m_window->size());
+    const QString keep = qEnvironmentVariable("KAVO_WINDOW_PNG");
+    if (!keep.isEmpty()) {
+        QVERIFY(picture.save(keep, "PNG"));
+        qInfo("window saved to %s", qPrintable(keep));
+    }
+}
+
+QTEST_MAIN(tst_Window)
+#include "tst_window.moc"
