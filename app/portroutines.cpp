@@ -25,7 +25,7 @@ bool frmSerialData::OpenComPort(int port, qint32 bitRate)
     QString error;
     link->openPort(port, bitRate, &error);
     if (!error.isEmpty())
-        MsgBox(QStringLiteral("Com%1 is not available.\r\n%2").arg(link->MSComm1->CommPort()).arg(error));
+        MsgBox(QStringLiteral("Com%1 is not available.\r\n%2").arg(QString::number(link->MSComm1->CommPort()), error));
     return link->portOpen();
 }
 

@@ -117,8 +117,13 @@ QByteArray KavoLink::WaitForPrompt()
             break;
         }
         // Sleeps until bytes arrive, the clock ticks or the operation is ended, and runs
-        // every other pending event of the window meanwhile.
-        loop.exec();
+        // every other pending event of the window meanwhile. A loop that refuses to run
+        // means the application is ending: no byte or tick will come any more.
+        if (loop.exec() != 0) {
+            m_aborted = true;
+            timedOut = true;
+            break;
+        }
     }
     m_waitLoop = outer;
 

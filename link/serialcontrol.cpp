@@ -1,7 +1,12 @@
 #include "link/serialcontrol.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 #include "link/comports.h"
 
@@ -31,6 +36,18 @@ bool SerialControl::setSettings(const QString &settings)
     return true;
 }
 
+// Whether this user may read and write the device at all. The port layer reports a port
+// held by another program and a device this user may not use with the same error code.
+static bool mayUse(const QString &device)
+{
+#ifdef Q_OS_UNIX
+    return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
+#else
+    Q_UNUSED(device);
+    return true;
+#endif
+}
+
 static QString describeOpenFailure(const QSerialPort &port, const QString &device)
 {
     const QString why = port.errorString();
@@ -38,7 +55,7 @@ static QString describeOpenFailure(const QSerialPort &port, const QString &devic
     case QSerialPort::DeviceNotFoundError:
         return QStringLiteral("The device %1 does not exist (%2).").arg(device, why);
     case QSerialPort::PermissionError:
-        if (why.contains(QStringLiteral("lock"), Qt::CaseInsensitive))
+        if (mayUse(device))
             return QStringLiteral("The port %1 is in use by another program (%2). Close that program and try again.")
                 .arg(device, why);
 #ifdef Q_OS_LINUX
@@ -56,6 +73,8 @@ static QString describeOpenFailure(const QSerialPort &port, const QString &devic
 bool SerialControl::setPortOpen(bool open)
 {
     if (!open) {
+        if (m_port.isOpen())
+            m_port.flush();   // what was sent last still goes out
         if (m_port.isOpen())
             m_port.close();
         m_devicePath.clear();
@@ -101,8 +120,14 @@ bool SerialControl::setPortOpen(bool open)
 
 void SerialControl::setOutput(const QByteArray &bytes)
 {
+    if (!m_port.isOpen())
+        return;
+    m_port.write(bytes);
+    // Hand the bytes to the line now rather than on the next pass of the event loop: the
+    // answer can then start sooner, and a port closed straight after a send still sends.
+    // What the line cannot take at once goes out as the event loop runs.
     if (m_port.isOpen())
-        m_port.write(bytes);
+        m_port.flush();
 }
 
 QByteArray SerialControl::Input()

@@ -1,0 +1,275 @@
+// Opening and closing the COM port: line settings, failure messages, reopening, stale
+// bytes, and a device that vanishes while the port is open.
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include "app/frmserialdata.h"
+#include "link/comports.h"
+#include "support/kavosim.h"
+#include "support/messageboxes.h"
+#include "support/testenv.h"
+#include "support/windowfixture.h"
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// True when another program could take the device now, i.e. we do not hold it.
+bool deviceFree(const QString &device)
+{
+    QSerialPort port;
+    port.setPortName(device);
+    return port.open(QIODevice::ReadWrite);
+}
+
+} // namespace
+
+class tst_Ports : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void opens_data();
+    void opens();
+    void reopensOpenPort_data();
+    void reopensOpenPort();
+    void staleBytesDropped();
+    void failure_data();
+    void failure();
+    void closeTwice();
+    void vanishedDevice_data();
+    void vanishedDevice();
+
+private:
+    std::unique_ptr<KavoSim> m_sim;
+    std::unique_ptr<frmSerialData> m_window;
+};
+
+void tst_Ports::initTestCase()
+{
+    TestEnv::isolate();
+}
+
+void tst_Ports::init()
+{
+    m_sim = std::make_unique<KavoSim>();
+    QVERIFY(m_sim->start({"--com", "2"}));
+    m_window = openWindow();
+    QVERIFY(m_window);
+}
+
+void tst_Ports::cleanup()
+{
+    m_window.reset();
+    m_sim.reset();
+}
+
+void tst_Ports::opens_data()
+{
+    QTest::addColumn<int>("rate");
+    for (int rate : {9600, 19200, 38400, 57600, 115200})
+        QTest::newRow(qPrintable(QString::number(rate))) << rate;
+}
+
+void tst_Ports::opens()
+{
+    QFETCH(int, rate);
+    m_sim = std::make_unique<KavoSim>();
+    QVERIFY(m_sim->start({"--com", "4", "--rate", QString::number(rate)}));
+
+    MessageBoxes boxes;
+    QVERIFY(m_window->OpenComPort(4, rate));
+    // A pseudo-terminal has no modem lines; switching RTS and DTR off there is no failure.
+    QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.texts().join(" | ")));
+    QVERIFY(m_window->link->portOpen());
+    QCOMPARE(m_window->link->MSComm1->CommPort(), 4);
+    QCOMPARE(m_window->link->MSComm1->Settings(), QString("%1,N,8,1").arg(rate));
+    QVERIFY(!deviceFree(m_sim->device()));
+
+    // The line really runs at that rate: the module answers and logs the rate it saw.
+    m_window->link->beginOperation();
+    QVERIFY(m_window->link->ProbeDevice());
+    const auto log = m_sim->log();
+    QVERIFY(!log.isEmpty());
+    QCOMPARE(log.last().rate, rate);
+}
+
+void tst_Ports::reopensOpenPort_data()
+{
+    QTest::addColumn<int>("secondPort");
+    QTest::addColumn<int>("secondRate");
+    QTest::newRow("same port, new rate") << 2 << 19200;
+    QTest::newRow("other port") << 3 << 9600;
+}
+
+void tst_Ports::reopensOpenPort()
+{
+    QFETCH(int, secondPort);
+    QFETCH(int, secondRate);
+    KavoSim other;
+    QVERIFY(other.start({"--com", "3"}));
+
+    MessageBoxes boxes;
+    QVERIFY(m_window->OpenComPort(2, 9600));
+    QVERIFY(m_window->OpenComPort(secondPort, secondRate));
+    QVERIFY(boxes.seen.isEmpty());
+    QCOMPARE(m_window->link->MSComm1->CommPort(), secondPort);
+    QCOMPARE(m_window->link->MSComm1->Settings(), QString("%1,N,8,1").arg(secondRate));
+
+    KavoSim &second = secondPort == 2 ? *m_sim : other;
+    m_window->link->beginOperation();
+    m_window->link->SendAndWait("V");
+    QCOMPARE(second.log().last().rate, secondRate);
+    if (secondPort != 2)
+        QVERIFY(deviceFree(m_sim->device()));
+}
+
+// Whatever the port held before it was opened never reaches a reply.
+void tst_Ports::staleBytesDropped()
+{
+    KavoLink *link = m_window->link;
+    QVERIFY(m_window->OpenComPort(2, 9600));
+    link->beginOperation();
+    link->SendText("V\r");
+    m_window->CloseComPort();
+    // The module answers into the closed port's input queue.
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->commands(), QStringList({"V"}), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_sim->log().last().answer.isEmpty(), 10000);
+
+    QVERIFY(m_window->OpenComPort(2, 9600));
+    QCOMPARE(link->WaitForPrompt(), QByteArray());
+    QVERIFY(link->lastWaitTimedOut());
+}
+
+void tst_Ports::failure_data()
+{
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("no device") << 7 << "There is no device for COM7.";
+    QTest::newRow("busy") << 5 << "is in use by another program";
+    QTest::newRow("device gone") << 8 << "is gone";
+}
+
+void tst_Ports::failure()
+{
+    QFETCH(int, port);
+    QFETCH(QString, why);
+
+    KavoSim busy;
+    QVERIFY(busy.start({"--com", "5"}));
+    QSerialPort holder;
+    holder.setPortName(busy.device());
+    QVERIFY(holder.open(QIODevice::ReadWrite));
+    const QString gone = QDir(ComPorts::portsFolder()).filePath("COM8");
+    QFile::remove(gone);
+    QVERIFY(QFile::link(QDir::temp().filePath("kavo-no-such-device"), gone));
+
+    // An open port is closed first, and stays closed when the new one fails.
+    QVERIFY(m_window->OpenComPort(2, 9600));
+    MessageBoxes boxes;
+    QVERIFY(!m_window->OpenComPort(port, 9600));
+    QFile::remove(gone);
+
+    QCOMPARE(boxes.seen.size(), 1);
+    const MessageBoxes::Seen &box = boxes.seen.first();
+    QCOMPARE(box.title, QString("KavoConfig"));
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(box.icon, QMessageBox::NoIcon);
+    const QString head = QString("Com%1 is not available.\r\n").arg(port);
+    QVERIFY2(box.text.startsWith(head), qPrintable(box.text));
+    const QString description = box.text.mid(head.size());
+    QVERIFY2(description.contains(why), qPrintable(description));
+    QVERIFY(!description.contains('\n'));
+
+    QVERIFY(!m_window->link->portOpen());
+    QVERIFY(deviceFree(m_sim->device()));
+    QCOMPARE(m_window->link->MSComm1->CommPort(), port);
+}
+
+void tst_Ports::closeTwice()
+{
+    MessageBoxes boxes;
+    m_window->CloseComPort();
+    QVERIFY(m_window->OpenComPort(2, 9600));
+    m_window->CloseComPort();
+    m_window->CloseComPort();
+    QVERIFY(!m_window->link->portOpen());
+    QVERIFY(boxes.seen.isEmpty());
+    QVERIFY(deviceFree(m_sim->device()));
+}
+
+void tst_Ports::vanishedDevice_data()
+{
+    QTest::addColumn<bool>("duringWait");
+    QTest::newRow("idle") << false;
+    QTest::newRow("during a wait") << true;
+}
+
+void tst_Ports::vanishedDevice()
+{
+    QFETCH(bool, duringWait);
+    m_sim = std::make_unique<KavoSim>();
+    QVERIFY(m_sim->start({"--com", "6", "--silent"}));
+    QVERIFY(m_window->OpenComPort(6, 9600));
+    KavoLink *link = m_window->link;
+    MessageBoxes boxes;
+
+    if (duringWait) {
+        OperationGuard operation(m_window.get());
+        QVERIFY(operation.acquired());
+        link->SendText("V\r");
+        QTimer::singleShot(100, [this] { m_sim->kill(); });
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(link->WaitForPrompt(), QByteArray());
+        // Ended by the loss, not by the 1000 ms of silence.
+        QVERIFY2(clock.elapsed() < 900, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(link->operationAborted());
+        // The rest of the operation sends and waits for nothing.
+        QCOMPARE(link->WaitForPrompt(), QByteArray());
+        QVERIFY(!link->ProbeDevice());
+    } else {
+        m_sim->kill();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!link->portOpen(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->StatusPanel[2]->text().contains("COM6"), 10000);
+    QVERIFY(m_window->StatusPanel[0]->text().isEmpty());
+
+    // No spinning on the dead port: a second of the event loop costs next to nothing.
+    const double before = cpuSeconds();
+    QTest::qWait(1000);
+    const double used = cpuSeconds() - before;
+    QVERIFY2(used < 0.25, qPrintable(QString("%1 s of CPU in one second").arg(used)));
+
+    // The window stays usable: nothing is running, Open works, and a new module answers.
+    QVERIFY(boxes.seen.isEmpty());
+    QVERIFY(!m_window->operationRunning());
+    QVERIFY(m_window->cmdOpenCOM->isEnabled());
+    KavoSim again;
+    QVERIFY(again.start({"--com", "6"}));
+    QVERIFY(m_window->OpenComPort(6, 9600));
+    link->beginOperation();
+    QVERIFY(link->ProbeDevice());
+}
+
+QTEST_MAIN(tst_Ports)
+#include "tst_ports.moc"
