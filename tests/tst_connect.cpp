@@ -2,6 +2,7 @@
 // failure paths with their messages, closing, unplugging, and the one-operation guard.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -81,6 +82,8 @@ private slots:
     void lostWhileConnecting_data();
     void lostWhileConnecting();
     void guardDuringClick();
+    void emptyRateList();
+    void windowClosedWhileSearching();
 
 private:
     // A simulator and a window with its port selected; false when either failed.
@@ -320,6 +323,12 @@ void tst_Connect::identityMismatch()
     if (!automatic)
         w->lstPCBPS->setCurrentIndex(1);
     MessageBoxes boxes;
+    // The click is still running while its messages are up.
+    bool buttonsEnabledUnderBox = false;
+    boxes.onShown([&](QMessageBox *) {
+        buttonsEnabledUnderBox = buttonsEnabledUnderBox || w->cmdOpenCOM->isEnabled() || w->cmdReadSettings->isEnabled()
+                                 || w->cmdWriteSettings->isEnabled() || w->cmdPlayTest->isEnabled();
+    });
 
     QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
 
@@ -328,6 +337,7 @@ void tst_Connect::identityMismatch()
         expected << timeOutText(sim.comName());
     QCOMPARE(boxes.texts(), expected);
     verifyBoxes(boxes);
+    QVERIFY(!buttonsEnabledUnderBox);
     verifyNotConnected(w.get());
     // The rate that answered stays selected; the mismatching reply stays on show.
     QCOMPARE(w->lstPCBPS->currentIndex(), 1);
@@ -488,7 +498,52 @@ void tst_Connect::guardDuringClick()
     // The line saw one connect sequence and nothing from the refused clicks.
     QCOMPARE(sim.commands().count(QStringLiteral("V")), 1);
     QCOMPARE(sim.commands().count(QStringLiteral("FC Q")), 1);
-    QCOMPARE(sim.commands().count(QStringLiteral("ST D")), sim.commands().contains(QStringLiteral("ST D")) ? 1 : 0);
+    QVERIFY(sim.commands().count(QStringLiteral("ST D")) <= 1);
+}
+
+// Automatic mode with no rate to try: nothing is sent, and the time-out message shows.
+void tst_Connect::emptyRateList()
+{
+    KavoSim sim;
+    std::unique_ptr<frmSerialData> w;
+    QVERIFY(setUp(sim, w, {}));
+    w->lstPCBPS->clear();
+    MessageBoxes boxes;
+
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+
+    QCOMPARE(boxes.texts(), QStringList{timeOutText(sim.comName())});
+    verifyNotConnected(w.get());
+    QVERIFY(sim.log().isEmpty());
+}
+
+// Closing the window while the probe at the first rate waits ends the click at once: no
+// further rate, no message box.
+void tst_Connect::windowClosedWhileSearching()
+{
+    KavoSim sim;
+    std::unique_ptr<frmSerialData> w;
+    QVERIFY(setUp(sim, w, {QStringLiteral("--silent")}));
+    MessageBoxes boxes;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, w.get(), [&] {
+        // The module has heard the probe (its log line is written): the wait is on.
+        if (w->isVisible() && QFileInfo(sim.logPath()).size() > 0)
+            w->close();
+    });
+    closer.start(0);
+
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    closer.stop();
+
+    QVERIFY(boxes.seen.isEmpty());
+    QVERIFY(!w->link->portOpen());
+    QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Open"));
+    QList<int> ratesSeen;
+    for (const TrafficLine &line : sim.log())
+        if (!ratesSeen.contains(line.rate))
+            ratesSeen << line.rate;
+    QCOMPARE(ratesSeen, QList<int>{9600});
 }
 
 QTEST_MAIN(tst_Connect)

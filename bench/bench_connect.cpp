@@ -1,0 +1,191 @@
+// How long the Open click takes with automatic detection:
+//  - module at 115200 bps: four silent rates of 1000 ms each set a floor of 4 s; the
+//    click should end within 100 ms of it;
+//  - module at 9600 bps with the simulator pacing at the line rate: the click should
+//    take at most 50 ms more than the bytes of the exchange need on the line.
+// Run by hand: build/bin/bench_connect [rounds]; KAVO_BENCH_TRAFFIC=1 prints each traffic log.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <algorithm>
+#include <cstdio>
+
+#include "link/comports.h"
+#include "support/kavosim.h"
+#include "support/messageboxes.h"
+#include "support/testenv.h"
+#include "support/windowfixture.h"
+
+namespace {
+
+// The traffic log's escaped text back to its bytes.
+QByteArray unescape(const QString &text)
+{
+    QByteArray out;
+    const QByteArray in = text.toLatin1();
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        if (in[i] != '\\' || i + 1 >= in.size()) {
+            out += in[i];
+            continue;
+        }
+        const char c = in[++i];
+        switch (c) {
+        case 'r': out += '\r'; break;
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case 'e': out += '\x1b'; break;
+        case 'x':
+            out += char(in.mid(i + 1, 2).toInt(nullptr, 16));
+            i += 2;
+            break;
+        default: out += c; break;
+        }
+    }
+    return out;
+}
+
+// Bytes on the line in both directions. The escape of the probe is logged on its own,
+// without a line end; every other entry is a line that ended with a carriage return.
+qint64 lineBytes(const QList<TrafficLine> &log)
+{
+    qint64 bytes = 0;
+    for (const TrafficLine &line : log) {
+        bytes += unescape(line.command).size() + (line.command == QStringLiteral("\\e") ? 0 : 1);
+        bytes += unescape(line.answer).size();
+    }
+    return bytes;
+}
+
+struct Round {
+    double clickMs = 0;
+    QString finalStatus;
+    bool connected = false;
+    qint64 bytes = 0;
+    int boxes = 0;
+};
+
+Round connectOnce(const QStringList &simOptions)
+{
+    Round round;
+    KavoSim sim;
+    if (!sim.start(simOptions)) {
+        std::fprintf(stderr, "kavo-sim did not start: %s\n", qPrintable(sim.errorOutput()));
+        return round;
+    }
+    const std::unique_ptr<frmSerialData> w = openWindow();
+    if (!w || !selectEntry(w->lstPCCOM, sim.comName()))
+        return round;
+    w->chkAutoBitRate->setChecked(true);
+    MessageBoxes boxes;
+    // A user clicks a window that has been painted: its first paint is not part of the click.
+    if (!QTest::qWaitForWindowExposed(w.get()))
+        return round;
+    QApplication::processEvents();
+
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    round.clickMs = clock.nsecsElapsed() / 1e6;
+
+    round.finalStatus = w->StatusPanel[2]->text();
+    round.connected = w->cmdOpenCOM->text() == QStringLiteral("Close");
+    round.boxes = boxes.seen.size();
+    round.bytes = lineBytes(sim.log());
+    if (qEnvironmentVariableIsSet("KAVO_BENCH_TRAFFIC"))
+        for (const TrafficLine &l : sim.log())
+            std::printf("%lld\t%d\t%s\t%s\n", l.ms, l.rate, qPrintable(l.command), qPrintable(l.answer));
+    return round;
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values[values.size() / 2];
+}
+
+void report(const QList<double> &over, const QList<double> &click, double goal, const Round &last)
+{
+    const auto [lo, hi] = std::minmax_element(over.begin(), over.end());
+    std::printf("  click: median %.1f ms (%s)\n", median(click),
+                last.finalStatus == QStringLiteral("All Settings Received")
+                    ? "until \"All Settings Received\""
+                    : qPrintable(QStringLiteral("until the end of the click; last status \"%1\"").arg(last.finalStatus)));
+    std::printf("  over the floor: median %.1f ms, min %.1f, max %.1f; goal <= %.0f ms: %s\n", median(over), *lo, *hi,
+                goal, median(over) <= goal ? "met" : "MISSED");
+}
+
+// Auto detection with the module at 115200 bps, against the floor of four silent rates.
+bool benchFastModule(int rounds, const char *what)
+{
+    const double floorMs = 4 * 1000.0;
+    QList<double> over, click;
+    Round last;
+    for (int i = 0; i < rounds; ++i) {
+        last = connectOnce({QStringLiteral("--rate"), QStringLiteral("115200")});
+        if (!last.connected || last.boxes) {
+            std::printf("115200 bps: round %d did not connect cleanly\n", i + 1);
+            return false;
+        }
+        click << last.clickMs;
+        over << last.clickMs - floorMs;
+    }
+    std::printf("Module at 115200 bps, automatic detection, %s, %d rounds; floor %.0f ms (4 silent rates)\n", what,
+                rounds, floorMs);
+    report(over, click, 100, last);
+    return true;
+}
+
+// Auto detection with the module at 9600 bps pacing at the line rate, against the time
+// the bytes need on the line.
+bool benchPacedModule(int rounds)
+{
+    QList<double> over, click;
+    Round last;
+    double lineMs = 0;
+    for (int i = 0; i < rounds; ++i) {
+        last = connectOnce({QStringLiteral("--rate"), QStringLiteral("9600"), QStringLiteral("--pace")});
+        if (!last.connected || last.boxes) {
+            std::printf("9600 bps: round %d did not connect cleanly\n", i + 1);
+            return false;
+        }
+        lineMs = last.bytes * 10 * 1000.0 / 9600;
+        click << last.clickMs;
+        over << last.clickMs - lineMs;
+    }
+    std::printf("Module at 9600 bps paced at the line rate, automatic detection, %d rounds; "
+                "%lld bytes both ways = %.1f ms of line time\n",
+                rounds, static_cast<long long>(last.bytes), lineMs);
+    report(over, click, 50, last);
+
+    // For comparison: the same exchange without pacing, i.e. what the tool and the
+    // simulator add on top of the line.
+    click.clear();
+    for (int i = 0; i < rounds; ++i)
+        click << connectOnce({QStringLiteral("--rate"), QStringLiteral("9600")}).clickMs;
+    std::printf("Module at 9600 bps without pacing (tool and simulator alone): click median %.1f ms\n", median(click));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestEnv::isolate();
+    const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+
+    if (!benchFastModule(rounds, "simulators only") || !benchPacedModule(rounds))
+        return 1;
+    // As the program runs outside the tests: the machine's own serial ports are looked up
+    // as well whenever a COM number is mapped to its device.
+    ComPorts::setSystemPortsSource({});
+    if (!benchFastModule(rounds, "with the system's serial ports"))
+        return 1;
+    return 0;
+}
