@@ -11,8 +11,13 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QFile>
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "link/comports.h"
 #include "support/kavosim.h"
@@ -101,6 +106,54 @@ Round connectOnce(const QStringList &simOptions)
     return round;
 }
 
+// The same command sequence as a connect at 9600 bps, sent by a plain POSIX client
+// straight on the simulator's pty: what the line, the simulator and the system cost
+// without the tool. Returns the time over the line time, or a negative value on failure.
+double rawClientOverLineTime()
+{
+    KavoSim sim;
+    if (!sim.start({QStringLiteral("--rate"), QStringLiteral("9600"), QStringLiteral("--pace")}))
+        return -1;
+    const int fd = ::open(QFile::encodeName(sim.device()).constData(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    termios tio {};
+    ::tcgetattr(fd, &tio);
+    ::cfmakeraw(&tio);
+    ::cfsetispeed(&tio, B9600);
+    ::cfsetospeed(&tio, B9600);
+    ::tcsetattr(fd, TCSANOW, &tio);
+
+    QList<QByteArray> commands = {"\x1b\r", "\x1b\r", "V\r", "FC Q\r"};
+    for (const char letter : QByteArray("DTSNHVOBU"))
+        commands << QByteArray("ST ") + letter + '\r';
+    qint64 bytes = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (const QByteArray &command : commands) {
+        if (::write(fd, command.constData(), command.size()) != command.size())
+            break;
+        bytes += command.size();
+        // An answer ends with the prompt; the probe's ends with the second of two.
+        QByteArray answer;
+        const int prompts = command.startsWith('\x1b') ? 2 : 1;
+        while (answer.count('>') < prompts || !answer.endsWith('>')) {
+            pollfd p {fd, POLLIN, 0};
+            if (::poll(&p, 1, 2000) <= 0)
+                break;
+            char buffer[256];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            answer.append(buffer, n);
+        }
+        bytes += answer.size();
+    }
+    const double ms = clock.nsecsElapsed() / 1e6;
+    ::close(fd);
+    return ms - bytes * 10 * 1000.0 / 9600;
+}
+
 double median(QList<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -167,6 +220,14 @@ bool benchPacedModule(int rounds)
     for (int i = 0; i < rounds; ++i)
         click << connectOnce({QStringLiteral("--rate"), QStringLiteral("9600")}).clickMs;
     std::printf("Module at 9600 bps without pacing (tool and simulator alone): click median %.1f ms\n", median(click));
+
+    QList<double> raw;
+    for (int i = 0; i < rounds; ++i)
+        raw << rawClientOverLineTime();
+    const auto [lo, hi] = std::minmax_element(raw.begin(), raw.end());
+    std::printf("The same commands from a plain client on the paced simulator, no tool: over the line time "
+                "median %.1f ms, min %.1f, max %.1f\n",
+                median(raw), *lo, *hi);
     return true;
 }
 

@@ -182,7 +182,7 @@ void tst_DeviceInfo::cardInfoShown()
 
     QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
 
-    QVERIFY(boxes.seen.isEmpty());
+    QCOMPARE(boxes.texts(), QStringList());
     QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Close"));
     QCOMPARE(w->lblStatus->text(), status);
     QCOMPARE(w->lblCapacity->text(), capacity);
