@@ -86,7 +86,11 @@ bool SerialControl::setPortOpen(bool open)
     m_lastError.clear();
     m_lastErrorCode = QSerialPort::NoError;
     const QString link = ComPorts::devicePath(m_commPort);
+#ifdef Q_OS_WIN
+    const QString device = link;   // the system's own name, "COMn"
+#else
     const QString device = link.isEmpty() ? QString() : QFileInfo(link).canonicalFilePath();
+#endif
     if (device.isEmpty()) {
         m_lastErrorCode = QSerialPort::DeviceNotFoundError;
         m_lastError = link.isEmpty()
