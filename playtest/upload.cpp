@@ -105,8 +105,8 @@ bool frmSerialData::UploadTestFile()
                 : QStringLiteral("it became shorter while it was being sent");
             return fail(QStringLiteral("Could not read the test file '%1':\r\n%2").arg(localPath, why));
         }
-        link->SendText(UploadPlan::writeCommand(count));
-        link->SendText(data);
+        // The command line and its data leave together, in one write to the port.
+        link->SendText(UploadPlan::writeCommand(count) + data);
         const QByteArray reply = link->WaitForPrompt();
         if (link->operationAborted()) {
             // The window is closing or the port is gone, and the port is closed with it:
