@@ -37,6 +37,10 @@ const char* usageText()
            "  --write-silent K      never answer the K-th FC W, data dropped\n"
            "  --hangup-after N      exit at once when N bytes have been received\n"
            "  --random N            random faults, pseudo-random sequence started from N\n"
+           "  --faults PERCENT      with --random: share of command lines that get a fault\n"
+           "Log:\n"
+           "  --mark-early          note early=<ms> on a command that began before the answer\n"
+           "                        to the one before it had been sent completely\n"
            "Texts take the escapes \\r \\n \\t \\e \\\\ \\xNN, and \\| (chunk break).\n";
 }
 
@@ -216,6 +220,14 @@ ParseResult parseOptions(int argc, char** argv, Options& o, std::string& error)
                 return ParseResult::Error;
             }
             o.random = static_cast<std::uint64_t>(start);
+        } else if (name == "--faults") {
+            if (!numeric(0, 100, n))
+                return ParseResult::Error;
+            o.faultPercent = static_cast<int>(n);
+        } else if (name == "--mark-early") {
+            if (!flag())
+                return ParseResult::Error;
+            o.markEarly = true;
         } else if (name == "--stdin-eof") {
             if (!flag())
                 return ParseResult::Error;
@@ -224,6 +236,10 @@ ParseResult parseOptions(int argc, char** argv, Options& o, std::string& error)
             error = "unknown option \"" + std::string(argv[i]) + "\" (see --help)";
             return ParseResult::Error;
         }
+    }
+    if (o.faultPercent && !o.random) {
+        error = "--faults needs --random";
+        return ParseResult::Error;
     }
     if (o.noCard && !o.cardDir.empty()) {
         error = "--card and --no-card exclude each other";

@@ -34,6 +34,8 @@ struct Options {
     long long writeSilentAt = 0;     // 0: off
     long long hangupAfter = 0;       // 0: off
     std::optional<std::uint64_t> random;
+    std::optional<int> faultPercent; // --random: share of command lines with a fault
+    bool markEarly = false;          // log note early=<ms> for commands that came too soon
     bool stdinEof = false;
 };
 

@@ -527,6 +527,7 @@ bool Sim::pumpOutput(TimePoint now, TimePoint& wake)
             break;
         }
         progress = true;
+        answerDone_ = Clock::now();
         if (o_.pace)
             outClock_ += perByte * n;
         item.bytes.erase(0, static_cast<std::size_t>(n));
@@ -545,6 +546,15 @@ void Sim::handleByte(const InByte& in)
 {
     ++received_;
     const char c = static_cast<char>(in.byte);
+    if (in.rate != lineRate_) {
+        if (mismatch_.empty())
+            mismatchStart_ = in.arrived;
+        mismatchLast_ = in.arrived;
+    } else {
+        if (!entryStart_)
+            entryStart_ = in.arrived;
+        lastArrived_ = in.arrived;
+    }
     if (o_.hangupAfter > 0 && received_ >= o_.hangupAfter) {
         flushMismatch();
         log(in.rate, dataMode_ ? write_.command : line_ + c, "", "hangup");
@@ -645,7 +655,9 @@ void Sim::flushMismatch()
     command.swap(mismatch_);
     if (command.back() == '\r')
         command.pop_back();
+    loggingMismatch_ = true;
     log(mismatchRate_, command, "", "rate-mismatch");
+    loggingMismatch_ = false;
 }
 
 void Sim::resetParser()
@@ -654,6 +666,7 @@ void Sim::resetParser()
     escPending_ = false;
     dataMode_ = false;
     write_ = PendingWrite{};
+    entryStart_.reset();
 }
 
 void Sim::hangUp()
@@ -779,7 +792,14 @@ std::uint64_t Sim::nextRandom()
 
 Sim::Fault Sim::rollFault()
 {
-    const std::uint64_t roll = nextRandom() % 1000;
+    std::uint64_t roll = nextRandom() % 1000;
+    if (o_.faultPercent) {
+        // --faults: that share of the lines gets a fault, the faults keep their proportions.
+        const std::uint64_t share = static_cast<std::uint64_t>(*o_.faultPercent) * 10;
+        if (roll >= share)
+            return Fault::None;
+        roll = roll * 705 / share;
+    }
     if (roll < 5)
         return Fault::Hangup;
     switch ((roll - 5) / 100) {
@@ -889,9 +909,26 @@ void Sim::log(int rate, std::string_view command, std::string_view answer, std::
 {
     if (!log_)
         return;
+    std::string notes(note);
+    if (o_.markEarly) {
+        // The entry began before the answer to the entry before it had gone out completely:
+        // the tool did not wait for that answer. Entries without an answer count as done
+        // when their last byte came. A read always comes after the writes before it, so
+        // "began" and "done" compare like the events on the line.
+        const std::optional<TimePoint> began = loggingMismatch_ ? std::optional(mismatchStart_) : entryStart_;
+        if (began && *began < answerDone_) {
+            const auto us = std::chrono::duration_cast<std::chrono::microseconds>(answerDone_ - *began).count();
+            if (!notes.empty())
+                notes += ' ';
+            notes += "early=" + std::to_string((us + 999) / 1000);
+        }
+        answerDone_ = loggingMismatch_ ? mismatchLast_ : lastArrived_;
+    }
+    if (!loggingMismatch_)
+        entryStart_.reset();
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
     std::fprintf(log_, "%lld\t%d\t%s\t%s\t%s\n", static_cast<long long>(ms), rate, escapeForLog(command).c_str(),
-                 escapeForLog(answer).c_str(), escapeForLog(note).c_str());
+                 escapeForLog(answer).c_str(), escapeForLog(notes).c_str());
     std::fflush(log_);
 }
 

@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,16 @@ private:
     } write_;
     long long writes_ = 0;
     long long received_ = 0;
+
+    // --mark-early: when the entry being received began, when the last mismatch run began
+    // and ended, and when the answer to the last logged entry was completely sent (for an
+    // entry without an answer: when its last byte came).
+    std::optional<TimePoint> entryStart_;
+    TimePoint lastArrived_{};
+    TimePoint mismatchStart_{};
+    TimePoint mismatchLast_{};
+    bool loggingMismatch_ = false;
+    TimePoint answerDone_{};
 
     // Pacing and byte splitting.
     TimePoint inClock_{};
