@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
 #include <unistd.h>
 #endif
 
@@ -124,14 +126,37 @@ bool SerialControl::setPortOpen(bool open)
 
 void SerialControl::setOutput(const QByteArray &bytes)
 {
-    if (!m_port.isOpen())
+    if (!m_port.isOpen() || bytes.isEmpty())
         return;
-    m_port.write(bytes);
-    // Hand the bytes to the line now rather than on the next pass of the event loop: the
-    // answer can then start sooner, and a port closed straight after a send still sends.
-    // What the line cannot take at once goes out as the event loop runs.
-    if (m_port.isOpen())
-        m_port.flush();
+    qsizetype sent = 0;
+#ifdef Q_OS_UNIX
+    // With nothing queued before them, the bytes go straight to the line: one system call,
+    // where the port's own buffer would take another pass of the event loop and two changes
+    // of its write notifier per command.
+    if (m_port.bytesToWrite() == 0) {
+        const int fd = int(m_port.handle());
+        while (sent < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.constData() + sent, size_t(bytes.size() - sent));
+            if (n > 0) {
+                sent += n;
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                lose(QString::fromLocal8Bit(std::strerror(errno)));
+                return;
+            } else {
+                break;   // the line is full: the rest waits in the port's buffer
+            }
+        }
+    }
+#endif
+    if (sent < bytes.size()) {
+        m_port.write(bytes.constData() + sent, bytes.size() - sent);
+        // Hand them over now rather than on the next pass of the event loop; what the line
+        // cannot take at once goes out as the event loop runs.
+        if (m_port.isOpen())
+            m_port.flush();
+    }
 }
 
 QByteArray SerialControl::Input()
@@ -145,16 +170,19 @@ void SerialControl::handleError(QSerialPort::SerialPortError error)
     case QSerialPort::ResourceError:
     case QSerialPort::ReadError:
     case QSerialPort::WriteError:
-        if (m_port.isOpen()) {
-            const QString why = m_port.errorString();
-            // Close at once: a vanished device keeps reporting the error otherwise.
-            m_port.close();
-            m_port.clearError();
-            m_devicePath.clear();
-            emit PortLost(why);
-        }
+        if (m_port.isOpen())
+            lose(m_port.errorString());
         break;
     default:
         break;
     }
+}
+
+void SerialControl::lose(const QString &why)
+{
+    // Close at once: a vanished device keeps reporting the error otherwise.
+    m_port.close();
+    m_port.clearError();
+    m_devicePath.clear();
+    emit PortLost(why);
 }

@@ -46,6 +46,8 @@ signals:
 
 private:
     void handleError(QSerialPort::SerialPortError error);
+    // The open port failed underneath: close it and tell.
+    void lose(const QString &why);
 
     QSerialPort m_port;
     int m_commPort = 1;
