@@ -110,8 +110,8 @@ bool frmSerialData::UploadTestFile()
         const QByteArray reply = link->WaitForPrompt();
         if (link->operationAborted()) {
             // The window is closing or the port is gone, and the port is closed with it:
-            // nothing more can reach the Kavo (the card file stays open until the module
-            // is reset), and the status line tells the user already.
+            // no close command can reach the Kavo any more, and the status line has
+            // told the user already.
             pbUploadFile->setVisible(false);
             return false;
         }
