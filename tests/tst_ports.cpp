@@ -219,21 +219,22 @@ void tst_Ports::closeTwice()
 
 void tst_Ports::vanishedDevice_data()
 {
-    QTest::addColumn<bool>("duringWait");
-    QTest::newRow("idle") << false;
-    QTest::newRow("during a wait") << true;
+    QTest::addColumn<QString>("when");
+    QTest::newRow("idle") << "idle";
+    QTest::newRow("during a wait") << "wait";
+    QTest::newRow("on a send") << "send";
 }
 
 void tst_Ports::vanishedDevice()
 {
-    QFETCH(bool, duringWait);
+    QFETCH(QString, when);
     m_sim = std::make_unique<KavoSim>();
     QVERIFY(m_sim->start({"--com", "6", "--silent"}));
     QVERIFY(m_window->OpenComPort(6, 9600));
     KavoLink *link = m_window->link;
     MessageBoxes boxes;
 
-    if (duringWait) {
+    if (when == "wait") {
         OperationGuard operation(m_window.get());
         QVERIFY(operation.acquired());
         link->SendText("V\r");
@@ -247,6 +248,13 @@ void tst_Ports::vanishedDevice()
         // The rest of the operation sends and waits for nothing.
         QCOMPARE(link->WaitForPrompt(), QByteArray());
         QVERIFY(!link->ProbeDevice());
+    } else if (when == "send") {
+        m_sim->kill();
+        // The send finds the line gone before any event could tell.
+        link->beginOperation();
+        link->SendText("V\r");
+        QVERIFY(!link->portOpen());
+        QVERIFY(link->operationAborted());
     } else {
         m_sim->kill();
     }
