@@ -504,10 +504,22 @@ void tst_Window::grab()
     const QPixmap picture = m_window->grab();
     QCOMPARE(picture.size() / picture.devicePixelRatio(), m_window->size());
     const QString keep = qEnvironmentVariable("KAVO_WINDOW_PNG");
-    if (!keep.isEmpty()) {
-        QVERIFY(picture.save(keep, "PNG"));
-        qInfo("window saved to %s", qPrintable(keep));
-    }
+    if (keep.isEmpty())
+        return;
+    QVERIFY(picture.save(keep, "PNG"));
+    qInfo("window saved to %s", qPrintable(keep));
+
+    // And once connected, with every box filled in.
+    auto window = openWindow();
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QVERIFY(selectEntry(window->lstPCCOM, m_sim.comName()));
+    QTest::mouseClick(window->cmdOpenCOM, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(window->cmdOpenCOM->text(), QString("Close"), 10000);
+    QString connected = keep;
+    connected.replace(".png", "-connected.png");
+    QVERIFY(window->grab().save(connected, "PNG"));
+    qInfo("connected window saved to %s", qPrintable(connected));
 }
 
 QTEST_MAIN(tst_Window)
