@@ -3,9 +3,33 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 #include <QTest>
 
 #include "link/comports.h"
+
+namespace {
+// Devices of the simulators this test process runs.
+QSet<QString> &liveDevices()
+{
+    static QSet<QString> devices;
+    return devices;
+}
+
+// A link left behind by one of this process's killed simulators may by now point at a
+// pseudo-terminal number that another process got; the simulator would then refuse the
+// number. In the test's own ports folder such a leftover can only be ours: drop it.
+void dropLeftoverLink(const QStringList &args)
+{
+    const qsizetype at = args.indexOf(QStringLiteral("--com"));
+    if (at < 0 || at + 1 >= args.size() || args.indexOf(QStringLiteral("--ports-dir")) >= 0)
+        return;
+    const QFileInfo link(ComPorts::portsFolder() + QStringLiteral("/COM") + args.at(at + 1));
+    if (link.isSymLink() && !liveDevices().contains(link.symLinkTarget()))
+        QFile::remove(link.filePath());
+}
+} // namespace
 
 KavoSim::KavoSim()
 {
@@ -21,6 +45,7 @@ KavoSim::~KavoSim()
 
 bool KavoSim::start(const QStringList &options)
 {
+    dropLeftoverLink(options);
     QStringList args = options;
     if (!args.contains(QStringLiteral("--ports-dir")))
         args << QStringLiteral("--ports-dir") << ComPorts::portsFolder();
@@ -49,11 +74,13 @@ bool KavoSim::start(const QStringList &options)
         return false;
     m_com = fields[0].mid(3).toInt();
     m_device = QString::fromLocal8Bit(fields[1]);
+    liveDevices().insert(m_device);
     return m_com > 0;
 }
 
 void KavoSim::terminate()
 {
+    liveDevices().remove(m_device);
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.terminate();
@@ -65,6 +92,7 @@ void KavoSim::terminate()
 
 void KavoSim::kill()
 {
+    liveDevices().remove(m_device);
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.kill();
