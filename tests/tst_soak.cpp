@@ -376,6 +376,7 @@ private:
     QMap<QString, int> m_nestedCounts;
     QMap<QString, int> m_faults;
     QMap<QString, qint64> m_longest;
+    int m_commands = 0;
     int m_boxesShown = 0;
     int m_uploadsComplete = 0;
     int m_playsSent = 0;
@@ -623,6 +624,8 @@ void Soak::collectLines()
             continue;
         for (const TrafficLine &line : slot->reader->take()) {
             slot->opLines << line;
+            if (!line.command.isEmpty() && line.command != QStringLiteral("\\e"))
+                ++m_commands;
             for (const QString &n : line.note.split(QLatin1Char(' '), Qt::SkipEmptyParts))
                 if (n.startsWith(QStringLiteral("random:")))
                     ++m_faults[n.mid(7).section(QLatin1Char('='), 0, 0)];
@@ -930,9 +933,13 @@ void Soak::nestedAction(const char *where)
     } else if (r < 76) {
         kind = QStringLiteral("toggle-auto");
         toggleAuto();
-    } else if (r < 84) {
+    } else if (r < 82) {
         kind = QStringLiteral("pick-rate");
         pickRate();
+    } else if (r < 84) {
+        // The port list is usable during a connect attempt, which reads it at every try.
+        kind = QStringLiteral("pick-port");
+        pickPort();
     } else if (r < 87) {
         kind = QStringLiteral("pull-module");
         pullModule(where);
@@ -947,7 +954,8 @@ void Soak::nestedAction(const char *where)
 
 // One of the four click handlers, called straight while an operation runs: it must find
 // the operation taken and return at once, running no event at all (so it neither waits,
-// nor shows a box, nor writes the status line, nor lets anything else run).
+// nor shows a box, nor writes the status line, nor lets anything else run). A second
+// operation cannot begin either.
 void Soak::refusedHandler(const char *where)
 {
     using Handler = void (frmSerialData::*)();
@@ -961,6 +969,10 @@ void Soak::refusedHandler(const char *where)
     m_events.armed = true;
     (w->*handlers[i])();
     m_events.armed = false;
+    if (w->beginOperation()) {
+        fail(QStringLiteral("%1: a second operation could begin").arg(QLatin1String(where)));
+        w->endOperation();
+    }
     if (m_events.count != 0 || !w->operationRunning() || w->cmdOpenCOM->text() != caption)
         fail(QStringLiteral("%1: %2 called during an operation was not refused (%3 events ran, operation %4, caption '%5')")
                  .arg(QLatin1String(where), QLatin1String(names[i]))
@@ -1056,7 +1068,7 @@ QString Soak::summary() const
     for (auto it = m_longest.cbegin(); it != m_longest.cend(); ++it)
         longest << QStringLiteral("%1 %2 ms").arg(it.key()).arg(it.value());
     return QStringLiteral("soak: random start value %1; %2 operations in %3 s (%4); during operations: %5; "
-                          "faults: %6; %7 message boxes, %8 connects, %9 uploads complete, %10 play commands, "
+                          "%16 command lines, faults: %6; %7 message boxes, %8 connects, %9 uploads complete, %10 play commands, "
                           "%11 ports lost, %12 simulators started; early commands: %13 probe CRs, %14 behind an "
                           "unawaited answer; longest clicks: %15")
         .arg(m_start)
@@ -1071,7 +1083,8 @@ QString Soak::summary() const
         .arg(m_simsStarted)
         .arg(m_earlyProbe)
         .arg(m_earlyTolerated)
-        .arg(longest.join(QStringLiteral(", ")));
+        .arg(longest.join(QStringLiteral(", ")))
+        .arg(m_commands);
 }
 
 // The offscreen platform says for every window shown that it cannot pass size hints on;
