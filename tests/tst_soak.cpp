@@ -39,7 +39,6 @@
 #include <memory>
 #include <vector>
 
-#include "link/comports.h"
 #include "playtest/testfile.h"
 #include "settings/settingtable.h"
 #include "support/kavosim.h"
@@ -414,13 +413,6 @@ void Soak::fail(const QString &what)
 
 bool Soak::startSim(SimSlot &slot)
 {
-    // A module pulled earlier may have left its COM link behind, pointing at a device
-    // number the system has given to someone else since.
-    if (slot.sim) {
-        const QString link = ComPorts::portsFolder() + QStringLiteral("/COM%1").arg(slot.com);
-        if (QFileInfo(link).isSymLink() && QFileInfo(link).symLinkTarget() == slot.sim->device())
-            QFile::remove(link);
-    }
     static const int rates[] = {9600, 19200, 38400, 57600, 115200};
     // Light faults let connects, writes and uploads run to their end; heavy ones make
     // every failure path run.
