@@ -156,7 +156,9 @@ QString describe(const TrafficLine &line)
 //    next exchange emptied BufferIn and end that exchange's wait early; the tool is then
 //    one answer behind the module until the line is quiet, and its next commands may come
 //    early too. A gap of 1.5 s between two entries (more than the longest split answer,
-//    0.36 s, plus the 1 s time-out) means the line was quiet and the tool caught up.
+//    0.36 s, plus the 1 s time-out) means the line was quiet and the tool caught up;
+//  - a window closed in the middle of an exchange leaves its answer unread: the next
+//    program's first commands may come while it is still arriving (abandoned()).
 // Any other early entry is two exchanges on the line at once.
 class LineCheck
 {
@@ -186,6 +188,9 @@ public:
         m_haveLast = true;
         return problem;
     }
+
+    // The program ended an exchange without its answer.
+    void abandoned() { m_behind = true; }
 
     int probeCrs = 0;
     int tolerated = 0;
@@ -835,6 +840,9 @@ void Soak::step()
     ++m_opCounts[QLatin1String(opName(m_op))];
 
     if (m_windowClosed) {
+        collectLines();
+        for (auto &slot : m_slots)
+            slot->lineCheck.abandoned();
         note(QStringLiteral("window closed during the click; program restarted"));
         closeProgram();
         if (!openProgram())
@@ -1061,8 +1069,8 @@ QString Soak::summary() const
         longest << QStringLiteral("%1 %2 ms").arg(it.key()).arg(it.value());
     return QStringLiteral("soak: random start value %1; %2 operations in %3 s (%4); during operations: %5; "
                           "%16 command lines, faults: %6; %7 message boxes, %8 connects, %9 uploads complete, %10 play commands, "
-                          "%11 ports lost, %12 simulators started; early commands: %13 probe CRs, %14 behind an "
-                          "unawaited answer; longest clicks: %15")
+                          "%11 ports lost, %12 simulators started; early commands: %13 probe CRs, %14 after an "
+                          "unawaited or abandoned answer; longest clicks: %15")
         .arg(m_start)
         .arg(m_operations)
         .arg(double(m_elapsed) / 1000.0, 0, 'f', 1)
