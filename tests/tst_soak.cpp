@@ -112,16 +112,8 @@ public:
         if (end < 0)
             return lines;
         m_offset += end + 1;
-        for (const QByteArray &raw : bytes.left(end).split('\n')) {
-            const QList<QByteArray> f = raw.split('\t');
-            TrafficLine line;
-            line.ms = f.value(0).toLongLong();
-            line.rate = f.value(1).toInt();
-            line.command = QString::fromLatin1(f.value(2));
-            line.answer = QString::fromLatin1(f.value(3));
-            line.note = QString::fromLatin1(f.value(4));
-            lines << line;
-        }
+        for (const QByteArray &raw : bytes.left(end).split('\n'))
+            lines << TrafficLine::parse(raw);
         return lines;
     }
 

@@ -109,6 +109,18 @@ QString KavoSim::errorOutput()
     return QString::fromLocal8Bit(m_process.readAllStandardError());
 }
 
+TrafficLine TrafficLine::parse(const QByteArray &raw)
+{
+    const QList<QByteArray> f = raw.split('\t');
+    TrafficLine line;
+    line.ms = f.value(0).toLongLong();
+    line.rate = f.value(1).toInt();
+    line.command = QString::fromLatin1(f.value(2));
+    line.answer = QString::fromLatin1(f.value(3));
+    line.note = QString::fromLatin1(f.value(4));
+    return line;
+}
+
 QList<TrafficLine> KavoSim::log() const
 {
     QList<TrafficLine> lines;
@@ -118,14 +130,7 @@ QList<TrafficLine> KavoSim::log() const
     for (const QByteArray &raw : file.readAll().split('\n')) {
         if (raw.isEmpty())
             continue;
-        const QList<QByteArray> f = raw.split('\t');
-        TrafficLine line;
-        line.ms = f.value(0).toLongLong();
-        line.rate = f.value(1).toInt();
-        line.command = QString::fromLatin1(f.value(2));
-        line.answer = QString::fromLatin1(f.value(3));
-        line.note = QString::fromLatin1(f.value(4));
-        lines << line;
+        lines << TrafficLine::parse(raw);
     }
     return lines;
 }

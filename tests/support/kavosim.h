@@ -13,6 +13,9 @@ struct TrafficLine {
     QString command;    // escaped: \r \n \e \\ \xNN
     QString answer;     // escaped likewise; empty when nothing was sent
     QString note;       // "rate-mismatch", "played /NAME", "data=<n>", "hangup" or empty
+
+    // One line of the log file, without its line end.
+    static TrafficLine parse(const QByteArray &raw);
 };
 
 // A kavo-sim process publishing one COM port in the test's ports folder, with its own
