@@ -17,6 +17,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include "settings/settingtable.h"
+
 namespace {
 
 constexpr int TwipsPerPixel = 15;
@@ -111,8 +113,13 @@ QGroupBox *frame(QWidget *parent, const char *name, const QString &text, const Q
     return place(new QGroupBox(text, parent), name, geometry);
 }
 
-const QStringList bitRates = {QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
-                              QStringLiteral("57600"), QStringLiteral("115200")};
+QStringList bitRateItems()
+{
+    QStringList items;
+    for (const qint32 rate : SettingTable::bitRates())
+        items << QString::number(rate);
+    return items;
+}
 
 } // namespace
 
@@ -129,7 +136,7 @@ static void loadResources()
 
 frmSerialData::frmSerialData(QWidget *parent)
     : QMainWindow(parent)
-    , link(new KavoLink(this))
+    , session(new KavoSession(this))
 {
     buildWindow();
     connectHandlers();
@@ -153,6 +160,12 @@ void frmSerialData::buildWindow()
     // Menus: no shortcut keys.
     mnuFile = menuBar()->addMenu(QStringLiteral("File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuFileOpenSettings = mnuFile->addAction(QStringLiteral("Open Settings..."));
+    mnuFileOpenSettings->setObjectName(QStringLiteral("mnuFileOpenSettings"));
+    mnuFileSaveSettings = mnuFile->addAction(QStringLiteral("Save Settings..."));
+    mnuFileSaveSettings->setObjectName(QStringLiteral("mnuFileSaveSettings"));
+    mnuFileSaveSettings->setEnabled(false);
+    mnuFile->addSeparator();
     mnuFileExit = mnuFile->addAction(QStringLiteral("Exit"));
     mnuFileExit->setObjectName(QStringLiteral("mnuFileExit"));
     mnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
@@ -169,7 +182,7 @@ void frmSerialData::buildWindow()
     Label20 = caption(frmPCCOM, "Label20", QStringLiteral("COM Port"), twips(120, 240, 855, 255));
     lstPCCOM = dropDown(frmPCCOM, "lstPCCOM", twips(120, 480, 1695, 315), {});
     Label21 = caption(frmPCCOM, "Label21", QStringLiteral("Bit Rate"), twips(1920, 240, 615, 255));
-    lstPCBPS = dropDown(frmPCCOM, "lstPCBPS", twips(1920, 480, 1815, 315), bitRates);
+    lstPCBPS = dropDown(frmPCCOM, "lstPCBPS", twips(1920, 480, 1815, 315), bitRateItems());
     cmdOpenCOM = button(frmPCCOM, "cmdOpenCOM", QStringLiteral("Open"), twips(3960, 480, 735, 375), true);
     chkAutoBitRate = checkBox(frmPCCOM, "chkAutoBitRate", QStringLiteral("Auto Bit Rate Detection"),
                               twips(1920, 840, 2055, 255), true);
@@ -185,7 +198,7 @@ void frmSerialData::buildWindow()
     // Kavo serial control settings
     frmSerial = frame(client, "frmSerial", QStringLiteral("Kavo Serial Control Settings"), twips(240, 2040, 4935, 1335));
     Label16 = caption(frmSerial, "Label16", QStringLiteral("Bit Rate:"), twips(120, 360, 735, 255));
-    lstKAVOBPS = dropDown(frmSerial, "lstKAVOBPS", twips(1080, 360, 1815, 315), bitRates);
+    lstKAVOBPS = dropDown(frmSerial, "lstKAVOBPS", twips(1080, 360, 1815, 315), bitRateItems());
     outKAVOBPS = outputBox(frmSerial, "outKAVOBPS", twips(3240, 360, 1215, 255));
     Label17 = caption(frmSerial, "Label17", QStringLiteral("Write Timeout:"), twips(120, 840, 1095, 255));
     txtWriteTimeout = numberBox(frmSerial, "txtWriteTimeout", twips(1320, 840, 615, 285));
@@ -325,10 +338,26 @@ void frmSerialData::buildWindow()
 
 void frmSerialData::connectHandlers()
 {
+    connect(mnuFileOpenSettings, &QAction::triggered, this, &frmSerialData::mnuFileOpenSettings_Click);
+    connect(mnuFileSaveSettings, &QAction::triggered, this, &frmSerialData::mnuFileSaveSettings_Click);
     connect(mnuFileExit, &QAction::triggered, this, &frmSerialData::mnuFileExit_Click);
     connect(mnuAbout, &QAction::triggered, this, &frmSerialData::mnuAbout_Click);
     connect(tmrStartSeq, &QTimer::timeout, this, &frmSerialData::tmrStartSeq_Timer);
-    connect(link, &KavoLink::portLost, this, &frmSerialData::onPortLost);
+
+    // What the session reports along the way.
+    connect(session, &KavoSession::portLost, this, &frmSerialData::onPortLost);
+    connect(session, &KavoSession::busyChanged, this, &frmSerialData::updateButtons);
+    connect(session, &KavoSession::status, this, &frmSerialData::ShowStatus);
+    connect(session, &KavoSession::rateSelected, lstPCBPS, &QComboBox::setCurrentIndex);
+    connect(session, &KavoSession::versionShown, lblVersion, &QLabel::setText);
+    connect(session, &KavoSession::cardStatus, lblStatus, &QLabel::setText);
+    connect(session, &KavoSession::settingRead, this, &frmSerialData::onSettingRead);
+    connect(session, &KavoSession::uploadPrepared, this, [this](qint64 length) {
+        pbUploadFile->setMaximum(int(length));
+        pbUploadFile->setValue(0);
+    });
+    connect(session, &KavoSession::uploadShown, pbUploadFile, &QProgressBar::setVisible);
+    connect(session, &KavoSession::uploadProgress, this, [this](qint64 value) { pbUploadFile->setValue(int(value)); });
 
     connect(cmdOpenCOM, &QPushButton::clicked, this, &frmSerialData::cmdOpenCOM_Click);
     connect(cmdReadSettings, &QPushButton::clicked, this, &frmSerialData::cmdReadSettings_Click);

@@ -3,10 +3,12 @@
 #include <QByteArray>
 #include <QMainWindow>
 #include <QString>
+#include <functional>
 #include <memory>
 
-#include "link/kavolink.h"
 #include "link/performancetimer.h"
+#include "session/kavosession.h"
+#include "settings/settingsfile.h"
 
 class QAction;
 class QCheckBox;
@@ -21,9 +23,8 @@ class QScrollBar;
 class QStatusBar;
 class QTimer;
 
-// The program's one window. It holds every control and the routines that touch them;
-// the routines live in the folder of their subsystem (app/, device/, settings/, playtest/)
-// and reach the module through `link`.
+// The program's one window: every control, the handlers, the message boxes and the status
+// line. It is a view on the session, which does the work with the module.
 class frmSerialData : public QMainWindow
 {
     Q_OBJECT
@@ -50,26 +51,26 @@ public:
     static int PortNumberOf(const QString &portName);
 
     // --- one operation at a time ----------------------------------------------------
-    // Every routine that talks to the module runs inside an operation. While one runs,
-    // Open/Close, Read, Write and Play are disabled; false when another one runs.
+    // Every routine that talks to the module runs inside an operation of the session.
+    // While one runs, Open/Close, Read, Write and Play are disabled; false when another
+    // one runs or the window is closing.
     bool beginOperation();
     void endOperation();
-    bool operationRunning() const { return m_busy; }
+    bool operationRunning() const { return session->busy(); }
     // The window is connected while the Open button's caption is not "Open".
     bool connected() const;
     // Enables Open/Close, Read, Write and Play as the connection and the operation allow.
     void updateButtons();
     bool closing() const { return m_closing; }
 
-    // --- connect and detect (device/) -----------------------------------------------
+    // --- connect and detect -----------------------------------------------------------
     void cmdOpenCOM_Click();
     QString ReadVersion();
     void ShowCardInfo();
     // Switches the window to the connected or the not-connected state.
     void setConnectedState(bool isConnected);
 
-    // --- settings (settings/) -------------------------------------------------------
-    QByteArray QuerySetting(char letter);
+    // --- settings -----------------------------------------------------------------------
     // True when all nine settings were read into the controls.
     bool ReadAllSettings();
     void cmdReadSettings_Click();
@@ -88,21 +89,34 @@ public:
     void vscBBFreq_Change();
     void vscBBBoost_Change();
     void chkUninterrupted_Click();
+    // A setting string into the controls, through their handlers, as if the user had set
+    // them.
+    void putIntoControls(const SettingTable::Stored &stored);
+    // The label that shows a setting's setting string.
+    QLabel *settingStringLabel(char letter) const;
+    // The nine setting strings as they stand (only the non-empty ones).
+    SettingsFile::Strings settingStrings() const;
 
-    // --- play test (playtest/) ------------------------------------------------------
+    // --- settings files (File menu) ----------------------------------------------------
+    // Loads the file into the controls; false (the user told why) when it was refused.
+    bool openSettingsFile(const QString &path);
+    bool saveSettingsFile(const QString &path);
+
+    // --- play test --------------------------------------------------------------------
     void cmdPlayTest_Click();
-    bool OpenDeviceFile(const QString &path);
     bool UploadTestFile();
     // The folder the program runs from, where the test file is looked for.
     static QString ProgramFolder();
 
     // --- state --------------------------------------------------------------------
-    KavoLink *link;                                  // MSComm1, BufferIn, tmrTimeOut
+    KavoSession *session;                            // the module, through MSComm1
     std::unique_ptr<PerformanceTimer> HiResTimer;
     qint16 StartSeqStep = 0;
 
     // --- controls -----------------------------------------------------------------
     QMenu *mnuFile;
+    QAction *mnuFileOpenSettings;
+    QAction *mnuFileSaveSettings;
     QAction *mnuFileExit;
     QMenu *mnuHelp;
     QAction *mnuAbout;
@@ -191,14 +205,24 @@ private:
     void buildWindow();
     void connectHandlers();
     void tmrStartSeq_Timer();
+    void mnuFileOpenSettings_Click();
+    void mnuFileSaveSettings_Click();
     void mnuFileExit_Click();
     void mnuAbout_Click();
     void Picture1_Click();
     void Form_Unload();
     void onPortLost(const QString &description);
+    void onSettingRead(char letter, const SettingTable::Reading &reading);
+    // Shows each message of an outcome in turn.
+    void showMessages(const QStringList &messages);
+    // Who asks for a setting file's name: a file dialog, or a test.
+    QString askFileName(bool forSaving);
 
-    bool m_busy = false;
     bool m_closing = false;
+
+public:
+    // Tests answer the file dialogs of the File menu with this instead.
+    std::function<QString(bool forSaving)> fileDialogForTesting;
 };
 
 // Holds an operation for the length of a scope.

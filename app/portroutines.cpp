@@ -3,17 +3,16 @@
 
 #include <QComboBox>
 
-#include "link/comports.h"
+#include "link/portlisting.h"
 
 bool frmSerialData::ListComPorts()
 {
     bool found = false;
-    const auto devices = ComPorts::portMap();
-    for (int n = ComPorts::FirstPort; n <= ComPorts::LastPort; ++n) {
-        if (!devices.contains(n) || !link->canOpen(n))
+    for (const PortListing::Entry &port : PortListing::list(session->link())) {
+        if (!port.usable)
             continue;
-        lstPCCOM->addItem(QStringLiteral("COM%1").arg(n));
-        lstPCCOM->setItemData(lstPCCOM->count() - 1, devices.value(n), Qt::ToolTipRole);
+        lstPCCOM->addItem(port.name());
+        lstPCCOM->setItemData(lstPCCOM->count() - 1, port.path, Qt::ToolTipRole);
         found = true;
     }
     lstPCCOM->setCurrentIndex(-1);
@@ -22,21 +21,18 @@ bool frmSerialData::ListComPorts()
 
 bool frmSerialData::OpenComPort(int port, qint32 bitRate)
 {
-    QString error;
-    link->openPort(port, bitRate, &error);
-    if (!error.isEmpty())
-        MsgBox(QStringLiteral("Com%1 is not available.\r\n%2").arg(QString::number(link->MSComm1->CommPort()), error));
-    return link->portOpen();
+    const PortOpening opening = session->openPort(port, bitRate);
+    if (!opening.message.isEmpty())
+        MsgBox(opening.message);
+    return opening.open;
 }
 
 void frmSerialData::CloseComPort()
 {
-    link->closePort();
+    session->closePort();
 }
 
 int frmSerialData::PortNumberOf(const QString &portName)
 {
-    bool ok = false;
-    const int n = portName.mid(3).toInt(&ok);
-    return ok ? n : 0;
+    return KavoSession::portNumberOf(portName);
 }

@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "settings/settingtable.h"
+
 namespace {
 const QString MakerAddress = QStringLiteral("https://www.kavo-modules.example/");
 }
@@ -40,9 +42,9 @@ void frmSerialData::ShowStatus(const QString &message)
 {
     StatusPanel[0]->clear();
     StatusPanel[1]->clear();
-    if (link->MSComm1->PortOpen()) {
-        StatusPanel[0]->setText(QStringLiteral("COM%1").arg(link->MSComm1->CommPort()));
-        StatusPanel[1]->setText(link->MSComm1->Settings());
+    if (session->portOpen()) {
+        StatusPanel[0]->setText(QStringLiteral("COM%1").arg(session->commPort()));
+        StatusPanel[1]->setText(session->lineSettings());
     }
     StatusPanel[2]->setText(message);
     // Let the message show at once, even in the middle of a long operation.
@@ -110,7 +112,7 @@ void frmSerialData::Form_Unload()
     // Ends any wait at once; the operation that waited sends nothing more.
     m_closing = true;
     tmrStartSeq->stop();
-    link->shutdown();
+    session->shutdown();
     // Message boxes still open inside an operation go too.
     for (QWidget *w : QApplication::topLevelWidgets())
         if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
@@ -126,32 +128,33 @@ bool frmSerialData::connected() const
 
 bool frmSerialData::beginOperation()
 {
-    if (m_busy || m_closing)
-        return false;
-    m_busy = true;
-    link->beginOperation();
-    updateButtons();
-    return true;
+    return !m_closing && session->beginOperation();
 }
 
 void frmSerialData::endOperation()
 {
-    m_busy = false;
-    updateButtons();
+    session->endOperation();
 }
 
 void frmSerialData::updateButtons()
 {
-    const bool idle = !m_busy;
+    const bool idle = !session->busy();
     cmdOpenCOM->setEnabled(idle);
     cmdReadSettings->setEnabled(idle && connected());
     cmdWriteSettings->setEnabled(idle && connected());
     cmdPlayTest->setEnabled(idle && connected());
+    mnuFileSaveSettings->setEnabled(settingStrings().size() == int(SettingTable::all().size()));
+}
+
+void frmSerialData::showMessages(const QStringList &messages)
+{
+    for (const QString &message : messages)
+        MsgBox(message);
 }
 
 void frmSerialData::onPortLost(const QString &description)
 {
-    const QString port = QStringLiteral("COM%1").arg(link->MSComm1->CommPort());
+    const QString port = QStringLiteral("COM%1").arg(session->commPort());
     if (connected())
         setConnectedState(false);
     ShowStatus(QStringLiteral("%1 was lost (%2); the port is closed. Reconnect the module, then press Open.")

@@ -27,44 +27,6 @@
 
 namespace {
 
-// The traffic log's escaped text back to its bytes.
-QByteArray unescape(const QString &text)
-{
-    QByteArray out;
-    const QByteArray in = text.toLatin1();
-    for (qsizetype i = 0; i < in.size(); ++i) {
-        if (in[i] != '\\' || i + 1 >= in.size()) {
-            out += in[i];
-            continue;
-        }
-        const char c = in[++i];
-        switch (c) {
-        case 'r': out += '\r'; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'e': out += '\x1b'; break;
-        case 'x':
-            out += char(in.mid(i + 1, 2).toInt(nullptr, 16));
-            i += 2;
-            break;
-        default: out += c; break;
-        }
-    }
-    return out;
-}
-
-// Bytes on the line in both directions. The escape of the probe is logged on its own,
-// without a line end; every other entry is a line that ended with a carriage return.
-qint64 lineBytes(const QList<TrafficLine> &log)
-{
-    qint64 bytes = 0;
-    for (const TrafficLine &line : log) {
-        bytes += unescape(line.command).size() + (line.command == QStringLiteral("\\e") ? 0 : 1);
-        bytes += unescape(line.answer).size();
-    }
-    return bytes;
-}
-
 struct Round {
     double clickMs = 0;
     QString finalStatus;
@@ -99,7 +61,7 @@ Round connectOnce(const QStringList &simOptions)
     round.finalStatus = w->StatusPanel[2]->text();
     round.connected = w->cmdOpenCOM->text() == QStringLiteral("Close");
     round.boxes = boxes.seen.size();
-    round.bytes = lineBytes(sim.log());
+    round.bytes = KavoSim::lineBytes(sim.log());
     if (qEnvironmentVariableIsSet("KAVO_BENCH_TRAFFIC"))
         for (const TrafficLine &l : sim.log())
             std::printf("%lld\t%d\t%s\t%s\n", l.ms, l.rate, qPrintable(l.command), qPrintable(l.answer));

@@ -62,9 +62,7 @@ bool silentWaits(double *wall, double *cpu)
     clock.start();
     const double before = cpuSeconds();
     for (int i = 0; i < 10; ++i) {
-        link.BufferIn.clear();
-        link.SendText("V\r");
-        if (!link.WaitForPrompt().isEmpty() || !link.lastWaitTimedOut())
+        if (!link.SendAndWait("V").timedOut())
             return false;
     }
     *cpu = cpuSeconds() - before;
@@ -81,9 +79,7 @@ double toolExchanges(const KavoSim &sim, int count)
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < count; ++i) {
-        link.BufferIn.clear();
-        link.SendText("V\r");
-        if (link.WaitForPrompt() != Version)
+        if (link.SendAndWait("V").text != Version)
             return -1;
     }
     const double ms = clock.nsecsElapsed() / 1e6;

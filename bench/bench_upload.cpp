@@ -196,7 +196,7 @@ Timing toolUpload(frmSerialData *w)
     }
     // The answer to the close command, which the upload does not await: taken here so
     // that the next user of the line finds it quiet.
-    w->link->WaitForPrompt();
+    w->session->link().WaitForPrompt();
     return timing;
 }
 

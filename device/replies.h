@@ -5,6 +5,9 @@
 // Reading the module's version and card-information replies.
 namespace Replies {
 
+// The identity code a Kavo reports in its version reply.
+inline const QString IdentityCode = QStringLiteral("KAV1");
+
 // Characters 11 to 14 of the version reply (fewer when the reply is shorter).
 QString identityCode(const QString &versionReply);
 

@@ -1,6 +1,9 @@
 #include "link/kavolink.h"
 
 #include <QEventLoop>
+#include <QTimer>
+
+#include "link/serialcontrol.h"
 
 KavoLink::KavoLink(QObject *parent)
     : QObject(parent)
@@ -48,12 +51,39 @@ void KavoLink::closePort()
         MSComm1->setPortOpen(false);
 }
 
-bool KavoLink::canOpen(int port)
+bool KavoLink::portOpen() const
+{
+    return MSComm1->PortOpen();
+}
+
+int KavoLink::commPort() const
+{
+    return MSComm1->CommPort();
+}
+
+QString KavoLink::lineSettings() const
+{
+    return MSComm1->Settings();
+}
+
+qint32 KavoLink::bitRate() const
+{
+    return MSComm1->Settings().section(QLatin1Char(','), 0, 0).toInt();
+}
+
+QString KavoLink::devicePath() const
+{
+    return MSComm1->DevicePath();
+}
+
+bool KavoLink::canOpen(int port, QString *problem)
 {
     closePort();
     MSComm1->setCommPort(port);
     MSComm1->setRThreshold(1);
     const bool opened = MSComm1->setPortOpen(true);
+    if (!opened && problem)
+        *problem = MSComm1->LastError();
     closePort();
     return opened;
 }
@@ -79,23 +109,22 @@ void KavoLink::wake()
         m_waitLoop->quit();
 }
 
-void KavoLink::SendText(const QByteArray &text)
+void KavoLink::SendText(const QByteArray &bytes)
 {
     if (m_aborted)
         return;
     if (MSComm1->PortOpen())
-        MSComm1->setOutput(text);
+        MSComm1->setOutput(bytes);
 }
 
-QByteArray KavoLink::WaitForPrompt()
+Reply KavoLink::WaitForPrompt()
 {
-    m_lastTimedOut = true;
     if (m_aborted)
-        return {};
+        return {QByteArray(), Reply::End::Aborted};
 
     QByteArray reply;
     char lastByte = 0;
-    bool timedOut = false;
+    Reply::End end = Reply::End::Prompt;
     TimeOutTicks = 0;
     tmrTimeOut->start();   // (re)starts a full period of silence
 
@@ -112,48 +141,56 @@ QByteArray KavoLink::WaitForPrompt()
         }
         if (lastByte == '>')
             break;
-        if (m_aborted || TimeOutTicks >= 1) {
-            timedOut = true;
+        if (m_aborted) {
+            end = Reply::End::Aborted;
+            break;
+        }
+        if (TimeOutTicks >= 1) {
+            end = Reply::End::Silence;
             break;
         }
         // Sleeps until bytes arrive, the clock ticks or the operation is ended, and runs
-        // every other pending event of the window meanwhile. A loop that refuses to run
-        // means the application is ending: no byte or tick will come any more.
+        // every other pending event meanwhile. A loop that refuses to run means the
+        // application is ending: no byte or tick will come any more.
         if (loop.exec() != 0) {
             m_aborted = true;
-            timedOut = true;
+            end = Reply::End::Aborted;
             break;
         }
     }
     m_waitLoop = outer;
 
-    m_lastTimedOut = timedOut;
-    if (timedOut)
-        return {};
+    if (end != Reply::End::Prompt)
+        return {QByteArray(), end};
     reply.chop(1);
-    return reply;
+    return {reply, end};
+}
+
+Reply KavoLink::SendAndWait(const QByteArray &command)
+{
+    BufferIn.clear();
+    SendText(command + '\r');
+    return WaitForPrompt();
 }
 
 bool KavoLink::ProbeDevice()
 {
     BufferIn.clear();
     SendText(QByteArrayLiteral("\x1b\r"));
-    QByteArray reply = WaitForPrompt();
-    if (reply.isEmpty() && !m_lastTimedOut) {
+    Reply reply = WaitForPrompt();
+    if (reply.prompted() && reply.text.isEmpty()) {
         // Escape and carriage return are answered with a prompt each; when the first
         // arrived on its own, the second may still be on its way.
-        const QByteArray rest = WaitForPrompt();
-        if (!m_lastTimedOut)
-            reply = '>' + rest;
+        const Reply rest = WaitForPrompt();
+        if (rest.prompted())
+            reply.text = '>' + rest.text;
     }
-    return !reply.isEmpty() && reply.front() == '>';
+    return reply.prompted() && reply.text.startsWith('>');
 }
 
-void KavoLink::SendAndWait(const QByteArray &text)
+void KavoLink::discardInput()
 {
     BufferIn.clear();
-    SendText(text + '\r');
-    WaitForPrompt();
 }
 
 void KavoLink::abortOperation()

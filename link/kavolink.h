@@ -3,14 +3,15 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
-#include "link/serialcontrol.h"
+#include "link/reply.h"
 
 class QEventLoop;
+class QTimer;
+class SerialControl;
 
 // The line to the module: the port control MSComm1, the receive buffer BufferIn, the reply
-// time-out clock tmrTimeOut and the command exchange. One exchange at a time: the window's
+// time-out clock tmrTimeOut and the command exchange. One exchange at a time: the session's
 // operation guard sees to that.
 class KavoLink : public QObject
 {
@@ -19,36 +20,45 @@ public:
     explicit KavoLink(QObject *parent = nullptr);
     ~KavoLink() override;
 
-    SerialControl *MSComm1;
-    QTimer *tmrTimeOut;
-
-    QByteArray BufferIn;       // received and not yet taken
-    qint16 TimeOutTicks = 0;   // ticks of tmrTimeOut since the wait last took bytes
-
     // Opens COM `port` at `bitRate` with "<rate>,N,8,1", RTS and DTR off, and drops whatever
     // the port held before. On failure returns false with `error` set to the port layer's
     // description (already worded for the user where we know better).
     bool openPort(int port, qint32 bitRate, QString *error);
     void closePort();
-    bool portOpen() const { return MSComm1->PortOpen(); }
-    // True when COM n can be opened right now (it is opened and closed again).
-    bool canOpen(int port);
+    bool portOpen() const;
+    // The COM number last set, and the line settings text ("9600,N,8,1") last set.
+    int commPort() const;
+    QString lineSettings() const;
+    qint32 bitRate() const;
+    // The device the open port uses (empty while closed).
+    QString devicePath() const;
+    // Whether COM `port` can be opened right now (it is opened and closed again); when it
+    // cannot, `problem` says why.
+    bool canOpen(int port, QString *problem = nullptr);
 
-    void SendText(const QByteArray &text);
-    QByteArray WaitForPrompt();
+    // --- the exchange --------------------------------------------------------------
+    // Writes the bytes to the line as they are, when the port is open.
+    void SendText(const QByteArray &bytes);
+    // Collects the answer until the prompt ends a chunk, or a whole period of silence.
+    Reply WaitForPrompt();
+    // The one exchange: empties BufferIn, sends the command with its carriage return and
+    // waits for the answer.
+    Reply SendAndWait(const QByteArray &command);
+    // Escape and carriage return: true when a Kavo answers with its prompts.
     bool ProbeDevice();
-    void SendAndWait(const QByteArray &text);
+    // Empties BufferIn (an upload does this once before its first piece, then sends each
+    // piece with SendText and collects its answer with WaitForPrompt).
+    void discardInput();
+    // What has arrived and was not taken yet.
+    const QByteArray &pendingInput() const { return BufferIn; }
 
-    // Whether the last WaitForPrompt ended by time-out (as opposed to a prompt).
-    bool lastWaitTimedOut() const { return m_lastTimedOut; }
-
-    // Ends the current operation: a wait in progress returns "" at once, and every further
+    // --- ending operations ---------------------------------------------------------
+    // Ends the current operation: a wait in progress returns at once, and every further
     // send and wait of this operation does nothing, until beginOperation() starts the next.
     void abortOperation();
     bool operationAborted() const { return m_aborted; }
     void beginOperation() { m_aborted = m_shutdown; }
-
-    // The window is going away: abort for good and close the port.
+    // The line is going away: abort for good and close the port.
     void shutdown();
 
     static constexpr int TimeOutMs = 1000;
@@ -57,15 +67,17 @@ signals:
     // The open port failed underneath (device vanished); the port is closed already.
     void portLost(const QString &description);
 
-private slots:
+private:
     void MSComm1_OnComm();
     void tmrTimeOut_Timer();
-
-private:
     void wake();
+
+    SerialControl *MSComm1;
+    QTimer *tmrTimeOut;
+    QByteArray BufferIn;       // received and not yet taken
+    qint16 TimeOutTicks = 0;   // ticks of tmrTimeOut since the wait last took bytes
 
     QEventLoop *m_waitLoop = nullptr;
     bool m_aborted = false;
     bool m_shutdown = false;
-    bool m_lastTimedOut = false;
 };

@@ -1,8 +1,7 @@
 #include "playtest/testfile.h"
 
+#include <QCoreApplication>
 #include <QDir>
-
-#include "app/frmserialdata.h"
 
 namespace TestFile {
 
@@ -24,9 +23,14 @@ QString cardPath()
     return QLatin1Char('/') + name();
 }
 
+QString programFolder()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
 QString localPath()
 {
-    const QString folder = folderOverride().isEmpty() ? frmSerialData::ProgramFolder() : folderOverride();
+    const QString folder = folderOverride().isEmpty() ? programFolder() : folderOverride();
     return QDir::toNativeSeparators(folder + QLatin1Char('/') + name());
 }
 

@@ -9,6 +9,8 @@ namespace TestFile {
 QString name();       // "KAVOTEST.MP3"
 QString cardPath();   // "/KAVOTEST.MP3"
 
+// The folder the program runs from.
+QString programFolder();
 // The local copy: the program's folder + the name, in the system's own notation.
 QString localPath();
 

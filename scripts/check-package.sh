@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package in build/, installs it with apt-get (so its dependencies
-# resolve), and checks the installed tool: its files are where they belong, and
+# resolve), and checks the installed tool: its files are where they belong;
 # /usr/bin/kavoconfig, started headless under Xvfb with the installed kavo-sim publishing a
-# COM port, lists that port and opens it (the simulator's traffic log shows the probe).
+# COM port, lists that port and opens it (the simulator's traffic log shows the probe); and
+# /usr/bin/kavoctl finds that module, uploads the installed test file and plays it.
 #
 #   scripts/check-package.sh
 #
@@ -16,7 +17,7 @@ cd "$KAVO_ROOT"
 
 kavo_need_packages "${KAVO_PACKAGES[@]}" "${KAVO_PACKAGE_TOOLS[@]}"
 kavo_say "Building the package in build/"
-kavo_build build -- kavoconfig kavo-sim kavo-screenshot
+kavo_build build -- kavoconfig kavoctl kavo-sim kavo-screenshot
 rm -f build/kavoconfig_*.deb
 (cd build && cpack -G DEB)
 deb=$(ls "$KAVO_ROOT"/build/kavoconfig_*.deb)
@@ -26,12 +27,15 @@ fail() { printf 'FAIL: %s\n' "$*" >&2; failures=$((failures + 1)); }
 
 # --- what the package holds -------------------------------------------------------------
 contents=$(dpkg-deb -c "$deb")
-for f in ./usr/lib/kavoconfig/kavoconfig ./usr/lib/kavoconfig/KAVOTEST.MP3 ./usr/lib/kavoconfig/kavo-sim \
+for f in ./usr/lib/kavoconfig/kavoconfig ./usr/lib/kavoconfig/kavoctl ./usr/lib/kavoconfig/KAVOTEST.MP3 \
+         ./usr/lib/kavoconfig/kavo-sim \
          ./usr/share/applications/kavoconfig.desktop ./usr/share/icons/hicolor/32x32/apps/kavoconfig.png; do
     grep -q " $f\$" <<<"$contents" || fail "the package lacks $f"
 done
-grep -q ' ./usr/bin/kavoconfig -> ../lib/kavoconfig/kavoconfig$' <<<"$contents" \
-    || fail "the package lacks the link /usr/bin/kavoconfig -> ../lib/kavoconfig/kavoconfig"
+for program in kavoconfig kavoctl; do
+    grep -q " ./usr/bin/$program -> ../lib/kavoconfig/$program\$" <<<"$contents" \
+        || fail "the package lacks the link /usr/bin/$program -> ../lib/kavoconfig/$program"
+done
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libqt6widgets6 libqt6serialport6; do
     grep -q "$lib" <<<"$depends" || fail "the package does not depend on $lib (Depends: $depends)"
@@ -59,8 +63,10 @@ trap remove_again EXIT
 kavo_say "Installing $(basename "$deb")"
 kavo_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --reinstall "$work/$(basename "$deb")"
 
-[ "$(readlink -f /usr/bin/kavoconfig)" = /usr/lib/kavoconfig/kavoconfig ] \
-    || fail "/usr/bin/kavoconfig does not lead to /usr/lib/kavoconfig/kavoconfig"
+for program in kavoconfig kavoctl; do
+    [ "$(readlink -f /usr/bin/$program)" = /usr/lib/kavoconfig/$program ] \
+        || fail "/usr/bin/$program does not lead to /usr/lib/kavoconfig/$program"
+done
 [ -s /usr/lib/kavoconfig/KAVOTEST.MP3 ] || fail "the test file is not beside the installed program"
 [ -s /usr/share/applications/kavoconfig.desktop ] || fail "the desktop entry is not installed"
 [ -s /usr/share/icons/hicolor/32x32/apps/kavoconfig.png ] || fail "the icon is not installed"
@@ -74,6 +80,22 @@ if KAVO_XVFB_LOG=$work/xvfb.log kavo_xvfb_run "$KAVO_ROOT/scripts/headless-conne
 else
     fail "the installed tool did not probe the simulator's port (see $work/run)"
 fi
+
+kavo_say "Running the installed /usr/bin/kavoctl against the installed kavo-sim"
+ctl_runtime=$work/ctl-runtime
+mkdir -p "$ctl_runtime" && chmod 0700 "$ctl_runtime"
+XDG_RUNTIME_DIR=$ctl_runtime /usr/lib/kavoconfig/kavo-sim --com 9 --rate 19200 --log "$work/ctl-traffic.log" \
+    >"$work/ctl-sim.out" 2>&1 &
+ctl_sim=$!
+for _ in $(seq 100); do [ -s "$work/ctl-sim.out" ] && break; sleep 0.1; done
+if XDG_RUNTIME_DIR=$ctl_runtime /usr/bin/kavoctl play --upload --port COM9 >"$work/ctl.out" 2>&1 \
+        && grep -q '^COM9: ok$' "$work/ctl.out" && grep -q 'played /KAVOTEST.MP3' "$work/ctl-traffic.log"; then
+    kavo_say "The installed kavoctl found the module, uploaded the test file and played it"
+else
+    fail "the installed kavoctl did not play the test file: $(cat "$work/ctl.out")"
+fi
+kill -TERM "$ctl_sim" 2>/dev/null || true
+wait "$ctl_sim" 2>/dev/null || true
 
 if [ "$failures" -ne 0 ]; then
     printf 'package check: %d problem(s)\n' "$failures" >&2

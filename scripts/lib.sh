@@ -47,8 +47,8 @@ kavo_need_packages() {
 }
 
 # kavo_build DIR [cmake options...] [-- targets...]
-# Configures and builds the folder DIR of the repository (RelWithDebInfo unless an option
-# says otherwise); without targets everything is built.
+# Configures and builds the folder DIR of the repository (RelWithDebInfo, with the tests
+# and their tools, unless an option says otherwise); without targets everything is built.
 kavo_build() {
     local dir=$KAVO_ROOT/$1
     shift
@@ -59,7 +59,7 @@ kavo_build() {
     done
     [ $# -gt 0 ] && shift
     targets=("$@")
-    cmake -S "$KAVO_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}"
+    cmake -S "$KAVO_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "${options[@]}"
     local build=(cmake --build "$dir" -j "${KAVO_JOBS:-$(nproc)}")
     [ ${#targets[@]} -gt 0 ] && build+=(--target "${targets[@]}")
     "${build[@]}"

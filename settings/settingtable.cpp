@@ -1,6 +1,7 @@
 #include "settings/settingtable.h"
 
 #include <QRegularExpression>
+#include <QStringList>
 #include <cmath>
 
 namespace SettingTable {
@@ -19,6 +20,17 @@ const std::array<Setting, 9> &all()
         {'U', "Uninterrupted Playback", 0, 1, Kind::Flag},
     }};
     return table;
+}
+
+const QList<qint32> &bitRates()
+{
+    static const QList<qint32> rates = {9600, 19200, 38400, 57600, 115200};
+    return rates;
+}
+
+int bitRateIndex(qint32 rate)
+{
+    return int(bitRates().indexOf(rate));
 }
 
 const Setting *find(char letter)
@@ -179,6 +191,91 @@ QString readFailure(char letter, const QByteArray &reply, const Reading &reading
     else if (problem.isEmpty())
         problem = quoted(reply);
     return QStringLiteral("Could not read %1 - '%2': %3").arg(nameOf(letter), QString(QLatin1Char(letter)), problem);
+}
+
+QString Stored::settingString() const
+{
+    if (letter == 'V')
+        return volumeString(value, right);
+    return setString(letter, value);
+}
+
+bool Stored::matches(const Reading &reading) const
+{
+    if (!reading.ok)
+        return false;
+    if (letter == 'V')
+        return reading.value == value && reading.right == right.value_or(value);
+    return reading.value == value;
+}
+
+Stored storedFrom(char letter, const Reading &reading)
+{
+    Stored stored;
+    stored.letter = letter;
+    stored.value = reading.value;
+    if (letter == 'V' && reading.right != reading.value)
+        stored.right = reading.right;
+    return stored;
+}
+
+namespace {
+
+// A plain decimal number: digits only, no leading zero unless it is the only digit.
+std::optional<int> plainNumber(const QString &word)
+{
+    if (word.isEmpty() || word.size() > 6)
+        return std::nullopt;
+    for (const QChar c : word)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    if (word.size() > 1 && word.front() == QLatin1Char('0'))
+        return std::nullopt;
+    return word.toInt();
+}
+
+} // namespace
+
+std::optional<Stored> parseSettingString(const QString &text, QString *why)
+{
+    const auto fail = [why](const QString &problem) -> std::optional<Stored> {
+        if (why)
+            *why = problem;
+        return std::nullopt;
+    };
+    const QString trimmed = text.trimmed();
+    const QStringList words = trimmed.split(QLatin1Char(' '));
+    if (words.size() < 3 || words[0] != QStringLiteral("ST") || words[1].size() != 1)
+        return fail(QStringLiteral("not a setting string (\"ST\", a setting letter and its value)"));
+    const char letter = words[1].front().toLatin1();
+    const Setting *s = find(letter);
+    if (!s)
+        return fail(QStringLiteral("'%1' is not a setting letter (D, T, S, N, H, V, O, B or U)").arg(words[1]));
+    if (words.contains(QString()))
+        return fail(QStringLiteral("values are separated by one blank"));
+    const int valueCount = int(words.size()) - 2;
+    if (valueCount > (s->kind == Kind::Volume ? 2 : 1))
+        return fail(s->kind == Kind::Volume ? QStringLiteral("Volume takes one or two values")
+                                            : QStringLiteral("%1 takes one value").arg(QString::fromLatin1(s->name)));
+    Stored stored;
+    stored.letter = letter;
+    for (int i = 0; i < valueCount; ++i) {
+        const QString &word = words[2 + i];
+        const std::optional<int> number = plainNumber(word);
+        if (!number)
+            return fail(QStringLiteral("'%1' is not a plain decimal number").arg(word));
+        if (*number < s->minimum || *number > s->maximum)
+            return fail(QStringLiteral("%1 %2 is out of range (%3 to %4)")
+                            .arg(QString::fromLatin1(s->name))
+                            .arg(*number)
+                            .arg(s->minimum)
+                            .arg(s->maximum));
+        if (i == 0)
+            stored.value = *number;
+        else
+            stored.right = *number;
+    }
+    return stored;
 }
 
 } // namespace SettingTable

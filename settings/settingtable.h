@@ -1,13 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <array>
 #include <optional>
 
 // The module's nine settings as plain data: the query and set commands, the range of each
-// value, and the conversion of a query reply into values. No widgets here; the window's
-// routines (settings/readwrite.cpp, settings/settingedits.cpp) map the values onto controls.
+// value, the conversion of a query reply into values, and setting strings taken apart.
+// No widgets here: the window maps the values onto its controls.
 namespace SettingTable {
 
 // How a setting's value is shown in the window.
@@ -32,6 +33,11 @@ const std::array<Setting, 9> &all();
 // The order the settings are written: the bit rate last, so that the eight before it
 // still go out at the rate the PC port runs at.
 inline constexpr char WriteOrder[] = "TSNHVOBUD";
+
+// The five bit rates, in the order of both bit-rate lists; setting D is an index into them.
+const QList<qint32> &bitRates();
+// The index of `rate` among them, or -1.
+int bitRateIndex(qint32 rate);
 
 // nullptr for a letter that is not a setting.
 const Setting *find(char letter);
@@ -67,6 +73,29 @@ struct Reading {
 // V is split at the first blank into left and right; a lone value stands for both
 // channels, as the module's own "ST V l" does.
 Reading readReply(char letter, const QByteArray &reply);
+
+// A setting string taken apart: the letter and the value it stores. V carries `right`
+// when the string names both channels ("ST V 10 20"); one value stands for both.
+struct Stored {
+    char letter = 0;
+    int value = 0;
+    std::optional<int> right;
+
+    // The setting string again.
+    QString settingString() const;
+    // Whether the module, asked for this setting, answered with the value stored here.
+    bool matches(const Reading &reading) const;
+};
+
+// What a setting read from the module stores: V names the right channel only when it
+// differs from the left one.
+Stored storedFrom(char letter, const Reading &reading);
+
+// Takes "ST T 20" apart: "ST", the letter and the value(s), one blank between each, plain
+// decimal numbers (no sign, no leading zeros) within the setting's range. Blanks and line
+// ends around the whole are allowed. When the text is not such a string, `why` says what
+// is wrong with it.
+std::optional<Stored> parseSettingString(const QString &text, QString *why);
 
 // Rounds to the nearest whole number, halves to the even neighbour.
 double roundHalfEven(double x);

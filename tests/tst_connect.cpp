@@ -111,7 +111,7 @@ bool tst_Connect::setUp(KavoSim &sim, std::unique_ptr<frmSerialData> &window, co
 void tst_Connect::verifyNotConnected(frmSerialData *w)
 {
     QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Open"));
-    QVERIFY(!w->link->portOpen());
+    QVERIFY(!w->session->portOpen());
     QVERIFY(w->cmdOpenCOM->isEnabled());
     QVERIFY(!w->cmdReadSettings->isEnabled());
     QVERIFY(!w->cmdWriteSettings->isEnabled());
@@ -123,7 +123,7 @@ void tst_Connect::verifyNotConnected(frmSerialData *w)
 void tst_Connect::verifyConnected(frmSerialData *w)
 {
     QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Close"));
-    QVERIFY(w->link->portOpen());
+    QVERIFY(w->session->portOpen());
     QVERIFY(w->cmdOpenCOM->isEnabled());
     QVERIFY(w->cmdReadSettings->isEnabled());
     QVERIFY(w->cmdWriteSettings->isEnabled());
@@ -537,7 +537,7 @@ void tst_Connect::windowClosedWhileSearching()
     closer.stop();
 
     QVERIFY(boxes.seen.isEmpty());
-    QVERIFY(!w->link->portOpen());
+    QVERIFY(!w->session->portOpen());
     QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Open"));
     QList<int> ratesSeen;
     for (const TrafficLine &line : sim.log())

@@ -127,7 +127,7 @@ void tst_DeviceInfo::versionShown()
         QCOMPARE(boxes.texts(), QStringList{sim.comName() + QStringLiteral(" is not connected to a Kavo (SN reported: ")
                                             + mismatch + QStringLiteral(" <> KAV1)")});
         QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Open"));
-        QVERIFY(!w->link->portOpen());
+        QVERIFY(!w->session->portOpen());
     }
 }
 

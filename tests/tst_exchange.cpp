@@ -96,9 +96,9 @@ void tst_Exchange::commandBytes()
 {
     QVERIFY(openLink({}));
     for (int i = 0; i < 2; ++i) {
-        m_link->BufferIn.clear();
-        m_link->SendText("V\r");
-        QCOMPARE(m_link->WaitForPrompt(), QByteArray("Kavo v2.07KAV1 SN 00012345"));
+        const Reply reply = m_link->SendAndWait("V");
+        QVERIFY(reply.prompted());
+        QCOMPARE(reply.text, QByteArray("Kavo v2.07KAV1 SN 00012345"));
     }
     // Exactly "V" and its CR each time: a line feed or anything else sent along would show
     // in the second command.
@@ -138,15 +138,15 @@ void tst_Exchange::replies()
     QFETCH(bool, timedOut);
 
     QVERIFY(openLink(withSplit({"--reply", "V=" + answer}, byteByByte)));
-    m_link->BufferIn.clear();
-    m_link->SendText("V\r");
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(m_link->WaitForPrompt(), reply);
-    QCOMPARE(m_link->lastWaitTimedOut(), timedOut);
+    const Reply got = m_link->SendAndWait("V");
+    QCOMPARE(got.text, reply);
+    QCOMPARE(got.timedOut(), timedOut);
+    QCOMPARE(got.prompted(), !timedOut);
     if (timedOut)   // a time-out is 1000 ms of silence
         QVERIFY2(clock.elapsed() >= 950, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(m_link->BufferIn.isEmpty());
+    QVERIFY(m_link->pendingInput().isEmpty());
 }
 
 void tst_Exchange::closedPort()
@@ -156,8 +156,9 @@ void tst_Exchange::closedPort()
     m_link->SendText("V\r");
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(m_link->WaitForPrompt(), QByteArray());
-    QVERIFY(m_link->lastWaitTimedOut());
+    const Reply reply = m_link->WaitForPrompt();
+    QCOMPARE(reply.text, QByteArray());
+    QVERIFY(reply.timedOut());
     QVERIFY2(clock.elapsed() >= 950, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!m_link->ProbeDevice());
     // Nothing reached the line.
@@ -210,38 +211,37 @@ void tst_Exchange::bytesBetweenExchangesDropped()
     QVERIFY(openLink(withSplit({"--suffix", "\\|JUNK"}, byteByByte)));
     const QByteArray version = "Kavo v2.07KAV1 SN 00012345";
 
-    m_link->BufferIn.clear();
-    m_link->SendText("V\r");
-    QCOMPARE(m_link->WaitForPrompt(), version);
+    QCOMPARE(m_link->SendAndWait("V").text, version);
     // The bytes after the prompt arrive between the exchanges...
-    QTRY_COMPARE_WITH_TIMEOUT(m_link->BufferIn, QByteArray("JUNK"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_link->pendingInput(), QByteArray("JUNK"), 10000);
     // ...and the next exchange throws them away before it sends.
-    m_link->BufferIn.clear();
-    m_link->SendText("V\r");
-    QCOMPARE(m_link->WaitForPrompt(), version);
+    QCOMPARE(m_link->SendAndWait("V").text, version);
 }
 
 // Bytes every 600 ms for more than 3 s: each chunk taken starts a new second of patience.
 void tst_Exchange::timeOutRestartsWithEveryChunk()
 {
     QVERIFY(openLink({"--reply", "V=ABCDE>", "--split-bytes", "600"}));
-    m_link->BufferIn.clear();
-    m_link->SendText("V\r");
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(m_link->WaitForPrompt(), QByteArray("ABCDE"));
-    QVERIFY(!m_link->lastWaitTimedOut());
+    const Reply reply = m_link->SendAndWait("V");
+    QCOMPARE(reply.text, QByteArray("ABCDE"));
+    QVERIFY(reply.prompted());
     QVERIFY2(clock.elapsed() >= 2900, qPrintable(QString::number(clock.elapsed())));
 }
 
 void tst_Exchange::sendAndWait()
 {
-    QVERIFY(openLink({"--reply", "ST B=\\|>\\|JUNK"}));
-    m_link->BufferIn = "old";
-    m_link->SendAndWait("ST B");
-    QVERIFY(!m_link->lastWaitTimedOut());
-    QCOMPARE(m_sim->commands(), QStringList({"ST B"}));
-    QTRY_COMPARE_WITH_TIMEOUT(m_link->BufferIn, QByteArray("JUNK"), 10000);
+    QVERIFY(openLink({"--reply", "V=Kavo>\\|old", "--reply", "ST B=\\|>\\|JUNK"}));
+    QCOMPARE(m_link->SendAndWait("V").text, QByteArray("Kavo"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_link->pendingInput(), QByteArray("old"), 10000);
+    // What waited is dropped before the command goes out; the prompt alone is the reply.
+    const Reply reply = m_link->SendAndWait("ST B");
+    QVERIFY(reply.prompted());
+    QVERIFY(reply.bare());
+    QCOMPARE(reply.text, QByteArray());
+    QCOMPARE(m_sim->commands(), QStringList({"V", "ST B"}));
+    QTRY_COMPARE_WITH_TIMEOUT(m_link->pendingInput(), QByteArray("JUNK"), 10000);
 }
 
 // While one operation waits on the module, nothing can start another.
@@ -289,7 +289,7 @@ void tst_Exchange::oneOperationAtATime()
     QTRY_COMPARE_WITH_TIMEOUT(sim.commands().size(), qsizetype(3), 10000);   // the probe (2 lines) and "V"
     QCOMPARE(sim.commands().last(), QString("V"));
     QVERIFY(boxes.seen.isEmpty());
-    QVERIFY(window->link->portOpen());
+    QVERIFY(window->session->portOpen());
 
     // Back after the operation, on every path.
     QVERIFY(!window->operationRunning());
@@ -334,7 +334,7 @@ void tst_Exchange::closingEndsTheWait()
     // command was never sent.
     QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!window->isVisible());
-    QVERIFY(!window->link->portOpen());
+    QVERIFY(!window->session->portOpen());
     QVERIFY(boxes.seen.isEmpty());
     QVERIFY(!window->beginOperation());
     QTRY_VERIFY_WITH_TIMEOUT(!sim.commands().isEmpty(), 10000);

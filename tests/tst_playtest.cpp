@@ -98,7 +98,7 @@ bool settle(const KavoSim &sim, frmSerialData *w)
 {
     const auto marks = [&] { return sim.commands().count(QStringLiteral("V")); };
     const int before = marks();
-    w->link->SendText(QByteArrayLiteral("V\r"));
+    w->session->link().SendText(QByteArrayLiteral("V\r"));
     return QTest::qWaitFor([&] { return marks() > before; }, 10000);
 }
 
@@ -541,7 +541,7 @@ void TestPlayTest::windowClosedMidUpload()
     QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
 
     QVERIFY(!w->isVisible());
-    QVERIFY(!w->link->portOpen());
+    QVERIFY(!w->session->portOpen());
     QCOMPARE(bar.values, QList<int>{512});
     QVERIFY(w->pbUploadFile->isHidden());
     QCOMPARE(boxes.texts(), QStringList{Question});

@@ -100,14 +100,14 @@ void tst_Ports::opens()
     QVERIFY(m_window->OpenComPort(4, rate));
     // A pseudo-terminal has no modem lines; switching RTS and DTR off there is no failure.
     QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.texts().join(" | ")));
-    QVERIFY(m_window->link->portOpen());
-    QCOMPARE(m_window->link->MSComm1->CommPort(), 4);
-    QCOMPARE(m_window->link->MSComm1->Settings(), QString("%1,N,8,1").arg(rate));
+    QVERIFY(m_window->session->portOpen());
+    QCOMPARE(m_window->session->commPort(), 4);
+    QCOMPARE(m_window->session->lineSettings(), QString("%1,N,8,1").arg(rate));
     QVERIFY(!deviceFree(m_sim->device()));
 
     // The line really runs at that rate: the module answers and logs the rate it saw.
-    m_window->link->beginOperation();
-    QVERIFY(m_window->link->ProbeDevice());
+    m_window->session->link().beginOperation();
+    QVERIFY(m_window->session->link().ProbeDevice());
     const auto log = m_sim->log();
     QVERIFY(!log.isEmpty());
     QCOMPARE(log.last().rate, rate);
@@ -132,12 +132,12 @@ void tst_Ports::reopensOpenPort()
     QVERIFY(m_window->OpenComPort(2, 9600));
     QVERIFY(m_window->OpenComPort(secondPort, secondRate));
     QVERIFY(boxes.seen.isEmpty());
-    QCOMPARE(m_window->link->MSComm1->CommPort(), secondPort);
-    QCOMPARE(m_window->link->MSComm1->Settings(), QString("%1,N,8,1").arg(secondRate));
+    QCOMPARE(m_window->session->commPort(), secondPort);
+    QCOMPARE(m_window->session->lineSettings(), QString("%1,N,8,1").arg(secondRate));
 
     KavoSim &second = secondPort == 2 ? *m_sim : other;
-    m_window->link->beginOperation();
-    m_window->link->SendAndWait("V");
+    m_window->session->link().beginOperation();
+    m_window->session->link().SendAndWait("V");
     QCOMPARE(second.log().last().rate, secondRate);
     if (secondPort != 2)
         QVERIFY(deviceFree(m_sim->device()));
@@ -146,7 +146,7 @@ void tst_Ports::reopensOpenPort()
 // Whatever the port held before it was opened never reaches a reply.
 void tst_Ports::staleBytesDropped()
 {
-    KavoLink *link = m_window->link;
+    KavoLink *link = &m_window->session->link();
     QVERIFY(m_window->OpenComPort(2, 9600));
     link->beginOperation();
     link->SendText("V\r");
@@ -156,8 +156,9 @@ void tst_Ports::staleBytesDropped()
     QTRY_VERIFY_WITH_TIMEOUT(!m_sim->log().last().answer.isEmpty(), 10000);
 
     QVERIFY(m_window->OpenComPort(2, 9600));
-    QCOMPARE(link->WaitForPrompt(), QByteArray());
-    QVERIFY(link->lastWaitTimedOut());
+    const Reply reply = link->WaitForPrompt();
+    QCOMPARE(reply.text, QByteArray());
+    QVERIFY(reply.timedOut());
 }
 
 void tst_Ports::failure_data()
@@ -200,9 +201,9 @@ void tst_Ports::failure()
     QVERIFY2(description.contains(why), qPrintable(description));
     QVERIFY(!description.contains('\n'));
 
-    QVERIFY(!m_window->link->portOpen());
+    QVERIFY(!m_window->session->portOpen());
     QVERIFY(deviceFree(m_sim->device()));
-    QCOMPARE(m_window->link->MSComm1->CommPort(), port);
+    QCOMPARE(m_window->session->commPort(), port);
 }
 
 void tst_Ports::closeTwice()
@@ -212,7 +213,7 @@ void tst_Ports::closeTwice()
     QVERIFY(m_window->OpenComPort(2, 9600));
     m_window->CloseComPort();
     m_window->CloseComPort();
-    QVERIFY(!m_window->link->portOpen());
+    QVERIFY(!m_window->session->portOpen());
     QVERIFY(boxes.seen.isEmpty());
     QVERIFY(deviceFree(m_sim->device()));
 }
@@ -231,7 +232,7 @@ void tst_Ports::vanishedDevice()
     m_sim = std::make_unique<KavoSim>();
     QVERIFY(m_sim->start({"--com", "6", "--silent"}));
     QVERIFY(m_window->OpenComPort(6, 9600));
-    KavoLink *link = m_window->link;
+    KavoLink *link = &m_window->session->link();
     MessageBoxes boxes;
 
     if (when == "wait") {
@@ -241,12 +242,12 @@ void tst_Ports::vanishedDevice()
         QTimer::singleShot(100, [this] { m_sim->kill(); });
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(link->WaitForPrompt(), QByteArray());
+        QCOMPARE(link->WaitForPrompt().text, QByteArray());
         // Ended by the loss, not by the 1000 ms of silence.
         QVERIFY2(clock.elapsed() < 900, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(link->operationAborted());
         // The rest of the operation sends and waits for nothing.
-        QCOMPARE(link->WaitForPrompt(), QByteArray());
+        QCOMPARE(link->WaitForPrompt().text, QByteArray());
         QVERIFY(!link->ProbeDevice());
     } else if (when == "send") {
         m_sim->kill();

@@ -76,7 +76,7 @@ int settleLog(frmSerialData *w, const KavoSim &sim)
     const int before = sim.commands().size();
     {
         OperationGuard operation(w);
-        w->link->ProbeDevice();
+        w->session->link().ProbeDevice();
     }
     QElapsedTimer clock;
     clock.start();
@@ -586,7 +586,7 @@ void tst_Settings::writeReopenFails()
              qPrintable(boxes.seen[0].text));
     QCOMPARE(status(w.get()), QStringLiteral("COM%1 could not be reopened at 57600 bps; not connected").arg(sim.com()));
     QVERIFY(!w->connected());
-    QVERIFY(!w->link->portOpen());
+    QVERIFY(!w->session->portOpen());
     QVERIFY(w->cmdOpenCOM->isEnabled());
     QVERIFY(!w->cmdReadSettings->isEnabled());
     QVERIFY(!w->cmdWriteSettings->isEnabled());

@@ -491,7 +491,7 @@ bool Soak::openProgram()
     }
     if (w->lstPCCOM->count() != int(m_slots.size()))
         fail(QStringLiteral("the port list holds %1 ports instead of %2").arg(w->lstPCCOM->count()).arg(m_slots.size()));
-    QObject::connect(w->link, &KavoLink::portLost, w, [this] {
+    QObject::connect(w->session, &KavoSession::portLost, w, [this] {
         ++m_lostPorts;
         if (w && w->operationRunning())
             m_lostInOp = true;
@@ -586,8 +586,8 @@ void Soak::checkIdle()
     for (QComboBox *list : {w->lstPCCOM, w->lstPCBPS})
         if (list->isEnabled() == connected)
             wrong << QStringLiteral("%1 %2").arg(list->objectName(), list->isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled"));
-    if (w->link->portOpen() != connected)
-        wrong << QStringLiteral("port %1").arg(w->link->portOpen() ? QStringLiteral("open") : QStringLiteral("closed"));
+    if (w->session->portOpen() != connected)
+        wrong << QStringLiteral("port %1").arg(w->session->portOpen() ? QStringLiteral("open") : QStringLiteral("closed"));
     const int fds = ptyDescriptors();
     if (fds != (connected ? 1 : 0))
         wrong << QStringLiteral("%1 descriptors on a line").arg(fds);
@@ -822,7 +822,7 @@ void Soak::step()
     case Op::PullModule:
         pullModule("between clicks");
         // A module pulled while connected: the window sees its port go.
-        if (w->link->portOpen() && !QTest::qWaitFor([this] { return !w->link->portOpen(); }, 10000)) {
+        if (w->session->portOpen() && !QTest::qWaitFor([this] { return !w->session->portOpen(); }, 10000)) {
             const SimSlot *slot = slotOf(w->lstPCCOM->currentText());
             if (slot && !slot->sim->running())
                 fail(QStringLiteral("COM%1 vanished and the open port did not notice in 10 s").arg(slot->com));
@@ -1166,9 +1166,9 @@ void tst_Soak::earlyCommandsAreMarked()
     QVERIFY2(link.openPort(sim.com(), 9600, &error), qPrintable(error));
     link.SendText(first);
     if (waitForPrompt)
-        QTRY_VERIFY_WITH_TIMEOUT(link.BufferIn.endsWith('>'), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(link.pendingInput().endsWith('>'), 10000);
     else
-        QTRY_VERIFY_WITH_TIMEOUT(link.BufferIn.startsWith("Kavo"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(link.pendingInput().startsWith("Kavo"), 10000);
     link.SendText(second);
     QTRY_COMPARE_WITH_TIMEOUT(sim.log().size(), 2, 10000);
 

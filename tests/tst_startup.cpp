@@ -92,7 +92,7 @@ void tst_Startup::listsPortsInOrder()
     QVERIFY(window.lstPCCOM->itemData(1, Qt::ToolTipRole).toString().endsWith("/COM10"));
 
     // Every port is closed again: each one opens, and the busy one once it is freed.
-    QVERIFY(!window.link->portOpen());
+    QVERIFY(!window.session->portOpen());
     holder.close();
     for (KavoSim *sim : {&com2, &com10, &busy}) {
         QSerialPort port;
@@ -196,7 +196,7 @@ void tst_Startup::aboutBox()
     QCOMPARE(lines[2], QString("August 25, 2005"));
     QVERIFY(lines[3].contains("Kavo"));
     QVERIFY(!lines[3].contains('\n') && !lines[3].contains('\r'));
-    QCOMPARE(window->link->portOpen(), portOpen);
+    QCOMPARE(window->session->portOpen(), portOpen);
 }
 
 void tst_Startup::logoOpensMakerAddress()
@@ -248,7 +248,7 @@ void tst_Startup::unloadClosesPort()
     else
         QVERIFY(window->close());   // what the title bar's close box does
     QVERIFY(!window->isVisible());
-    QVERIFY(!window->link->portOpen());
+    QVERIFY(!window->session->portOpen());
     QVERIFY(boxes.seen.isEmpty());
 
     // The device is free again.

@@ -299,32 +299,42 @@ void tst_Window::window()
     QCOMPARE(m_window->centralWidget()->height() + m_window->statusBar()->height(), 8835 / 15);
     QCOMPARE(m_window->font().pointSize(), 8);
     // The serial-port control is closed at start.
-    QVERIFY(!m_window->link->portOpen());
-    QCOMPARE(m_window->link->MSComm1->objectName(), QString("MSComm1"));
+    QVERIFY(!m_window->session->portOpen());
+    QVERIFY(m_window->findChild<QObject *>(QStringLiteral("MSComm1")));
 }
 
 void tst_Window::menus()
 {
     const auto menus = m_window->menuBar()->actions();
     QCOMPARE(menus.size(), 2);
-    const struct { QMenu *menu; const char *name, *caption, *itemName, *itemCaption; } expected[] = {
-        {m_window->mnuFile, "mnuFile", "File", "mnuFileExit", "Exit"},
-        {m_window->mnuHelp, "mnuHelp", "Help", "mnuAbout", "About"},
+    using Items = QList<QPair<QString, QString>>;   // object name, caption; empty: a separator
+    const struct { QMenu *menu; const char *name, *caption; Items items; } expected[] = {
+        {m_window->mnuFile, "mnuFile", "File",
+         {{"mnuFileOpenSettings", "Open Settings..."}, {"mnuFileSaveSettings", "Save Settings..."}, {}, {"mnuFileExit", "Exit"}}},
+        {m_window->mnuHelp, "mnuHelp", "Help", {{"mnuAbout", "About"}}},
     };
     for (int i = 0; i < 2; ++i) {
         QMenu *menu = expected[i].menu;
         QCOMPARE(menus[i], menu->menuAction());
         QCOMPARE(menu->objectName(), QString(expected[i].name));
         QCOMPARE(menu->title(), QString(expected[i].caption));
-        const auto items = menu->actions();
-        QCOMPARE(items.size(), 1);
-        QCOMPARE(items[0]->objectName(), QString(expected[i].itemName));
-        QCOMPARE(items[0]->text(), QString(expected[i].itemCaption));
-        // No shortcut keys: neither a key sequence nor a mnemonic.
-        QVERIFY(items[0]->shortcut().isEmpty());
-        QVERIFY(!items[0]->text().contains('&'));
         QVERIFY(!menu->title().contains('&'));
+        const auto items = menu->actions();
+        QCOMPARE(items.size(), expected[i].items.size());
+        for (qsizetype k = 0; k < items.size(); ++k) {
+            if (expected[i].items[k].first.isEmpty()) {
+                QVERIFY(items[k]->isSeparator());
+                continue;
+            }
+            QCOMPARE(items[k]->objectName(), expected[i].items[k].first);
+            QCOMPARE(items[k]->text(), expected[i].items[k].second);
+            // No shortcut keys: neither a key sequence nor a mnemonic.
+            QVERIFY(items[k]->shortcut().isEmpty());
+            QVERIFY(!items[k]->text().contains('&'));
+        }
     }
+    // Nothing to save before the settings are there.
+    QVERIFY(!m_window->mnuFileSaveSettings->isEnabled());
 }
 
 void tst_Window::statusBar()
@@ -355,8 +365,8 @@ void tst_Window::timers()
     QCOMPARE(fresh.tmrStartSeq->objectName(), QString("tmrStartSeq"));
     QCOMPARE(fresh.tmrStartSeq->interval(), 300);
     QVERIFY(!fresh.tmrStartSeq->isActive());
-    QTimer *timeOut = fresh.link->tmrTimeOut;
-    QCOMPARE(timeOut->objectName(), QString("tmrTimeOut"));
+    auto *timeOut = fresh.findChild<QTimer *>(QStringLiteral("tmrTimeOut"));
+    QVERIFY(timeOut);
     QCOMPARE(timeOut->interval(), 1000);
     QVERIFY(!timeOut->isActive());
 }
@@ -425,7 +435,7 @@ void tst_Window::startRaisesNoHandler()
     for (QComboBox *list : window->findChildren<QComboBox *>())
         QCOMPARE(list->currentIndex(), -1);
     QVERIFY(!window->vscVolumeR->isEnabled());
-    QVERIFY(!window->link->portOpen());
+    QVERIFY(!window->session->portOpen());
     QCOMPARE(m_sim.log().size(), logged);
 }
 

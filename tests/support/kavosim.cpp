@@ -162,3 +162,65 @@ QString KavoSim::escape(const QByteArray &bytes)
     }
     return out;
 }
+
+QByteArray KavoSim::unescape(const QString &text)
+{
+    QByteArray out;
+    const QByteArray in = text.toLatin1();
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        if (in[i] != '\\' || i + 1 >= in.size()) {
+            out += in[i];
+            continue;
+        }
+        const char c = in[++i];
+        switch (c) {
+        case 'r': out += '\r'; break;
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case 'e': out += '\x1b'; break;
+        case 'x':
+            out += char(in.mid(i + 1, 2).toInt(nullptr, 16));
+            i += 2;
+            break;
+        default: out += c; break;
+        }
+    }
+    return out;
+}
+
+namespace {
+// The escape of the probe is logged on its own, without a line end; every other entry is
+// a line that ended with a carriage return, and a piece's data follows its line.
+qint64 entryBytes(const TrafficLine &line)
+{
+    qint64 bytes = KavoSim::unescape(line.command).size() + (line.command == QStringLiteral("\\e") ? 0 : 1);
+    bytes += KavoSim::unescape(line.answer).size();
+    const qsizetype data = line.note.indexOf(QStringLiteral("data="));
+    if (data >= 0)
+        bytes += line.note.mid(data + 5).section(QLatin1Char(' '), 0, 0).toLongLong();
+    return bytes;
+}
+
+bool heard(const TrafficLine &line)
+{
+    return !line.note.contains(QStringLiteral("rate-mismatch"));
+}
+} // namespace
+
+qint64 KavoSim::lineBytes(const QList<TrafficLine> &log)
+{
+    qint64 bytes = 0;
+    for (const TrafficLine &line : log)
+        if (heard(line))
+            bytes += entryBytes(line);
+    return bytes;
+}
+
+double KavoSim::lineSeconds(const QList<TrafficLine> &log)
+{
+    double seconds = 0;
+    for (const TrafficLine &line : log)
+        if (heard(line) && line.rate > 0)
+            seconds += entryBytes(line) * 10.0 / line.rate;
+    return seconds;
+}

@@ -46,6 +46,12 @@ public:
     QString errorOutput();
 
     static QString escape(const QByteArray &bytes);
+    static QByteArray unescape(const QString &text);
+    // Bytes on the line in both directions for these log entries (a piece's data included),
+    // and the time the line needs to carry them at each entry's rate (10 bits a byte).
+    // Bytes the module heard at another rate than its own are not counted.
+    static qint64 lineBytes(const QList<TrafficLine> &log);
+    static double lineSeconds(const QList<TrafficLine> &log);
 
 private:
     QTemporaryDir m_dir;

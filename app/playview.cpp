@@ -1,0 +1,32 @@
+// The Play button: the session looks the test file up, asks through the window whether to
+// upload it when it is missing, and plays it; the window shows what came of it.
+#include "app/frmserialdata.h"
+
+#include "playtest/testfile.h"
+
+QString frmSerialData::ProgramFolder()
+{
+    return TestFile::programFolder();
+}
+
+void frmSerialData::cmdPlayTest_Click()
+{
+    // The guard keeps Play (and Open/Close, Read, Write) disabled for the whole click.
+    OperationGuard operation(this);
+    if (!operation.acquired())
+        return;
+
+    const PlayOutcome outcome = session->playTest(TestFile::localPath(), [this] {
+        return AskYesNo(QStringLiteral("The test file does not exist on the card.\r\n"
+                                       "Would you like to send the test file to\r\n"
+                                       "the Kavo and play it?"));
+    });
+    showMessages(outcome.messages);
+}
+
+bool frmSerialData::UploadTestFile()
+{
+    const UploadOutcome outcome = session->upload(TestFile::localPath(), TestFile::cardPath(), true);
+    showMessages(outcome.messages);
+    return outcome.done();
+}

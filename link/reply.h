@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+
+// What one wait on the module brought: the text before the final prompt, and how the wait
+// ended. The text is empty unless the prompt came.
+struct Reply {
+    enum class End {
+        Prompt,    // the module's prompt ended the answer
+        Silence,   // no byte came for a whole time-out period
+        Aborted,   // the operation was ended (port lost, window closing, interrupted)
+    };
+
+    QByteArray text;
+    End end = End::Silence;
+
+    bool prompted() const { return end == End::Prompt; }
+    bool timedOut() const { return end == End::Silence; }
+    bool aborted() const { return end == End::Aborted; }
+    // The module took the command: its prompt came alone (blanks and line ends allowed).
+    bool bare() const { return prompted() && text.trimmed().isEmpty(); }
+};

@@ -1,0 +1,41 @@
+#include "playtest/cardfile.h"
+
+#include <QString>
+
+namespace CardFile {
+
+LookUp lookUp(const QByteArray &reply)
+{
+    if (!reply.startsWith('E'))
+        return LookUp::Found;
+    // The code is the reply's last two characters, whatever stands before them. A reply
+    // too short to hold a code is just another error.
+    const QByteArray code = reply.size() >= 3 ? reply.right(2) : QByteArray();
+    if (code == "08")
+        return LookUp::NoCard;
+    if (code == "F2")
+        return LookUp::Missing;
+    return LookUp::Error;
+}
+
+QByteArray lookUpCommand(const QString &cardPath)
+{
+    return QByteArrayLiteral("FC L ") + cardPath.toLatin1();
+}
+
+QByteArray playCommand(const QString &cardPath)
+{
+    return QByteArrayLiteral("PC F ") + cardPath.toLatin1();
+}
+
+QByteArray openForWritingCommand(const QString &cardPath)
+{
+    return QByteArrayLiteral("FC O 1 W ") + cardPath.toLatin1();
+}
+
+QByteArray closeCommand()
+{
+    return QByteArrayLiteral("FC C 1");
+}
+
+} // namespace CardFile

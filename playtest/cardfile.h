@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The commands for files on the module's card, and what its answer to a look-up means.
+namespace CardFile {
+
+// The answer to "FC L /<name>": an error reply ("E" first) carries its code in its last two
+// characters; anything else, the empty reply included, means the file is there.
+enum class LookUp {
+    Found,
+    NoCard,    // code "08"
+    Missing,   // code "F2"
+    Error,     // any other error reply
+};
+
+LookUp lookUp(const QByteArray &reply);
+
+// "FC L /KAVOTEST.MP3", "PC F /KAVOTEST.MP3", "FC O 1 W /KAVOTEST.MP3", "FC C 1".
+QByteArray lookUpCommand(const QString &cardPath);
+QByteArray playCommand(const QString &cardPath);
+QByteArray openForWritingCommand(const QString &cardPath);
+QByteArray closeCommand();
+
+} // namespace CardFile

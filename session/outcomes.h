@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+#include "device/replies.h"
+#include "settings/settingtable.h"
+
+// What the session's operations bring back. Every operation may end early because the
+// port was lost, the window is closing or the user interrupted it: then `aborted` is set,
+// and whoever ended it has told the user already.
+
+// Opening the port.
+struct PortOpening {
+    bool open = false;
+    QString message;   // "Com3 is not available." and why, when anything went wrong
+};
+
+struct ConnectRequest {
+    // The port's name ("COM3"), asked for at every try and for every message, so that a
+    // list the user may still change is read at the moment it is used.
+    std::function<QString()> portName;
+    // The bit rates to try, as the user sees them ("9600" ...), in order.
+    QStringList rates;
+    // Try every rate in order; otherwise only `chosen` (an index into `rates`).
+    bool automatic = true;
+    int chosen = -1;
+};
+
+struct ConnectOutcome {
+    enum class Result { Connected, NotFound, WrongIdentity, PortUnavailable, Aborted };
+    Result result = Result::NotFound;
+    QStringList messages;   // for the user, in the order they arose
+    int rateIndex = -1;     // the rate that answered
+    QString version;        // the whole version reply
+    QString identity;       // characters 11 to 14 of it
+
+    bool connected() const { return result == Result::Connected; }
+    bool aborted() const { return result == Result::Aborted; }
+};
+
+struct VersionOutcome {
+    QString version;
+    QString identity;
+    bool aborted = false;
+};
+
+struct CardOutcome {
+    Replies::CardInfo info;
+    bool aborted = false;
+};
+
+struct ReadOutcome {
+    bool complete = false;
+    bool aborted = false;
+    QMap<char, SettingTable::Reading> readings;   // every setting read so far
+    char failed = 0;                              // the setting the read stopped at
+    QString failure;                              // "Could not read ...", as the status line shows it
+};
+
+struct WriteOutcome {
+    enum class Result {
+        Stored,        // every setting taken
+        NotStored,     // the module refused or did not answer some; see `problems`
+        NotRead,       // some setting strings were empty: nothing was sent
+        Aborted,
+    };
+    Result result = Result::Stored;
+    QStringList notStored;   // "Volume - 'V' (reply 'E05')" ...
+    QStringList problems;    // everything that went wrong, as the status line joins it
+    QStringList messages;    // for the user (a port that could not be reopened)
+    bool portClosed = false; // the port could not be reopened at the new rate
+    int rateIndex = -1;      // the PC port now runs at this rate, when it moved
+};
+
+struct UploadOutcome {
+    enum class Result { Done, LocalFileProblem, CardRefused, WriteFailed, Aborted };
+    Result result = Result::Done;
+    QStringList messages;
+    qint64 length = 0;       // of the local file
+    qint64 sent = 0;         // bytes the module took
+
+    bool done() const { return result == Result::Done; }
+};
+
+struct PlayOutcome {
+    enum class Result { Played, NoCard, Declined, UploadFailed, LookUpError, Aborted };
+    Result result = Result::Played;
+    QStringList messages;
+    bool uploaded = false;
+    QByteArray lookUpReply;
+};

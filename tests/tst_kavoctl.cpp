@@ -1,0 +1,349 @@
+// kavoctl as a script runs it, against kavo-sim: each command's output and exit status,
+// several ports in one call, JSON, settings files refused before anything is sent, a write
+// at a new bit rate read back, uploads, and Ctrl+C in the middle of one.
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+#include "settings/settingsfile.h"
+#include "support/kavosim.h"
+#include "support/testenv.h"
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Run kavoctl(const QStringList &arguments, int timeoutMs = 60000)
+{
+    QProcess process;
+    process.start(QStringLiteral(KAVOCTL_PATH), arguments);
+    Run run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = QStringLiteral("(kavoctl did not end)");
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+QString describe(const Run &run)
+{
+    return QStringLiteral("exit %1\n--- stdout\n%2--- stderr\n%3").arg(run.code).arg(run.out, run.err);
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QByteArray Written = "ST D 0\nST T 30\nST S 2\nST N 100\nST H 0\nST V 10 20\nST O 3\nST B 37\nST U 1\n";
+
+} // namespace
+
+class tst_Kavoctl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void usage_data();
+    void usage();
+    void ports();
+    void info();
+    void severalPortsOneFailing();
+    void json();
+    void read();
+    void badSettingsFileSendsNothing_data();
+    void badSettingsFileSendsNothing();
+    void writeAtNewRateThenRead();
+    void writeReportsWhatDidNotStick_data();
+    void writeReportsWhatDidNotStick();
+    void play();
+    void upload();
+    void interruptedUpload();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void tst_Kavoctl::initTestCase()
+{
+    TestEnv::isolate();
+    QVERIFY(m_dir.isValid());
+}
+
+void tst_Kavoctl::usage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("no command") << QStringList() << "no command given";
+    QTest::newRow("unknown command") << QStringList{"flash"} << "'flash' is not a command";
+    QTest::newRow("no port") << QStringList{"info"} << "no port given (--port COMn)";
+    QTest::newRow("bad port") << QStringList{"info", "--port", "COM17"} << "'COM17' is not a COM port (COM1 to COM16)";
+    QTest::newRow("bad rate") << QStringList{"info", "--port", "COM1", "--rate", "4800"} << "'4800' is not a bit rate";
+    QTest::newRow("unknown option") << QStringList{"info", "--port", "COM1", "--fast"} << "Unknown option 'fast'.";
+    QTest::newRow("write without file") << QStringList{"write", "--port", "COM1"} << "write takes one file";
+    QTest::newRow("no such local file") << QStringList{"upload", "--port", "COM1", "/no/such.mp3"} << "/no/such.mp3: no such file";
+    QTest::newRow("card path with a blank") << QStringList{"upload", "--port", "COM1", KAVOCTL_PATH, "--as", "/A B.MP3"}
+                                            << "'/A B.MP3' is not a card path";
+}
+
+void tst_Kavoctl::usage()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    const Run run = kavoctl(arguments);
+    QCOMPARE(run.code, 2);
+    QVERIFY2(run.err.contains(error), qPrintable(describe(run)));
+    QVERIFY(run.out.isEmpty());
+}
+
+void tst_Kavoctl::ports()
+{
+    KavoSim sim;
+    QVERIFY(sim.start({"--com", "7"}));
+    const Run text = kavoctl({"ports"});
+    QCOMPARE(text.code, 0);
+    QVERIFY2(text.out.contains(QStringLiteral("COM7 %1 available\n").arg(sim.device())), qPrintable(describe(text)));
+
+    const Run json = kavoctl({"ports", "--json"});
+    QCOMPARE(json.code, 0);
+    bool found = false;
+    for (const QString &line : json.out.split('\n', Qt::SkipEmptyParts)) {
+        const QJsonObject port = QJsonDocument::fromJson(line.toUtf8()).object();
+        QVERIFY2(port.contains("port"), qPrintable(line));
+        if (port.value("port").toString() == "COM7") {
+            found = true;
+            QCOMPARE(port.value("device").toString(), sim.device());
+            QVERIFY(port.value("usable").toBool());
+        }
+    }
+    QVERIFY(found);
+}
+
+void tst_Kavoctl::info()
+{
+    KavoSim sim;
+    QVERIFY(sim.start({"--rate", "19200"}));
+    const Run run = kavoctl({"info", "--port", sim.comName()});
+    QCOMPARE(run.code, 0);
+    const QString port = sim.comName();
+    QCOMPARE(run.out, QStringLiteral("%1: version Kavo v2.07KAV1 SN 00012345\n"
+                                     "%1: bit rate 19200 bps\n"
+                                     "%1: card capacity 1998848 KiB, free space 1998848 KiB\n"
+                                     "%1: ok\n").arg(port));
+    // Detection tried 9600 first, then found it at 19200.
+    QCOMPARE(sim.log().first().rate, 9600);
+}
+
+void tst_Kavoctl::severalPortsOneFailing()
+{
+    KavoSim good, silent;
+    QVERIFY(good.start());
+    QVERIFY(silent.start({"--silent"}));
+    const Run run = kavoctl({"info", "--rate", "9600", "--port", silent.comName() + "," + good.comName()});
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.out.endsWith(QStringLiteral("%1: failed: no Kavo answered\n%2: ok\n").arg(silent.comName(), good.comName())),
+             qPrintable(describe(run)));
+    QVERIFY2(run.err.contains(QStringLiteral("kavoctl: %1: %1 is not connected to a Kavo or there was a time-out trying to "
+                                             "connect to the Kavo").arg(silent.comName())),
+             qPrintable(describe(run)));
+}
+
+void tst_Kavoctl::json()
+{
+    KavoSim one, other;
+    QVERIFY(one.start());
+    QVERIFY(other.start({"--identity", "KAV9"}));
+    const Run run = kavoctl({"info", "--json", "--rate", "9600", "--port", one.comName(), "--port", other.comName()});
+    QCOMPARE(run.code, 1);
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    const QJsonObject first = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+    QCOMPARE(first.value("port").toString(), one.comName());
+    QVERIFY(first.value("ok").toBool());
+    QCOMPARE(first.value("version").toString(), QString("Kavo v2.07KAV1 SN 00012345"));
+    QCOMPARE(first.value("rate").toInt(), 9600);
+    QCOMPARE(first.value("card").toObject().value("capacity").toString(), QString("1998848"));
+    const QJsonObject second = QJsonDocument::fromJson(lines[1].toUtf8()).object();
+    QVERIFY(!second.value("ok").toBool());
+    QCOMPARE(second.value("failure").toString(), QString("not a Kavo (identity 'KAV9')"));
+}
+
+void tst_Kavoctl::read()
+{
+    KavoSim sim;
+    const QString state = m_dir.filePath("state");
+    QVERIFY(writeFile(state, "T=77\nV=3 9\nB=37\n"));
+    QVERIFY(sim.start({"--state", state}));
+    const Run run = kavoctl({"read", "--port", sim.comName()});
+    QCOMPARE(run.code, 0);
+    // Standard output is the settings file alone; the summary goes to standard error.
+    const SettingsFile::Parsed parsed = SettingsFile::parse(run.out.toLatin1());
+    QVERIFY2(parsed.ok(), qPrintable(parsed.error + "\n" + describe(run)));
+    QCOMPARE(parsed.strings.value('T'), QString("ST T 77"));
+    QCOMPARE(parsed.strings.value('V'), QString("ST V 3 9"));
+    QCOMPARE(parsed.strings.value('B'), QString("ST B 37"));
+    QVERIFY(run.err.contains(sim.comName() + ": ok"));
+
+    const QString file = m_dir.filePath("read-{port}.kavo");
+    const Run toFile = kavoctl({"read", "--port", sim.comName(), "-o", file});
+    QCOMPARE(toFile.code, 0);
+    QCOMPARE(readFile(QString(file).replace("{port}", sim.comName())), run.out.toLatin1());
+}
+
+void tst_Kavoctl::badSettingsFileSendsNothing_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("error");
+    QByteArray missing = Written;
+    missing.replace("ST O 3\n", "");
+    QTest::newRow("a setting missing") << missing << ": no value for Loop Count ('O')";
+    QByteArray range = Written;
+    range.replace("ST B 37", "ST B 256");
+    QTest::newRow("out of range") << range << ": line 8: 'ST B 256': Bass Boost 256 is out of range (0 to 255)";
+}
+
+void tst_Kavoctl::badSettingsFileSendsNothing()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, error);
+    KavoSim sim;
+    QVERIFY(sim.start());
+    const QString file = m_dir.filePath("bad.kavo");
+    QVERIFY(writeFile(file, content));
+    const Run run = kavoctl({"write", "--port", sim.comName(), file});
+    QCOMPARE(run.code, 2);
+    QVERIFY2(run.err.contains(file + error), qPrintable(describe(run)));
+    QVERIFY(sim.log().isEmpty());
+}
+
+// Written at 9600 with the module moved to 115200, then read there.
+void tst_Kavoctl::writeAtNewRateThenRead()
+{
+    KavoSim sim;
+    QVERIFY(sim.start());
+    const QString file = m_dir.filePath("fast.kavo");
+    QByteArray content = Written;
+    content.replace("ST D 0", "ST D 4");
+    QVERIFY(writeFile(file, content));
+    const Run run = kavoctl({"write", "--port", sim.comName(), file});
+    QCOMPARE(run.code, 0);
+    QVERIFY2(run.out.contains(sim.comName() + ": all nine settings written and read back at 115200 bps"),
+             qPrintable(describe(run)));
+
+    const Run back = kavoctl({"read", "--rate", "115200", "--port", sim.comName()});
+    QCOMPARE(back.code, 0);
+    const SettingsFile::Parsed parsed = SettingsFile::parse(back.out.toLatin1());
+    QVERIFY2(parsed.ok(), qPrintable(describe(back)));
+    QCOMPARE(parsed.strings, SettingsFile::parse(content).strings);
+}
+
+void tst_Kavoctl::writeReportsWhatDidNotStick_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("refused") << QStringList{"--reply", "ST V 10 20=E05>"} << "failed: not stored: Volume - 'V' (reply 'E05')"
+                             << "Not stored: Volume - 'V' (reply 'E05')";
+    // Taken with a bare prompt, but the module keeps its old value.
+    QTest::newRow("taken, not kept") << QStringList{"--reply", "ST O 3=>"}
+                                     << "failed: did not stick: Loop Count - 'O' (wrote 'ST O 3', reads 'ST O 1')"
+                                     << "Read back differs: Loop Count - 'O' (wrote 'ST O 3', reads 'ST O 1')";
+}
+
+void tst_Kavoctl::writeReportsWhatDidNotStick()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, failure);
+    QFETCH(QString, error);
+    KavoSim sim;
+    QVERIFY(sim.start(options));
+    const QString file = m_dir.filePath("write.kavo");
+    QVERIFY(writeFile(file, Written));
+    const Run run = kavoctl({"write", "--port", sim.comName(), file});
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.out.contains(sim.comName() + ": " + failure), qPrintable(describe(run)));
+    QVERIFY2(run.err.contains(error), qPrintable(describe(run)));
+}
+
+void tst_Kavoctl::play()
+{
+    KavoSim sim;
+    QVERIFY(sim.start());
+    const Run without = kavoctl({"play", "--port", sim.comName()});
+    QCOMPARE(without.code, 1);
+    QVERIFY2(without.err.contains("The test file does not exist on the card; --upload sends it first."),
+             qPrintable(describe(without)));
+
+    const Run with = kavoctl({"play", "--upload", "--port", sim.comName()});
+    QCOMPARE(with.code, 0);
+    QVERIFY2(with.out.contains(sim.comName() + ": test file uploaded, playing /KAVOTEST.MP3"), qPrintable(describe(with)));
+    QTRY_VERIFY_WITH_TIMEOUT(!sim.log().isEmpty() && sim.log().last().note == "played /KAVOTEST.MP3", 10000);
+    QCOMPARE(readFile(sim.cardDir() + "/KAVOTEST.MP3"), readFile(QFileInfo(KAVOCTL_PATH).path() + "/KAVOTEST.MP3"));
+}
+
+void tst_Kavoctl::upload()
+{
+    KavoSim sim;
+    QVERIFY(sim.start());
+    const QString local = m_dir.filePath("chime.mp3");
+    QByteArray content(1300, 'x');
+    content[700] = '>';
+    QVERIFY(writeFile(local, content));
+    const Run run = kavoctl({"upload", "--port", sim.comName(), local});
+    QCOMPARE(run.code, 0);
+    QVERIFY2(run.out.contains(sim.comName() + ": 1300 bytes sent to /CHIME.MP3"), qPrintable(describe(run)));
+    QCOMPARE(readFile(sim.cardDir() + "/CHIME.MP3"), content);
+
+    const Run named = kavoctl({"upload", "--port", sim.comName(), local, "--as", "/BELL.MP3"});
+    QCOMPARE(named.code, 0);
+    QCOMPARE(readFile(sim.cardDir() + "/BELL.MP3"), content);
+}
+
+// Ctrl+C ends at once; the card file is closed and the port released.
+void tst_Kavoctl::interruptedUpload()
+{
+    KavoSim sim;
+    QVERIFY(sim.start({"--pace"}));
+    const QString local = m_dir.filePath("long.mp3");
+    QVERIFY(writeFile(local, QByteArray(64 * 1024, 'y')));   // about 70 s at 9600 bps
+    QProcess process;
+    process.start(QStringLiteral(KAVOCTL_PATH), {"upload", "--rate", "9600", "--port", sim.comName(), local});
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().count("FC W 1 512") >= 2, 20000);
+    ::kill(pid_t(process.processId()), SIGINT);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(process.waitForFinished(10000));
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(process.exitCode(), 130);
+    QVERIFY(QString::fromLocal8Bit(process.readAllStandardError()).contains("kavoctl: interrupted"));
+    QTRY_COMPARE_WITH_TIMEOUT(sim.commands().last(), QString("FC C 1"), 10000);
+}
+
+QTEST_GUILESS_MAIN(tst_Kavoctl)
+#include "tst_kavoctl.moc"

@@ -1,0 +1,448 @@
+// The module session without a window, over kavo-sim: connecting at each rate and by
+// detection, the identity check, reading and writing with refused and unanswered settings,
+// uploads of every shape and their failures, and ending an operation early.
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "session/kavosession.h"
+#include "settings/settingsfile.h"
+#include "support/kavosim.h"
+#include "support/testenv.h"
+
+namespace {
+
+const QStringList Rates = {QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
+                           QStringLiteral("57600"), QStringLiteral("115200")};
+
+ConnectRequest request(const QString &port, int chosen = -1)
+{
+    ConnectRequest r;
+    r.portName = [port] { return port; };
+    r.rates = Rates;
+    r.automatic = chosen < 0;
+    r.chosen = chosen;
+    return r;
+}
+
+// The defaults of kavo-sim at 9600 bps, as setting strings.
+SettingsFile::Strings defaults()
+{
+    return {{'D', "ST D 0"}, {'T', "ST T 20"}, {'S', "ST S 1"}, {'N', "ST N 0"}, {'H', "ST H 1"},
+            {'V', "ST V 16"}, {'O', "ST O 1"}, {'B', "ST B 0"}, {'U', "ST U 0"}};
+}
+
+QByteArray pattern(int length)
+{
+    QByteArray bytes(length, '\0');
+    for (int i = 0; i < length; ++i)
+        bytes[i] = char((i * 7 + i / 256) & 0xff);   // '>' and CR among them
+    return bytes;
+}
+
+QStringList commandsAfter(const KavoSim &sim, qsizetype from)
+{
+    return sim.commands().mid(from);
+}
+
+} // namespace
+
+class tst_Session : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void connectModule_data();
+    void connectModule();
+    void readSettings_data();
+    void readSettings();
+    void writeSettings_data();
+    void writeSettings();
+    void writeMovesThePort();
+    void writeNeedsEveryString();
+    void upload_data();
+    void upload();
+    void uploadFails_data();
+    void uploadFails();
+    void interruptedUpload();
+    void shutdownEndsTheWait();
+    void oneOperationAtATime();
+
+private:
+    // A simulator with these options and a session connected to it at its rate.
+    bool connected(const QStringList &options, int rateIndex = 0);
+
+    std::unique_ptr<KavoSim> m_sim;
+    std::unique_ptr<KavoSession> m_session;
+};
+
+void tst_Session::initTestCase()
+{
+    TestEnv::isolate();
+}
+
+void tst_Session::cleanup()
+{
+    if (m_session && m_session->busy())
+        m_session->endOperation();
+    m_session.reset();
+    m_sim.reset();
+}
+
+bool tst_Session::connected(const QStringList &options, int rateIndex)
+{
+    m_sim = std::make_unique<KavoSim>();
+    if (!m_sim->start(QStringList{"--rate", Rates[rateIndex]} + options))
+        return false;
+    m_session = std::make_unique<KavoSession>();
+    if (!m_session->beginOperation())
+        return false;
+    return m_session->connectModule(request(m_sim->comName(), rateIndex)).connected();
+}
+
+void tst_Session::connectModule_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("chosen");           // -1: automatic detection
+    QTest::addColumn<int>("result");           // ConnectOutcome::Result
+    QTest::addColumn<int>("rateIndex");
+    QTest::addColumn<int>("searches");         // "Searching for Kavo at ..." texts
+    QTest::addColumn<QStringList>("messages"); // %1: the port's name
+
+    using R = ConnectOutcome::Result;
+    const QString none = "%1 is not connected to a Kavo or there was a time-out trying to connect to the Kavo";
+    const QString other = "%1 is not connected to a Kavo (SN reported: KAV2 <> KAV1)";
+    for (int i = 0; i < Rates.size(); ++i)
+        QTest::addRow("detected at %s", qPrintable(Rates[i]))
+            << QStringList{"--rate", Rates[i]} << -1 << int(R::Connected) << i << i + 1 << QStringList();
+    QTest::newRow("chosen rate") << QStringList{"--rate", "57600"} << 3 << int(R::Connected) << 3 << 1 << QStringList();
+    QTest::newRow("chosen rate, module elsewhere")
+        << QStringList{"--rate", "57600"} << 0 << int(R::NotFound) << -1 << 1 << QStringList{none};
+    QTest::newRow("nothing answers") << QStringList{"--silent"} << -1 << int(R::NotFound) << -1 << 5 << QStringList{none};
+    QTest::newRow("another identity, detected")
+        << QStringList{"--identity", "KAV2"} << -1 << int(R::WrongIdentity) << 0 << 1 << QStringList{other, none};
+    QTest::newRow("another identity, chosen rate")
+        << QStringList{"--identity", "KAV2"} << 0 << int(R::WrongIdentity) << 0 << 1 << QStringList{other};
+}
+
+void tst_Session::connectModule()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, chosen);
+    QFETCH(int, result);
+    QFETCH(int, rateIndex);
+    QFETCH(int, searches);
+    QFETCH(QStringList, messages);
+
+    m_sim = std::make_unique<KavoSim>();
+    QVERIFY(m_sim->start(options));
+    KavoSession session;
+    QSignalSpy statuses(&session, &KavoSession::status);
+    QSignalSpy selected(&session, &KavoSession::rateSelected);
+    QSignalSpy versions(&session, &KavoSession::versionShown);
+    SessionOperation operation(session);
+    QVERIFY(operation.acquired());
+
+    const ConnectOutcome outcome = session.connectModule(request(m_sim->comName(), chosen));
+    QCOMPARE(int(outcome.result), result);
+    QCOMPARE(outcome.rateIndex, rateIndex);
+    for (QString &m : messages)
+        m = m.arg(m_sim->comName());
+    QCOMPARE(outcome.messages, messages);
+    QCOMPARE(session.portOpen(), outcome.connected());
+
+    QStringList searched;
+    for (const QList<QVariant> &s : statuses)
+        if (s.value(0).toString().startsWith("Searching for Kavo at "))
+            searched << s.value(0).toString();
+    QCOMPARE(searched.size(), searches);
+    if (chosen < 0) {
+        for (int i = 0; i < searches; ++i)
+            QCOMPARE(searched[i], "Searching for Kavo at " + Rates[i] + " bps");
+        QCOMPARE(selected.size(), rateIndex >= 0 ? 1 : 0);
+    }
+    if (outcome.connected()) {
+        QCOMPARE(outcome.version, QString("Kavo v2.07KAV1 SN 00012345"));
+        QCOMPARE(session.bitRate(), Rates[rateIndex].toInt());
+        QCOMPARE(versions.last().value(0).toString(), outcome.version);
+    }
+    if (result == int(ConnectOutcome::Result::WrongIdentity))
+        QCOMPARE(outcome.identity, QString("KAV2"));
+}
+
+void tst_Session::readSettings_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("stopsAt");   // empty: a complete read
+    QTest::addColumn<QString>("failure");
+
+    QTest::newRow("complete") << QStringList() << QString() << QString();
+    QTest::newRow("refused") << QStringList{"--reply", "ST V=E05>"} << "V" << "Could not read Volume - 'V': reply 'E05'";
+    QTest::newRow("unanswered") << QStringList{"--reply", "ST O="} << "O" << "Could not read Loop Count - 'O': no answer";
+    QTest::newRow("out of range") << QStringList{"--reply", "ST B=256>"} << "B"
+                                  << "Could not read Bass Boost - 'B': reply '256' is out of range (0 to 255)";
+}
+
+void tst_Session::readSettings()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, stopsAt);
+    QFETCH(QString, failure);
+
+    QVERIFY(connected(options));
+    QSignalSpy arrived(m_session.get(), &KavoSession::settingRead);
+    QSignalSpy statuses(m_session.get(), &KavoSession::status);
+    const ReadOutcome outcome = m_session->readSettings();
+
+    QString order;
+    for (const QList<QVariant> &a : arrived)
+        order += QChar(a.value(0).value<char>());
+    const QString all = "DTSNHVOBU";
+    const QString expected = stopsAt.isEmpty() ? all : all.left(all.indexOf(stopsAt));
+    QCOMPARE(order, expected);
+    QCOMPARE(outcome.readings.size(), expected.size());
+    QCOMPARE(outcome.complete, stopsAt.isEmpty());
+    QVERIFY(!outcome.aborted);
+    QCOMPARE(outcome.failure, failure);
+    QCOMPARE(statuses.last().value(0).toString(), stopsAt.isEmpty() ? QString("All Settings Received") : failure);
+    if (stopsAt.isEmpty()) {
+        for (const char letter : all.toLatin1())
+            QCOMPARE(SettingTable::storedFrom(letter, outcome.readings.value(letter)).settingString(),
+                     defaults().value(letter));
+    }
+}
+
+void tst_Session::writeSettings_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("notStored");
+
+    QTest::newRow("all taken") << QStringList() << QStringList();
+    QTest::newRow("one refused") << QStringList{"--reply", "ST V 30=E05>"} << QStringList{"Volume - 'V' (reply 'E05')"};
+    QTest::newRow("one unanswered") << QStringList{"--reply", "ST O 3="} << QStringList{"Loop Count - 'O' (no answer)"};
+}
+
+void tst_Session::writeSettings()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, notStored);
+
+    QVERIFY(connected(options));
+    const qsizetype before = m_sim->commands().size();
+    SettingsFile::Strings strings = defaults();
+    strings['V'] = "ST V 30";
+    strings['O'] = "ST O 3";
+    QStringList asked;
+    const WriteOutcome outcome = m_session->writeSettings([&](char letter) {
+        asked << QString(QLatin1Char(letter));
+        return strings.value(letter);
+    });
+    // Bit rate last, each line as it stood.
+    QCOMPARE(commandsAfter(*m_sim, before),
+             QStringList({"ST T 20", "ST S 1", "ST N 0", "ST H 1", "ST V 30", "ST O 3", "ST B 0", "ST U 0", "ST D 0"}));
+    QCOMPARE(asked.mid(asked.size() - 9).join(""), QString("TSNHVOBUD"));
+    QCOMPARE(outcome.notStored, notStored);
+    QCOMPARE(outcome.result, notStored.isEmpty() ? WriteOutcome::Result::Stored : WriteOutcome::Result::NotStored);
+    QVERIFY(!outcome.portClosed);
+    QCOMPARE(outcome.rateIndex, -1);
+}
+
+// "ST D 4" taken: the PC port follows to 115200 and the module answers there.
+void tst_Session::writeMovesThePort()
+{
+    QVERIFY(connected({}));
+    QSignalSpy selected(m_session.get(), &KavoSession::rateSelected);
+    SettingsFile::Strings strings = defaults();
+    strings['D'] = "ST D 4";
+    const WriteOutcome outcome = m_session->writeSettings([&](char letter) { return strings.value(letter); });
+    QCOMPARE(outcome.result, WriteOutcome::Result::Stored);
+    QCOMPARE(outcome.rateIndex, 4);
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(selected.first().value(0).toInt(), 4);
+    QCOMPARE(m_session->bitRate(), 115200);
+    QCOMPARE(m_sim->log().last().rate, 115200);   // the probe at the new rate
+    const ReadOutcome back = m_session->readSettings();
+    QVERIFY(back.complete);
+    QCOMPARE(back.readings.value('D').value, 4);
+
+    // Refused: the module keeps its rate and so does the port.
+    QVERIFY(connected({"--reply", "ST D 2=E05>"}));
+    strings['D'] = "ST D 2";
+    const WriteOutcome refused = m_session->writeSettings([&](char letter) { return strings.value(letter); });
+    QCOMPARE(refused.result, WriteOutcome::Result::NotStored);
+    QVERIFY(refused.problems.contains("PC COM bit rate left at 9600 bps"));
+    QCOMPARE(m_session->bitRate(), 9600);
+}
+
+// A missing setting string sends nothing at all.
+void tst_Session::writeNeedsEveryString()
+{
+    QVERIFY(connected({}));
+    const qsizetype before = m_sim->commands().size();
+    SettingsFile::Strings strings = defaults();
+    strings.remove('B');
+    const WriteOutcome outcome = m_session->writeSettings([&](char letter) { return strings.value(letter); });
+    QCOMPARE(outcome.result, WriteOutcome::Result::NotRead);
+    QCOMPARE(outcome.problems, QStringList{"Nothing written: the settings must be read first (no value for Bass Boost)"});
+    QCOMPARE(m_sim->commands().size(), before);
+}
+
+void tst_Session::upload_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QStringList>("writes");
+    QTest::addColumn<QList<qint64>>("progress");
+
+    QTest::newRow("1 byte") << 1 << QStringList{"FC W 1 1"} << QList<qint64>();
+    QTest::newRow("512") << 512 << QStringList{"FC W 1 512"} << QList<qint64>();
+    QTest::newRow("513") << 513 << QStringList{"FC W 1 512", "FC W 1 1"} << QList<qint64>{512};
+    QTest::newRow("1300") << 1300 << QStringList{"FC W 1 512", "FC W 1 512", "FC W 1 276"} << QList<qint64>{512, 1024};
+}
+
+void tst_Session::upload()
+{
+    QFETCH(int, length);
+    QFETCH(QStringList, writes);
+    QFETCH(QList<qint64>, progress);
+
+    QVERIFY(connected({}));
+    QTemporaryDir dir;
+    const QString local = dir.filePath("tone.mp3");
+    const QByteArray content = pattern(length);
+    {
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    QSignalSpy prepared(m_session.get(), &KavoSession::uploadPrepared);
+    QSignalSpy steps(m_session.get(), &KavoSession::uploadProgress);
+    QSignalSpy shown(m_session.get(), &KavoSession::uploadShown);
+    const qsizetype before = m_sim->commands().size();
+
+    const UploadOutcome outcome = m_session->upload(local, "/TONE.MP3");
+    QVERIFY2(outcome.done(), qPrintable(outcome.messages.join("; ")));
+    QCOMPARE(outcome.sent, qint64(length));
+    QTRY_COMPARE_WITH_TIMEOUT(commandsAfter(*m_sim, before), QStringList{"FC O 1 W /TONE.MP3"} + writes + QStringList{"FC C 1"},
+                              10000);
+    QList<qint64> values;
+    for (const QList<QVariant> &s : steps)
+        values << s.value(0).toLongLong();
+    QCOMPARE(values, progress);
+    QCOMPARE(prepared.size(), 1);
+    QCOMPARE(prepared.first().value(0).toLongLong(), qint64(length));
+    QCOMPARE(shown.size(), 2);
+    QFile card(m_sim->cardDir() + "/TONE.MP3");
+    QTRY_VERIFY_WITH_TIMEOUT(card.size() == length, 10000);
+    QVERIFY(card.open(QIODevice::ReadOnly));
+    QCOMPARE(card.readAll(), content);
+}
+
+void tst_Session::uploadFails_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("localFile");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QString>("message");
+
+    using R = UploadOutcome::Result;
+    const QString open = "FC O 1 W /TONE.MP3";
+    QTest::newRow("no local file") << QStringList() << false << int(R::LocalFileProblem) << QStringList() << "Could not find '%1'";
+    QTest::newRow("card refuses") << QStringList{"--reply", open + "=E05>"} << true << int(R::CardRefused)
+                                  << QStringList{open} << "Could not open file on Kavo";
+    QTest::newRow("second piece refused")
+        << QStringList{"--write-error", "2"} << true << int(R::WriteFailed)
+        << QStringList{open, "FC W 1 512", "FC W 1 512", "FC C 1"}
+        << "Error during write.\r\nThe Kavo answered: EF9\r\nThe file /TONE.MP3 on the card is incomplete.";
+    QTest::newRow("last piece unanswered")
+        << QStringList{"--write-silent", "3"} << true << int(R::WriteFailed)
+        << QStringList{open, "FC W 1 512", "FC W 1 512", "FC W 1 276", "FC C 1"}
+        << "Error during write (2)\r\nThe Kavo did not answer.\r\nThe file /TONE.MP3 on the card is incomplete.";
+}
+
+void tst_Session::uploadFails()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, localFile);
+    QFETCH(int, result);
+    QFETCH(QStringList, sent);
+    QFETCH(QString, message);
+
+    QVERIFY(connected(options));
+    QTemporaryDir dir;
+    const QString local = dir.filePath("tone.mp3");
+    if (localFile) {
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(pattern(1300));
+    }
+    const qsizetype before = m_sim->commands().size();
+    const UploadOutcome outcome = m_session->upload(local, "/TONE.MP3");
+    QCOMPARE(int(outcome.result), result);
+    QCOMPARE(outcome.messages, QStringList{message.contains("%1") ? message.arg(local) : message});
+    QTRY_COMPARE_WITH_TIMEOUT(commandsAfter(*m_sim, before), sent, 10000);
+}
+
+// Ctrl+C in kavoctl: the upload ends at once, and the card file is still closed.
+void tst_Session::interruptedUpload()
+{
+    QVERIFY(connected({"--pace"}));
+    QTemporaryDir dir;
+    const QString local = dir.filePath("long.mp3");
+    {
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(pattern(64 * 1024));   // some 70 s at 9600 bps
+    }
+    QTimer::singleShot(300, m_session.get(), [this] { m_session->interrupt(); });
+    QElapsedTimer clock;
+    clock.start();
+    const UploadOutcome outcome = m_session->upload(local, "/LONG.MP3");
+    QCOMPARE(outcome.result, UploadOutcome::Result::Aborted);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(m_session->interrupted());
+    QVERIFY(m_session->portOpen());
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->commands().last(), QString("FC C 1"), 10000);
+    // The session takes the next operation.
+    m_session->endOperation();
+    QVERIFY(m_session->beginOperation());
+    QVERIFY(!m_session->aborted());
+}
+
+void tst_Session::shutdownEndsTheWait()
+{
+    m_sim = std::make_unique<KavoSim>();
+    QVERIFY(m_sim->start({"--silent"}));
+    KavoSession session;
+    QVERIFY(session.beginOperation());
+    QVERIFY(session.openPort(m_sim->com(), 9600).open);
+    QTimer::singleShot(100, &session, [&] { session.shutdown(); });
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(session.readVersion().aborted);
+    QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!session.portOpen());
+    session.endOperation();
+    QVERIFY(!session.beginOperation());
+}
+
+void tst_Session::oneOperationAtATime()
+{
+    KavoSession session;
+    QSignalSpy busy(&session, &KavoSession::busyChanged);
+    QVERIFY(session.beginOperation());
+    QVERIFY(!session.beginOperation());
+    session.endOperation();
+    QVERIFY(session.beginOperation());
+    session.endOperation();
+    QCOMPARE(busy.size(), 4);
+}
+
+QTEST_GUILESS_MAIN(tst_Session)
+#include "tst_session.moc"

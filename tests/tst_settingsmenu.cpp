@@ -1,0 +1,245 @@
+// File > Open Settings... and Save Settings...: a file fills the controls as the user would
+// and nothing is sent until Write; a saved file holds the nine setting strings; a bad file
+// is refused whole; and files travel between the window and kavoctl both ways.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "support/kavosim.h"
+#include "support/messageboxes.h"
+#include "support/testenv.h"
+#include "support/windowfixture.h"
+
+namespace {
+
+const QByteArray Written = "ST D 0\nST T 30\nST S 2\nST N 100\nST H 0\nST V 10 20\nST O 3\nST B 37\nST U 1\n";
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+int kavoctl(const QStringList &arguments, QByteArray *out = nullptr)
+{
+    QProcess process;
+    process.start(QStringLiteral(KAVOCTL_PATH), arguments);
+    if (!process.waitForFinished(60000))
+        return -1;
+    if (out)
+        *out = process.readAllStandardOutput();
+    return process.exitCode();
+}
+
+// The nine setting strings in the order they are read.
+QStringList strings(frmSerialData *w)
+{
+    QStringList s;
+    for (QLabel *out : {w->outKAVOBPS, w->outWriteTimeout, w->outInputStyle, w->outFileOffset, w->outBusyIndicator,
+                        w->outVolume, w->outLoopCount, w->outBassBoost, w->outUninterrupted})
+        s << out->text();
+    return s;
+}
+
+QStringList lines(const QByteArray &content)
+{
+    QStringList s;
+    for (const QByteArray &line : content.split('\n'))
+        if (!line.isEmpty() && !line.startsWith('#'))
+            s << QString::fromLatin1(line);
+    return s;
+}
+
+} // namespace
+
+class tst_SettingsMenu : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void openFillsTheControls_data();
+    void openFillsTheControls();
+    void openedSettingsAreWritten();
+    void badFileRefused();
+    void saveNeedsAllNine();
+    void windowToKavoctl();
+    void kavoctlToWindow();
+
+private:
+    bool connectWindow();
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<KavoSim> m_sim;
+    std::unique_ptr<frmSerialData> m_window;
+    std::unique_ptr<MessageBoxes> m_boxes;
+    QString m_nextFile;
+};
+
+void tst_SettingsMenu::initTestCase()
+{
+    TestEnv::isolate();
+}
+
+void tst_SettingsMenu::init()
+{
+    m_sim = std::make_unique<KavoSim>();
+    QVERIFY(m_sim->start());
+    m_window = openWindow();
+    QVERIFY(m_window);
+    m_boxes = std::make_unique<MessageBoxes>();
+    m_window->fileDialogForTesting = [this](bool) { return m_nextFile; };
+}
+
+void tst_SettingsMenu::cleanup()
+{
+    m_window.reset();
+    m_boxes.reset();
+    m_sim.reset();
+}
+
+bool tst_SettingsMenu::connectWindow()
+{
+    if (!selectEntry(m_window->lstPCCOM, m_sim->comName()))
+        return false;
+    QTest::mouseClick(m_window->cmdOpenCOM, Qt::LeftButton);
+    return m_window->cmdOpenCOM->text() == QStringLiteral("Close");
+}
+
+void tst_SettingsMenu::openFillsTheControls_data()
+{
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QByteArray>("to");
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<bool>("bassBoost");
+
+    QTest::newRow("two volumes") << QByteArray() << QByteArray() << false << true;
+    QTest::newRow("one volume") << QByteArray("ST V 10 20") << QByteArray("ST V 7") << true << true;
+    QTest::newRow("bass boost off") << QByteArray("ST B 37") << QByteArray("ST B 0") << false << false;
+}
+
+void tst_SettingsMenu::openFillsTheControls()
+{
+    QFETCH(QByteArray, from);
+    QFETCH(QByteArray, to);
+    QFETCH(bool, locked);
+    QFETCH(bool, bassBoost);
+
+    QByteArray content = Written;
+    if (!from.isEmpty())
+        content.replace(from, to);
+    m_nextFile = m_dir.filePath("open.kavo");
+    QVERIFY(writeFile(m_nextFile, content));
+    m_window->mnuFileOpenSettings->trigger();
+
+    QCOMPARE(strings(m_window.get()), lines(content));
+    QCOMPARE(m_window->chkVolumeLocked->isChecked(), locked);
+    QCOMPARE(m_window->vscVolumeR->isEnabled(), !locked);
+    QCOMPARE(m_window->chkBassBoost->isChecked(), bassBoost);
+    QCOMPARE(m_window->lstInputStyle->currentIndex(), 2);
+    QCOMPARE(m_window->txtFileOffset->text(), QString("100"));
+    QCOMPARE(m_window->txtLoopCount->text(), QString("3"));
+    QCOMPARE(m_window->txtVolumeL->text(), locked ? QString("7") : QString("10"));
+    QCOMPARE(m_window->txtVolumeR->text(), locked ? QString("7") : QString("20"));
+    if (bassBoost) {
+        QCOMPARE(m_window->txtBBBoost->text(), QString("2"));
+        QCOMPARE(m_window->txtBBFreq->text(), QString("50"));
+    }
+    QVERIFY(m_boxes->seen.isEmpty());
+    QVERIFY(m_window->mnuFileSaveSettings->isEnabled());
+}
+
+// Opening sends nothing; Write sends what the file said.
+void tst_SettingsMenu::openedSettingsAreWritten()
+{
+    QVERIFY(connectWindow());
+    const qsizetype before = m_sim->commands().size();
+    m_nextFile = m_dir.filePath("write.kavo");
+    QVERIFY(writeFile(m_nextFile, Written));
+    m_window->mnuFileOpenSettings->trigger();
+    QCOMPARE(m_sim->commands().size(), before);
+    QTest::mouseClick(m_window->cmdWriteSettings, Qt::LeftButton);
+    QCOMPARE(m_window->StatusPanel[2]->text(), QString("All Settings Stored"));
+    QCOMPARE(m_sim->commands().mid(before),
+             QStringList({"ST T 30", "ST S 2", "ST N 100", "ST H 0", "ST V 10 20", "ST O 3", "ST B 37", "ST U 1", "ST D 0"}));
+}
+
+void tst_SettingsMenu::badFileRefused()
+{
+    QVERIFY(connectWindow());
+    const QStringList before = strings(m_window.get());
+    QByteArray content = Written;
+    content.replace("ST N 100", "ST N 40000");
+    m_nextFile = m_dir.filePath("bad.kavo");
+    QVERIFY(writeFile(m_nextFile, content));
+    m_window->mnuFileOpenSettings->trigger();
+    QCOMPARE(m_boxes->texts(), QStringList{"The settings were not opened:\r\n" + m_nextFile
+                                           + ": line 4: 'ST N 40000': Input File Number Offset 40000 is out of range "
+                                             "(0 to 32767)"});
+    QCOMPARE(strings(m_window.get()), before);
+}
+
+void tst_SettingsMenu::saveNeedsAllNine()
+{
+    // A fresh window has no setting strings: nothing to save, and no dialog comes.
+    m_nextFile = m_dir.filePath("never.kavo");
+    m_window->mnuFileSaveSettings->trigger();
+    QVERIFY(!QFile::exists(m_nextFile));
+    QVERIFY(connectWindow());
+    QVERIFY(m_window->mnuFileSaveSettings->isEnabled());
+}
+
+// Read in the window, saved, written by kavoctl to another module: that one holds them.
+void tst_SettingsMenu::windowToKavoctl()
+{
+    KavoSim other;
+    QVERIFY(other.start());
+    const QString state = m_dir.filePath("state");
+    QVERIFY(writeFile(state, "T=44\nV=5 6\nB=18\nN=321\n"));
+    m_sim = std::make_unique<KavoSim>();
+    QVERIFY(m_sim->start({"--state", state}));
+    m_window = openWindow();
+    m_window->fileDialogForTesting = [this](bool) { return m_nextFile; };
+    QVERIFY(connectWindow());
+    // The window shows one volume for both channels while "Same as L" is checked.
+    m_window->chkVolumeLocked->setChecked(false);
+    m_window->vscVolumeR->setValue(6);
+    m_nextFile = m_dir.filePath("from-window.kavo");
+    m_window->mnuFileSaveSettings->trigger();
+    QVERIFY(QFile::exists(m_nextFile));
+
+    QCOMPARE(kavoctl({"write", "--port", other.comName(), m_nextFile}), 0);
+    QByteArray out;
+    QCOMPARE(kavoctl({"read", "--port", other.comName()}, &out), 0);
+    QCOMPARE(lines(out), strings(m_window.get()));
+    QVERIFY(lines(out).contains("ST V 5 6"));
+}
+
+// Read by kavoctl into a file, opened in the window: the same nine strings.
+void tst_SettingsMenu::kavoctlToWindow()
+{
+    KavoSim module;
+    const QString state = m_dir.filePath("state2");
+    QVERIFY(writeFile(state, "S=0\nO=200\nU=1\nH=0\n"));
+    QVERIFY(module.start({"--state", state}));
+    m_nextFile = m_dir.filePath("from-kavoctl.kavo");
+    QCOMPARE(kavoctl({"read", "--port", module.comName(), "-o", m_nextFile}), 0);
+    m_window->mnuFileOpenSettings->trigger();
+    QFile file(m_nextFile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(strings(m_window.get()), lines(file.readAll()));
+    QVERIFY(strings(m_window.get()).contains("ST O 200"));
+}
+
+QTEST_MAIN(tst_SettingsMenu)
+#include "tst_settingsmenu.moc"
