@@ -14,7 +14,8 @@ const char* usageText()
            "Line and port:\n"
            "  --rate BPS            module bit rate at start: 9600 19200 38400 57600 115200 (9600)\n"
            "  --com N               publish as COMN, 1..16 (default: lowest free number)\n"
-           "  --ports-dir DIR       folder of the COM links (default $XDG_RUNTIME_DIR/kavoconfig/ports)\n"
+           "  --ports-dir DIR       folder of the COM links (default: $XDG_RUNTIME_DIR/kavoconfig/ports when\n"
+           "                        that folder is this user's own and private, else /tmp/kavoconfig-<uid>/ports)\n"
            "  --stdin-eof           end when standard input reaches end of file\n"
            "Module:\n"
            "  --card DIR            folder that is the card root (default: a fresh temporary folder)\n"
@@ -26,6 +27,7 @@ const char* usageText()
            "  --log FILE            traffic log, one tab-separated line per command\n"
            "Faults:\n"
            "  --silent              never answer\n"
+           "  --babble              never answer; send lines of text without end and never a prompt\n"
            "  --reply 'CMD=TEXT'    answer command line CMD with TEXT verbatim (repeatable)\n"
            "  --probe-reply TEXT    answer an ESC and the CR after it with TEXT\n"
            "  --chunk-delay MS      pause at each \\| in a text (50)\n"
@@ -149,6 +151,11 @@ ParseResult parseOptions(int argc, char** argv, Options& o, std::string& error)
         } else if (name == "--silent") {
             if (!flag())
                 return ParseResult::Error;
+            o.silent = true;
+        } else if (name == "--babble") {
+            if (!flag())
+                return ParseResult::Error;
+            o.babble = true;
             o.silent = true;
         } else if (name == "--reply") {
             std::string raw;

@@ -22,6 +22,7 @@ struct Options {
     std::string stateFile;
     std::string logFile;
     bool silent = false;
+    bool babble = false;             // never answer; send lines of text without end, no prompt
     std::map<std::string, Chunked> replies; // exact command line -> answer bytes
     std::optional<Chunked> probeReply;
     int chunkDelayMs = 50;

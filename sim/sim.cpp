@@ -1,5 +1,6 @@
 #include "sim.h"
 
+#include "portsfolder.h"
 #include "text.h"
 
 #include <algorithm>
@@ -17,17 +18,30 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#include <sys/timerfd.h>
+#endif
 
 namespace kavosim {
 
 namespace {
 
 constexpr std::size_t kMaxLine = 1024;
+// Paced, takenTogether() looks through at most this many waiting bytes: a long data block
+// costs a wake-up every kilobyte, and what is left to handle once its last byte is due
+// stays short.
+constexpr std::size_t kMaxTakenTogether = 1024;
 constexpr auto kMismatchQuiet = std::chrono::milliseconds(200);
-// Paced waits sleep at least this long and then take every byte that has come due,
-// so fast rates cost a few hundred wake-ups a second instead of one per byte.
-constexpr auto kPaceTick = std::chrono::milliseconds(2);
+// A paced write that went out late held up the tool's next command by as much; up to this
+// much is made up on the schedule: wake-up and scheduling delays, not a stall.
+constexpr auto kMaxMakeUp = std::chrono::milliseconds(2);
+// A paced answer goes out in runs of about this much line time, each sent when its last byte
+// is due: about a thousand wake-ups a second at most, however long the answer.
+constexpr auto kOutputRun = std::chrono::milliseconds(1);
 
 int gSignalWriteFd = -1;
 
@@ -96,19 +110,6 @@ std::chrono::nanoseconds byteTime(int bps)
     return std::chrono::nanoseconds(10'000'000'000LL / rate);
 }
 
-std::string defaultPortsDir()
-{
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime)
-        return std::string(runtime) + "/kavoconfig/ports";
-    std::string user;
-    if (const passwd* pw = ::getpwuid(::geteuid()))
-        user = pw->pw_name;
-    else
-        user = std::to_string(::geteuid());
-    return "/tmp/runtime-" + user + "/kavoconfig/ports";
-}
-
 // mkdir -p; every folder made here is private to the user.
 bool makeDirs(const std::string& path, std::string& error)
 {
@@ -172,6 +173,7 @@ int Sim::run()
         bool progress = true;
         while (progress && !quit_) {
             wake = TimePoint::max();
+            babble(Clock::now(), wake);
             progress = processInput(Clock::now(), wake);
             progress = pumpOutput(Clock::now(), wake) || progress;
         }
@@ -179,32 +181,42 @@ int Sim::run()
             break;
         if (!mismatch_.empty())
             wake = std::min(wake, mismatchFlushAt_);
-        const TimePoint now = Clock::now();
-        const bool backingOff = now < readBackoffUntil_;
+        const bool backingOff = Clock::now() < readBackoffUntil_;
         if (backingOff)
             wake = std::min(wake, readBackoffUntil_);
 
-        pollfd fds[3] = {};
+        pollfd fds[4] = {};
         fds[0].fd = backingOff ? -1 : master_;
         fds[0].events = static_cast<short>(POLLIN | (wantWritable_ ? POLLOUT : 0));
         fds[1].fd = signalPipe_[0];
         fds[1].events = POLLIN;
         fds[2].fd = o_.stdinEof ? STDIN_FILENO : -1;
         fds[2].events = POLLIN;
+        fds[3].fd = timer_;
+        fds[3].events = POLLIN;
+        // The wake-up is an absolute point on the monotonic clock: a timer descriptor armed
+        // at it where there is one, else a timeout worked out at the last moment.
         timespec timeout {};
         timespec* timeoutPtr = nullptr;
-        if (wake != TimePoint::max()) {
-            const auto left = std::max(std::chrono::nanoseconds(0), wake - now);
+        if (!armTimer(wake) && wake != TimePoint::max()) {
+            const auto left = std::max(std::chrono::nanoseconds(0), wake - Clock::now());
             timeout.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
             timeout.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
             timeoutPtr = &timeout;
         }
-        if (::ppoll(fds, 3, timeoutPtr, nullptr) < 0) {
+        if (::ppoll(fds, 4, timeoutPtr, nullptr) < 0) {
             if (errno == EINTR)
                 continue;
             std::cerr << "kavo-sim: poll failed: " << std::strerror(errno) << "\n";
             exitCode_ = 1;
             break;
+        }
+        const TimePoint woke = Clock::now();
+        if (fds[3].revents) {
+            // Expired: the next armTimer() sets it again.
+            std::uint64_t expirations = 0;
+            [[maybe_unused]] const ssize_t ignored = ::read(timer_, &expirations, sizeof expirations);
+            timerAt_ = TimePoint::max();
         }
         if (fds[1].revents) {
             unsigned char signal = 0;
@@ -222,7 +234,7 @@ int Sim::run()
             }
         }
         if (fds[0].revents)
-            readLine();
+            readLine(woke);
         if (!mismatch_.empty() && Clock::now() >= mismatchFlushAt_)
             flushMismatch();
     }
@@ -285,6 +297,12 @@ bool Sim::setUp()
         ::sigaction(sig, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
+#ifdef __linux__
+    // Wake-ups land on the exact point asked for, not up to the default slack later.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+#endif
+
     if (o_.random) {
         random_ = *o_.random;
         std::cerr << "kavo-sim: random faults, start value " << *o_.random << "\n";
@@ -331,8 +349,9 @@ bool Sim::openLine()
 bool Sim::publish()
 {
     std::string error;
-    const std::string dir = o_.portsDir.empty() ? defaultPortsDir() : o_.portsDir;
-    if (!makeDirs(dir, error)) {
+    // The ports folder by the tool's own rule (portsfolder.h), or --ports-dir.
+    const std::string dir = portsFolderToUse(o_.portsDir, error, std::cerr);
+    if (dir.empty()) {
         std::cerr << "kavo-sim: " << error << "\n";
         return false;
     }
@@ -404,6 +423,9 @@ void Sim::tearDown()
         tempCard_.clear();
     }
     gSignalWriteFd = -1;
+    if (timer_ >= 0)
+        ::close(timer_);
+    timer_ = -1;
     for (int& fd : signalPipe_) {
         if (fd >= 0)
             ::close(fd);
@@ -428,7 +450,34 @@ int Sim::toolRate() const
     return 0;
 }
 
-void Sim::readLine()
+bool Sim::armTimer(TimePoint wake)
+{
+#ifdef __linux__
+    if (timer_ < 0)
+        return false;
+    if (wake == timerAt_)
+        return true;
+    itimerspec spec {};
+    if (wake != TimePoint::max()) {
+        // steady_clock counts CLOCK_MONOTONIC; a point already past fires at once.
+        const auto ns = std::max<long long>(
+            1, std::chrono::duration_cast<std::chrono::nanoseconds>(wake.time_since_epoch()).count());
+        spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+        spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    }
+    if (::timerfd_settime(timer_, TFD_TIMER_ABSTIME, &spec, nullptr) != 0) {
+        timerAt_ = TimePoint::max();
+        return false;
+    }
+    timerAt_ = wake;
+    return true;
+#else
+    (void)wake;
+    return false;
+#endif
+}
+
+void Sim::readLine(TimePoint arrived)
 {
     unsigned char buffer[4096];
     const ssize_t n = ::read(master_, buffer, sizeof buffer);
@@ -439,10 +488,92 @@ void Sim::readLine()
         readBackoffUntil_ = Clock::now() + std::chrono::milliseconds(100);
         return;
     }
+    // Everything read was there when the poll woke: that is its arrival. What the tool sent
+    // after our last paced write it sent as much later as that write was late (the tool
+    // answers what it sees); the schedule gives that time back, so our own late wake-ups
+    // do not add up over a transfer.
     const int rate = toolRate();
-    const TimePoint now = Clock::now();
-    for (ssize_t i = 0; i < n; ++i)
-        in_.push_back({buffer[i], rate, now});
+    const TimePoint sent = arrived >= outWrote_ ? arrived - outLate_ : arrived;
+    for (ssize_t i = 0; i < n; ++i) {
+        TimePoint due = arrived;
+        if (o_.pace) {
+            inClock_ = std::max(inClock_, sent) + byteTime(rate);
+            due = inClock_;
+        }
+        in_.push_back({buffer[i], rate, arrived, due});
+    }
+}
+
+std::size_t Sim::takenTogether() const
+{
+    // Follows handleByte() without doing anything: the waiting bytes up to the first one that
+    // makes the module answer, log or hang up. Those before it only add to the line being
+    // typed or to the data being received, where nothing shows, so they are handled together
+    // with it once it is due: one wake-up for a command, or for a kilobyte of data.
+    std::string line = line_;
+    bool data = dataMode_;
+    std::size_t dataLeft = data ? write_.count - write_.data.size() : 0;
+    bool esc = escPending_;
+    std::size_t mismatch = mismatch_.size();
+    long long received = received_;
+    const std::size_t waiting = std::min(in_.size(), kMaxTakenTogether);
+    for (std::size_t i = 0; i < waiting; ++i) {
+        const InByte& in = in_[i];
+        const std::size_t taken = i + 1;
+        if (o_.hangupAfter > 0 && ++received >= o_.hangupAfter)
+            return taken;
+        if (in.rate != lineRate_) {
+            if (in.byte == '\r' || ++mismatch >= 256)
+                return taken;
+            line.clear();
+            data = esc = false;
+            continue;
+        }
+        if (mismatch > 0)
+            return taken;
+        if (data) {
+            if (--dataLeft == 0)
+                return taken;
+            continue;
+        }
+        if (in.byte == '\x1b') {
+            if (!o_.probeReply)
+                return taken;
+            line.clear();
+            esc = true;
+            continue;
+        }
+        if (in.byte == '\r') {
+            int count = 0;
+            if (esc || !Module::isWrite(line, count))
+                return taken;
+            line.clear();
+            data = true;
+            dataLeft = static_cast<std::size_t>(count);
+            continue;
+        }
+        if (esc)
+            return taken;
+        if (line.size() < kMaxLine)
+            line += static_cast<char>(in.byte);
+    }
+    return waiting;
+}
+
+// Something that is not a Kavo (a receiver of position fixes, a console on the wrong port):
+// a line of text every 20 ms, whatever the tool sends, and never a prompt.
+void Sim::babble(TimePoint now, TimePoint& wake)
+{
+    if (!o_.babble)
+        return;
+    if (now >= nextBabble_) {
+        OutItem item;
+        item.kind = OutItem::Bytes;
+        item.bytes = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+        out_.push_back(std::move(item));
+        nextBabble_ = now + std::chrono::milliseconds(20);
+    }
+    wake = std::min(wake, nextBabble_);
 }
 
 bool Sim::processInput(TimePoint now, TimePoint& wake)
@@ -451,15 +582,13 @@ bool Sim::processInput(TimePoint now, TimePoint& wake)
     // One command at a time: the next byte is taken once the answer has gone out.
     while (!in_.empty() && out_.empty() && !quit_) {
         const InByte in = in_.front();
-        if (o_.pace) {
-            const TimePoint due = std::max(inClock_, in.arrived) + byteTime(in.rate);
-            if (now < due) {
-                wake = std::min(wake, std::max(due, now + kPaceTick));
-                break;
-            }
-            inClock_ = due;
+        if (o_.pace && now < in.due) {
+            // Asleep until the byte that does something is due, not one wake-up per byte.
+            wake = std::min(wake, in_[takenTogether() - 1].due);
+            break;
         }
         in_.pop_front();
+        takenDue_ = in.due;
         handleByte(in);
         progress = true;
     }
@@ -477,8 +606,13 @@ bool Sim::pumpOutput(TimePoint now, TimePoint& wake)
         }
         OutItem& item = out_.front();
         if (item.kind == OutItem::Delay) {
-            outWaitUntil_ = now + std::chrono::milliseconds(item.value);
-            outIdle_ = true;
+            // Paced, the pause starts when what went before it is over on the line.
+            if (o_.pace) {
+                outClock_ += std::chrono::milliseconds(item.value);
+                outWaitUntil_ = outClock_;
+            } else {
+                outWaitUntil_ = now + std::chrono::milliseconds(item.value);
+            }
             out_.pop_front();
             progress = true;
             continue;
@@ -501,19 +635,21 @@ bool Sim::pumpOutput(TimePoint now, TimePoint& wake)
         std::chrono::nanoseconds perByte {};
         if (o_.pace) {
             perByte = byteTime(toolRate());
-            if (outIdle_) {
-                outClock_ = std::max(outClock_, now);
-                outIdle_ = false;
-            }
-            // Byte k from here is fully on the line at outClock_ + (k + 1) * perByte.
+            // Byte k from here is fully on the line at outClock_ + (k + 1) * perByte and goes
+            // no sooner. One wake-up sends a run: what the line carries in kOutputRun, at least
+            // one byte, and never past the end of this piece, so the byte that completes a
+            // piece (the prompt) goes exactly when it is due.
             if (now < outClock_ + perByte) {
-                wake = std::min(wake, std::max(outClock_ + perByte, now + kPaceTick));
+                const auto run = std::clamp<std::size_t>(static_cast<std::size_t>(kOutputRun / perByte), 1,
+                                                         item.bytes.size());
+                wake = std::min(wake, outClock_ + perByte * static_cast<std::chrono::nanoseconds::rep>(run));
                 break;
             }
             allowed = std::min<std::size_t>(allowed, static_cast<std::size_t>((now - outClock_) / perByte));
         }
         if (o_.splitBytesMs >= 0)
             allowed = 1;
+        const TimePoint writing = Clock::now();
         const ssize_t n = ::write(master_, item.bytes.data(), allowed);
         if (n < 0) {
             if (errno == EINTR)
@@ -528,8 +664,11 @@ bool Sim::pumpOutput(TimePoint now, TimePoint& wake)
         }
         progress = true;
         answerDone_ = Clock::now();
-        if (o_.pace)
+        if (o_.pace) {
             outClock_ += perByte * n;
+            outWrote_ = writing;
+            outLate_ = std::clamp<std::chrono::nanoseconds>(writing - outClock_, {}, kMaxMakeUp);
+        }
         item.bytes.erase(0, static_cast<std::size_t>(n));
         if (item.bytes.empty())
             out_.pop_front();
@@ -537,8 +676,6 @@ bool Sim::pumpOutput(TimePoint now, TimePoint& wake)
             outWaitUntil_ = now + std::chrono::milliseconds(o_.splitBytesMs);
         now = Clock::now();
     }
-    if (out_.empty())
-        outIdle_ = true;
     return progress;
 }
 
@@ -704,6 +841,10 @@ void Sim::appendChunked(Items& items, const Chunked& text) const
 
 void Sim::queue(Items items)
 {
+    // Paced, an answer starts when the byte it answers was due on the line, however late
+    // that byte was handled; when the line is still busy sending, it follows on.
+    if (o_.pace && out_.empty())
+        outClock_ = std::max(outClock_, takenDue_);
     for (OutItem& item : items) {
         if (o_.silent && (item.kind == OutItem::Bytes || item.kind == OutItem::Delay))
             continue;

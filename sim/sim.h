@@ -32,11 +32,14 @@ public:
     int run();
 
 private:
-    // A byte from the tool, with the tool's bit rate when it arrived.
+    // A byte from the tool, with the tool's bit rate when it arrived. With --pace, due is
+    // when its last bit is on the line: ten bit times after the byte before it, or after
+    // its arrival when the line was idle. Without pacing due is its arrival.
     struct InByte {
         unsigned char byte;
         int rate;
         TimePoint arrived;
+        TimePoint due;
     };
     // One step of the way out.
     struct OutItem {
@@ -55,7 +58,10 @@ private:
     void tearDown();
 
     int toolRate() const;
-    void readLine();
+    void readLine(TimePoint arrived);
+    std::size_t takenTogether() const;
+    bool armTimer(TimePoint wake);
+    void babble(TimePoint now, TimePoint& wake);
     bool processInput(TimePoint now, TimePoint& wake);
     bool pumpOutput(TimePoint now, TimePoint& wake);
     void handleByte(const InByte& in);
@@ -125,13 +131,20 @@ private:
     bool loggingMismatch_ = false;
     TimePoint answerDone_{};
 
-    // Pacing and byte splitting.
+    // Pacing and byte splitting. inClock_: when the last byte read from the tool is due;
+    // takenDue_: when the byte being handled was due, the start of its answer; outClock_:
+    // when the last byte sent (or the last pause) is over on the line.
     TimePoint inClock_{};
+    TimePoint takenDue_{};
     TimePoint outClock_{};
     TimePoint outWaitUntil_{};
-    bool outIdle_ = true;
+    TimePoint outWrote_ = TimePoint::max();     // when the last paced write was made
+    std::chrono::nanoseconds outLate_{};        // how late it was, up to kMaxMakeUp
     bool wantWritable_ = false;
+    int timer_ = -1;         // a timer descriptor armed at the next wake-up, or -1
+    TimePoint timerAt_ = TimePoint::max();
     TimePoint readBackoffUntil_{};
+    TimePoint nextBabble_{};   // --babble: when the next line of text goes out
 
     std::uint64_t random_ = 0;
     bool quit_ = false;

@@ -7,10 +7,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -112,6 +115,15 @@ private:
 
 using Steps = QList<std::pair<QByteArray, QByteArray>>;
 
+// CPU seconds used by the children of this process that have ended and been waited for.
+double childrenCpu()
+{
+    rusage usage {};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 } // namespace
 
 class TestSim : public QObject
@@ -125,11 +137,19 @@ private slots:
     void rateSwitchAfterPrompt();
     void wrongRateIsSilent();
     void upload();
+    void pacedLineTime_data();
+    void pacedLineTime();
     void logLines();
     void portLink();
     void hangupAfter();
 
 private:
+    struct PacedRun {
+        QList<double> arrived;   // seconds from the first byte written until each answer was in
+        double cpu = 0;          // CPU seconds the simulator used from start to end
+    };
+    void pacedRun(int rate, const QStringList &options, bool ahead, const QByteArrayList &commands,
+                  const QByteArrayList &answers, PacedRun &run);
     bool start(KavoSim &sim, QStringList options = {});
     QString linkPath(int com) const { return m_ports.filePath(QStringLiteral("COM%1").arg(com)); }
 
@@ -307,6 +327,141 @@ void TestSim::upload()
     QCOMPARE(log[2].note, QString("data=1000"));
     QCOMPARE(log[6].command, QString("PC F /UP.MP3"));
     QCOMPARE(log[6].note, QString("played /UP.MP3"));
+}
+
+void TestSim::pacedLineTime_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("ahead");
+    QTest::addColumn<QByteArrayList>("commands");
+    QTest::addColumn<QByteArrayList>("answers");
+
+    auto row = [](const char *name, int rate, const QStringList &options, bool ahead, const Steps &steps) {
+        QByteArrayList commands;
+        QByteArrayList answers;
+        for (const auto &[command, answer] : steps) {
+            commands << command;
+            answers << answer;
+        }
+        QTest::newRow(name) << rate << options << ahead << commands << answers;
+    };
+    // An upload as the tool makes it, one piece at a time, each sent once the one before
+    // was answered. The pieces hold every byte value, CR, '>' and ESC among them.
+    auto upload = [](int pieces, int size) {
+        QByteArray data(size, '\0');
+        for (int i = 0; i < size; ++i)
+            data[i] = char((i * 7) & 0xff);
+        Steps steps {{"FC O 1 W /X.MP3\r", ">"}};
+        for (int i = 0; i < pieces; ++i)
+            steps.append(std::pair {"FC W 1 " + QByteArray::number(size) + "\r" + data, QByteArray(">")});
+        steps.append(std::pair {QByteArray("FC C 1\r"), QByteArray(">")});
+        return steps;
+    };
+    auto repeated = [](const QByteArray &command, const QByteArray &answer, int times) {
+        return Steps(times, std::pair {command, answer});
+    };
+    row("upload in 10 KiB pieces at 115200", 115200, {}, false, upload(2, 10240));
+    // Sent all at once: the line carries the commands while the answers go back. Short
+    // answers come as the commands do; long ones follow each other without a gap.
+    row("upload sent ahead in 512-byte pieces at 115200", 115200, {}, true, upload(40, 512));
+    row("short answers to commands sent ahead at 9600", 9600, {}, true, repeated("ST B\r", "0>", 350));
+    row("long answers to commands sent ahead at 115200", 115200, {}, true, repeated("V\r", kVersion, 770));
+}
+
+// One paced transfer: a fresh simulator, the steps one after the other (or every command at
+// once), each answer's arrival timed from the first byte written; the simulator's CPU is
+// counted once it has ended.
+void TestSim::pacedRun(int rate, const QStringList &options, bool ahead, const QByteArrayList &commands,
+                       const QByteArrayList &answers, PacedRun &run)
+{
+    const double cpuBefore = childrenCpu();
+    KavoSim sim;
+    QVERIFY2(start(sim, QStringList {"--pace", "--rate", QString::number(rate)} + options),
+             qPrintable(sim.errorOutput()));
+    Line line;
+    QVERIFY(line.open(sim.device(), rate));
+
+    run.arrived.clear();
+    const auto begin = std::chrono::steady_clock::now();
+    auto since = [&begin] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(); };
+    if (ahead)
+        QVERIFY(line.send(commands.join()));
+    for (qsizetype i = 0; i < commands.size(); ++i) {
+        QCOMPARE(ahead ? line.read(answers[i].size()) : line.ask(commands[i], answers[i].size()), answers[i]);
+        run.arrived << since();
+    }
+
+    sim.terminate();
+    QVERIFY(!sim.running());
+    run.cpu = childrenCpu() - cpuBefore;
+}
+
+// Paced, every answer arrives when the line would have carried it: ten bit times per byte,
+// the tool's bytes taken one command at a time while the answers go back on the other wire;
+// a command sent once the answer before it came starts then (so a transfer made that way
+// takes its bytes both ways). No answer comes sooner; the last one, and the answers'
+// median, no later than 0.5 % of the transfer's line time (about 9 ms): the schedule is
+// absolute and the simulator makes up its own late wake-ups, so of those only the last one
+// shows. What it cannot make up is the time the test itself, or the kernel
+// between the two ends, is kept from running on a busy machine; such a run is made again,
+// up to five times. A run with an answer too soon fails at once, as does one that costs the
+// simulator more than a small share of a core.
+void TestSim::pacedLineTime()
+{
+    QFETCH(int, rate);
+    QFETCH(QStringList, options);
+    QFETCH(bool, ahead);
+    QFETCH(QByteArrayList, commands);
+    QFETCH(QByteArrayList, answers);
+
+    // When each answer is complete on an ideal line, the tool answering at once.
+    const double byteTime = 10.0 / rate;
+    QList<double> due;
+    double toModule = 0;
+    double toTool = 0;
+    for (qsizetype i = 0; i < commands.size(); ++i) {
+        toModule = std::max(toModule, ahead ? 0.0 : toTool) + double(commands[i].size()) * byteTime;
+        toTool = std::max(toTool, toModule) + double(answers[i].size()) * byteTime;
+        due << toTool;
+    }
+    const double lineTime = due.last();
+    const double slack = lineTime * 0.005;
+
+    QStringList runs;
+    for (int attempt = 1; attempt <= 5; ++attempt) {
+        PacedRun run;
+        pacedRun(rate, options, ahead, commands, answers, run);
+        if (QTest::currentTestFailed())
+            return;
+        QList<double> late;
+        for (qsizetype i = 0; i < due.size(); ++i) {
+            // Clocks and byte times are rounded to the microsecond at worst.
+            QVERIFY2(run.arrived[i] >= due[i] - 1e-4,
+                     qPrintable(QStringLiteral("answer %1 came %2 ms before its time")
+                                    .arg(i + 1)
+                                    .arg((due[i] - run.arrived[i]) * 1000, 0, 'f', 3)));
+            late << run.arrived[i] - due[i];
+        }
+        const double lastLate = late.last();
+        std::nth_element(late.begin(), late.begin() + late.size() / 2, late.end());
+        const double medianLate = late[late.size() / 2];
+        const QString figures = QStringLiteral("%1 answers at %2 bps: line time %3 s, took %4 s (%5 %), "
+                                               "answers late by %6 ms (median), simulator CPU %7 s")
+                                    .arg(due.size())
+                                    .arg(rate)
+                                    .arg(lineTime, 0, 'f', 4)
+                                    .arg(run.arrived.last(), 0, 'f', 4)
+                                    .arg(lastLate / lineTime * 100, 0, 'f', 3)
+                                    .arg(medianLate * 1000, 0, 'f', 2)
+                                    .arg(run.cpu, 0, 'f', 3);
+        qInfo("%s", qPrintable(figures));
+        QVERIFY2(run.cpu < run.arrived.last() * 0.25, qPrintable(figures));
+        if (lastLate <= slack && medianLate <= slack)
+            return;
+        runs << figures;
+    }
+    QFAIL(qPrintable("later than 0.5 % of the line time in every run: " + runs.join(QStringLiteral("; "))));
 }
 
 void TestSim::logLines()
