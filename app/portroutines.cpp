@@ -3,20 +3,23 @@
 
 #include <QComboBox>
 
-#include "link/portlisting.h"
+#include "app/portlist.h"
 
+// Ports that exist but cannot be opened are listed too, greyed out, with the reason as their
+// tool-tip. The list is listed again each time the user opens it while nothing is connected.
 bool frmSerialData::ListComPorts()
 {
-    bool found = false;
-    for (const PortListing::Entry &port : PortListing::list(session->link())) {
-        if (!port.usable)
-            continue;
-        lstPCCOM->addItem(port.name());
-        lstPCCOM->setItemData(lstPCCOM->count() - 1, port.path, Qt::ToolTipRole);
-        found = true;
-    }
-    lstPCCOM->setCurrentIndex(-1);
-    return found;
+    PortList::listOnOpen(
+        lstPCCOM, [this] { return !m_closing && !session->portOpen() && !operationRunning(); },
+        [this](const QString &notice) {
+            if (!m_closing)
+                ShowStatus(notice);
+        });
+    QString notice;
+    const PortListing::Listing listing = PortList::fill(lstPCCOM, &notice);
+    if (!notice.isEmpty() && listing.anyUsable())
+        ShowStatus(notice);
+    return listing.anyUsable();
 }
 
 bool frmSerialData::OpenComPort(int port, qint32 bitRate)

@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "app/portlist.h"
+
 namespace {
 const QString MakerAddress = QStringLiteral("https://www.kavo-modules.example/");
 }
@@ -17,7 +19,7 @@ bool frmSerialData::Form_Load()
     CloseComPort();
     HiResTimer = std::make_unique<PerformanceTimer>();
     if (!ListComPorts()) {
-        MsgBox(QStringLiteral("There are no available comm ports on this computer."), QStringLiteral("Commx"));
+        MsgBox(PortList::noPortsText(PortList::lastListing(lstPCCOM)), QStringLiteral("Commx"));
         return false;
     }
     StartSeqStep = 1;

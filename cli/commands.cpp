@@ -391,8 +391,10 @@ private:
 
 int listPorts(const Invocation &in)
 {
-    KavoLink link;
-    for (const PortListing::Entry &port : PortListing::list(link)) {
+    const PortListing::Listing listing = PortListing::list();
+    if (!listing.folderMessage.isEmpty())
+        printTo(stderr, QStringLiteral("kavoctl: %1\n").arg(Output::oneLine(listing.folderMessage)));
+    for (const PortListing::Entry &port : listing.entries) {
         if (in.json) {
             QJsonObject object;
             object.insert(QStringLiteral("port"), port.name());

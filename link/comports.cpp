@@ -1,14 +1,97 @@
 #include "link/comports.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSerialPortInfo>
-#include <QStandardPaths>
+#include <QSettings>
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace ComPorts {
 
 namespace {
+
+// --- the ports folder ------------------------------------------------------------------
+
+#ifdef Q_OS_UNIX
+QString userName(uid_t uid)
+{
+    if (const passwd *pw = ::getpwuid(uid))
+        return QString::fromLocal8Bit(pw->pw_name);
+    return QString::number(uid);
+}
+
+QString modeText(mode_t mode)
+{
+    return QStringLiteral("%1").arg(mode & 07777, 4, 8, QLatin1Char('0'));
+}
+
+// Why `path` may not serve as a private folder of this user, and what to do about it; empty
+// when it may. A missing folder is no problem unless it must exist. A link is followed only
+// where `followLink`.
+QString privacyProblem(const QString &path, bool mustExist, bool followLink, QString *fix = nullptr)
+{
+    QString ignored;
+    if (!fix)
+        fix = &ignored;
+    *fix = QStringLiteral("Remove it, then try again.");
+    struct stat st {};
+    const QByteArray name = QFile::encodeName(path);
+    if ((followLink ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) != 0) {
+        if (errno == ENOENT && !mustExist)
+            return QString();
+        if (errno == ENOENT)
+            return QStringLiteral("does not exist");
+        return QStringLiteral("cannot be examined (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("is a symbolic link, not a folder");
+    if (!S_ISDIR(st.st_mode))
+        return QStringLiteral("is not a folder");
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral("belongs to user %1, not to you (%2)").arg(userName(st.st_uid), userName(::geteuid()));
+    if (st.st_mode & 077) {
+        *fix = QStringLiteral("Close it to everyone but you (chmod 700 %1), then try again.").arg(path);
+        return QStringLiteral("is open to its group or others (mode %1, should be 0700)").arg(modeText(st.st_mode));
+    }
+    return QString();
+}
+#endif
+
+// The folder kavoconfig/ports lies in, and why $XDG_RUNTIME_DIR was passed over.
+QString baseFolder(QString *notice)
+{
+#ifdef Q_OS_UNIX
+    const QString fallback = QStringLiteral("/tmp/kavoconfig-%1").arg(::geteuid());
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.isEmpty())
+        return fallback;
+    QString why;
+    if (!QDir::isAbsolutePath(runtime))
+        why = QStringLiteral("is not an absolute path");
+    else
+        why = privacyProblem(runtime, true, true);
+    if (why.isEmpty())
+        return runtime + QStringLiteral("/kavoconfig");
+    *notice = QStringLiteral("XDG_RUNTIME_DIR (%1) %2, so the ports folder is %3/ports instead.")
+                  .arg(runtime, why, fallback);
+    return fallback;
+#else
+    Q_UNUSED(notice);
+    return QDir::tempPath() + QStringLiteral("/kavoconfig");
+#endif
+}
+
+// --- the system's serial ports ---------------------------------------------------------
 
 SystemPortsSource &source()
 {
@@ -18,9 +101,9 @@ SystemPortsSource &source()
 
 // The system's ports as last looked up: the look-up is slow (tens of milliseconds), and
 // the set changes only when hardware comes or goes.
-QStringList &knownSystemPorts()
+QList<SystemPort> &knownSystemPorts()
 {
-    static QStringList ports;
+    static QList<SystemPort> ports;
     return ports;
 }
 
@@ -30,27 +113,188 @@ bool &systemPortsKnown()
     return known;
 }
 
-QString linkPath(int n)
+QList<SystemPort> defaultSystemPorts()
 {
-    return QDir(portsFolder()).filePath(QStringLiteral("COM%1").arg(n));
+    QList<SystemPort> found;
+    const auto infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos)
+        found << SystemPort{info.systemLocation(), info.serialNumber()};
+    std::sort(found.begin(), found.end(), [](const SystemPort &a, const SystemPort &b) { return a.path < b.path; });
+    return found;
 }
 
-QStringList defaultSystemPorts()
+// --- COM numbers -----------------------------------------------------------------------
+
+QString linkPath(const QString &folder, int n)
 {
-    QStringList paths;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports)
-        paths << info.systemLocation();
-    std::sort(paths.begin(), paths.end());
-    return paths;
+    return QDir(folder).filePath(QStringLiteral("COM%1").arg(n));
+}
+
+// The link COMn in the ports folder, when there is one (also when it points at nothing).
+Port linkPort(const QString &folder, int n)
+{
+    Port port;
+    if (folder.isEmpty())
+        return port;
+    const QFileInfo link(linkPath(folder, n));
+    if (!link.isSymLink() && !link.exists())
+        return port;
+    port.number = n;
+    port.path = link.filePath();
+    port.viaLink = true;
+    if (link.isSymLink())
+        port.device = link.exists() ? link.canonicalFilePath() : link.symLinkTarget();
+    else
+        port.device = link.filePath();
+    port.identity = QStringLiteral("link:") + port.device;
+    return port;
+}
+
+// The remembered numbers, in the per-user configuration: COMn = what the number stands for.
+const QString NumbersGroup = QStringLiteral("ComNumbers");
+
+QSettings userSettings()
+{
+    return QSettings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig"));
+}
+
+QMap<int, Port> buildMap(const QList<SystemPort> &system)
+{
+    QMap<int, Port> map;
+#ifdef Q_OS_WIN
+    Q_UNUSED(system);
+    for (int n = FirstPort; n <= LastPort; ++n) {
+        Port port;
+        port.number = n;
+        port.path = port.device = QStringLiteral("COM%1").arg(n);
+        port.identity = QStringLiteral("device:") + port.path;
+        map.insert(n, port);
+    }
+#else
+    const QString folder = portsFolder();
+    for (int n = FirstPort; n <= LastPort; ++n)
+        if (const Port link = linkPort(folder, n); link.valid())
+            map.insert(n, link);
+    if (system.isEmpty())
+        return map;
+
+    // An adapter is known by its serial number, unless another present port has the same.
+    QHash<QString, int> serialCount;
+    for (const SystemPort &sp : system)
+        if (!sp.serialNumber.isEmpty())
+            ++serialCount[sp.serialNumber];
+    auto identityOf = [&](const SystemPort &sp) {
+        return !sp.serialNumber.isEmpty() && serialCount.value(sp.serialNumber) == 1
+                   ? QStringLiteral("serial:") + sp.serialNumber
+                   : QStringLiteral("device:") + sp.path;
+    };
+    auto systemPort = [&](int n, const SystemPort &sp) {
+        Port port;
+        port.number = n;
+        port.path = port.device = sp.path;
+        port.identity = identityOf(sp);
+        return port;
+    };
+
+    QSettings settings = userSettings();
+    settings.beginGroup(NumbersGroup);
+    QMap<int, QString> remembered;
+    for (int n = FirstPort; n <= LastPort; ++n) {
+        const QString id = settings.value(QStringLiteral("COM%1").arg(n)).toString();
+        if (!id.isEmpty())
+            remembered.insert(n, id);
+    }
+
+    // First every port that has its number and may have it now (a link claims it first).
+    struct Waiting {
+        SystemPort port;
+        bool hasNumber;
+    };
+    QList<Waiting> waiting;
+    for (const SystemPort &sp : system) {
+        const int n = remembered.key(identityOf(sp), 0);
+        if (n && !map.contains(n))
+            map.insert(n, systemPort(n, sp));
+        else
+            waiting << Waiting{sp, n != 0};
+    }
+    // Then the others, in name order, on the lowest number nobody claims; only when every
+    // free number is remembered for an absent port does one of those go.
+    auto freeNumber = [&](bool takeRemembered) {
+        for (int n = FirstPort; n <= LastPort; ++n)
+            if (!map.contains(n) && (takeRemembered || !remembered.contains(n)))
+                return n;
+        return 0;
+    };
+    for (const Waiting &w : std::as_const(waiting)) {
+        int n = freeNumber(false);
+        if (!n)
+            n = freeNumber(true);
+        if (!n)
+            break;
+        map.insert(n, systemPort(n, w.port));
+        // A port whose own number a link holds borrows this one for now.
+        if (!w.hasNumber) {
+            settings.setValue(QStringLiteral("COM%1").arg(n), identityOf(w.port));
+            remembered.insert(n, identityOf(w.port));
+        }
+    }
+    settings.endGroup();
+#endif
+    return map;
 }
 
 } // namespace
 
+Folder folder()
+{
+    Folder f;
+    const QString base = baseFolder(&f.notice);
+    const QString ports = base + QStringLiteral("/ports");
+#ifdef Q_OS_UNIX
+    for (const QString &dir : {base, ports}) {
+        QString fix;
+        const QString why = privacyProblem(dir, false, false, &fix);
+        if (!why.isEmpty()) {
+            f.problem = QStringLiteral("The ports folder %1 is not used, so no COM link is read from it: %2 %3. %4")
+                            .arg(ports, dir, why, fix);
+            return f;
+        }
+    }
+#endif
+    f.path = ports;
+    return f;
+}
+
 QString portsFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
-           + QStringLiteral("/kavoconfig/ports");
+    return folder().path;
+}
+
+bool ensurePortsFolder(QString *error)
+{
+    const Folder f = folder();
+    QString why = f.problem;
+#ifdef Q_OS_UNIX
+    if (why.isEmpty()) {
+        const QString base = QFileInfo(f.path).path();
+        for (const QString &dir : {base, f.path}) {
+            if (::mkdir(QFile::encodeName(dir).constData(), 0700) != 0 && errno != EEXIST) {
+                why = QStringLiteral("Cannot create the ports folder %1: %2")
+                          .arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
+                break;
+            }
+        }
+        if (why.isEmpty())
+            why = folder().problem;
+    }
+#else
+    if (why.isEmpty() && !QDir().mkpath(f.path))
+        why = QStringLiteral("Cannot create the ports folder %1").arg(f.path);
+#endif
+    if (error)
+        *error = why;
+    return why.isEmpty();
 }
 
 void setSystemPortsSource(SystemPortsSource s)
@@ -59,52 +303,63 @@ void setSystemPortsSource(SystemPortsSource s)
     systemPortsKnown() = false;
 }
 
-QStringList systemPorts()
+QList<SystemPort> systemPorts()
 {
     knownSystemPorts() = source() ? source()() : defaultSystemPorts();
     systemPortsKnown() = true;
     return knownSystemPorts();
 }
 
-static QMap<int, QString> buildMap(bool fresh)
+QMap<int, Port> ports()
 {
-    QMap<int, QString> map;
-#ifdef Q_OS_WIN
-    for (int n = FirstPort; n <= LastPort; ++n)
-        map.insert(n, QStringLiteral("COM%1").arg(n));
-#else
-    for (int n = FirstPort; n <= LastPort; ++n) {
-        const QFileInfo link(linkPath(n));
-        if (link.isSymLink() || link.exists())
-            map.insert(n, link.filePath());
-    }
-    // The system's own ports fill the numbers no link claims, lowest first.
-    int n = FirstPort;
-    for (const QString &path : (fresh ? systemPorts() : knownSystemPorts())) {
-        while (n <= LastPort && map.contains(n))
-            ++n;
-        if (n > LastPort)
-            break;
-        map.insert(n++, path);
-    }
-#endif
-    return map;
+    return buildMap(systemPorts());
 }
 
-QMap<int, QString> portMap()
+Port port(int n)
 {
-    return buildMap(true);
+    if (n < FirstPort || n > LastPort)
+        return Port();
+#ifndef Q_OS_WIN
+    // A link names its device at once; only other numbers need the system's ports.
+    if (const Port link = linkPort(portsFolder(), n); link.valid())
+        return link;
+#endif
+    return buildMap(systemPortsKnown() ? knownSystemPorts() : systemPorts()).value(n);
 }
 
 QString devicePath(int n)
 {
-#ifndef Q_OS_WIN
-    // A link names its device at once; only other numbers need the system's ports.
-    const QFileInfo link(linkPath(n));
-    if (link.isSymLink() || link.exists())
-        return link.filePath();
-#endif
-    return buildMap(!systemPortsKnown()).value(n);
+    return port(n).path;
+}
+
+namespace {
+QMap<int, Port> &listedPorts()
+{
+    static QMap<int, Port> ports;
+    return ports;
+}
+
+quint64 &generation()
+{
+    static quint64 g = 0;
+    return g;
+}
+} // namespace
+
+void noteListed(const QMap<int, Port> &ports)
+{
+    listedPorts() = ports;
+    ++generation();
+}
+
+QMap<int, Port> listed()
+{
+    return listedPorts();
+}
+
+quint64 listedGeneration()
+{
+    return generation();
 }
 
 } // namespace ComPorts

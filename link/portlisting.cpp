@@ -1,26 +1,47 @@
 #include "link/portlisting.h"
 
-#include <QFileInfo>
-
 #include "link/comports.h"
-#include "link/kavolink.h"
+#include "link/serialcontrol.h"
 
 namespace PortListing {
 
-QList<Entry> list(KavoLink &link)
+bool Listing::anyUsable() const
 {
-    QList<Entry> entries;
-    const auto devices = ComPorts::portMap();
-    for (auto it = devices.cbegin(); it != devices.cend(); ++it) {
+    for (const Entry &entry : entries)
+        if (entry.usable)
+            return true;
+    return false;
+}
+
+QList<Entry> Listing::unusable() const
+{
+    QList<Entry> list;
+    for (const Entry &entry : entries)
+        if (!entry.usable)
+            list << entry;
+    return list;
+}
+
+Listing list()
+{
+    Listing listing;
+    const ComPorts::Folder folder = ComPorts::folder();
+    listing.folder = folder.path;
+    listing.folderMessage = folder.problem.isEmpty() ? folder.notice
+                                                     : (folder.notice.isEmpty() ? folder.problem
+                                                                                : folder.notice + QLatin1Char(' ') + folder.problem);
+    const auto ports = ComPorts::ports();
+    ComPorts::noteListed(ports);
+    for (const ComPorts::Port &port : ports) {
         Entry entry;
-        entry.number = it.key();
-        entry.path = it.value();
-        const QFileInfo info(entry.path);
-        entry.device = info.isSymLink() ? (info.exists() ? info.canonicalFilePath() : info.symLinkTarget()) : entry.path;
-        entry.usable = link.canOpen(entry.number, &entry.problem);
-        entries << entry;
+        entry.number = port.number;
+        entry.path = port.path;
+        entry.device = port.device;
+        entry.viaLink = port.viaLink;
+        entry.usable = SerialControl::probe(port, &entry.problem);
+        listing.entries << entry;
     }
-    return entries;
+    return listing;
 }
 
 } // namespace PortListing

@@ -7,6 +7,10 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -14,6 +18,7 @@
 
 SerialControl::SerialControl(QObject *parent)
     : QObject(parent)
+    , m_namedGeneration(ComPorts::listedGeneration())   // listings from before are not ours
 {
     connect(&m_port, &QSerialPort::readyRead, this, [this] {
         if (m_rthreshold < 1)
@@ -38,9 +43,131 @@ bool SerialControl::setSettings(const QString &settings)
     return true;
 }
 
+namespace {
+
+// "COM3 is /dev/ttyUSB0": how every description of a failure begins.
+QString subject(const ComPorts::Port &port)
+{
+    return QStringLiteral("%1 is %2").arg(port.name(), port.device);
+}
+
+#ifdef Q_OS_UNIX
+QString userName(uid_t uid)
+{
+    if (const passwd *pw = ::getpwuid(uid))
+        return QString::fromLocal8Bit(pw->pw_name);
+    return QString::number(uid);
+}
+
+QString groupName(gid_t gid)
+{
+    if (const group *gr = ::getgrgid(gid))
+        return QString::fromLocal8Bit(gr->gr_name);
+    return QString::number(gid);
+}
+
+// The permission bits as a listing shows them: "crw-rw----".
+QString modeText(mode_t mode)
+{
+    QString text = S_ISCHR(mode) ? QStringLiteral("c") : QStringLiteral("-");
+    const char *letters = "rwxrwxrwx";
+    for (int bit = 0; bit < 9; ++bit)
+        text += (mode & (0400 >> bit)) ? QLatin1Char(letters[bit]) : QLatin1Char('-');
+    return text;
+}
+
+// Whether the user's account lists the group, though this process may not have it yet.
+bool groupOnRecord(gid_t gid)
+{
+    const passwd *pw = ::getpwuid(::getuid());
+    if (!pw)
+        return false;
+    if (pw->pw_gid == gid)
+        return true;
+    const QByteArray user(pw->pw_name);
+    if (const group *gr = ::getgrgid(gid))
+        for (char **member = gr->gr_mem; member && *member; ++member)
+            if (user == *member)
+                return true;
+    return false;
+}
+
+QString kindOf(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return QStringLiteral("a plain file");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a named pipe");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    if (S_ISBLK(mode))
+        return QStringLiteral("a block device (a disk)");
+    return QStringLiteral("no device");
+}
+
+// What is wrong with the device before anything opens it: missing, a folder, not a device.
+// Empty when it is a character device, which only opening tells more about.
+QString deviceProblem(const ComPorts::Port &port, QSerialPort::SerialPortError *code)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(port.device).constData(), &st) != 0) {
+        const int error = errno;
+        *code = QSerialPort::DeviceNotFoundError;
+        if (error == ENOENT || error == ENOTDIR) {
+            if (port.viaLink)
+                return QStringLiteral("%1, which is missing: the link %2 points at nothing. The module or adapter "
+                                      "is gone, or the program that made the link ended without removing it (a "
+                                      "simulator that was killed); remove the link (rm %2) if it is not coming back.")
+                    .arg(subject(port), port.path);
+            return QStringLiteral("%1, which is missing: the adapter was unplugged or the device removed.")
+                .arg(subject(port));
+        }
+        if (error == EACCES) {
+            *code = QSerialPort::PermissionError;
+            return QStringLiteral("%1, which you may not reach (%2): a folder on its way is closed to you.")
+                .arg(subject(port), QString::fromLocal8Bit(std::strerror(error)));
+        }
+        return QStringLiteral("%1, which cannot be examined (%2).")
+            .arg(subject(port), QString::fromLocal8Bit(std::strerror(error)));
+    }
+    if (S_ISDIR(st.st_mode)) {
+        *code = QSerialPort::UnsupportedOperationError;
+        return QStringLiteral("%1, which is a folder, not a serial device.").arg(subject(port));
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        *code = QSerialPort::UnsupportedOperationError;
+        return QStringLiteral("%1, which is not a serial device but %2.").arg(subject(port), kindOf(st.st_mode));
+    }
+    return QString();
+}
+
+// What to do when this user may not use the device.
+QString permissionAdvice(const QString &device)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0)
+        return QStringLiteral("Ask for membership of the 'dialout' group (sudo usermod -aG dialout $USER), then "
+                              "log in again.");
+    const bool groupMay = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (!groupMay || st.st_gid == 0) {
+        const QString owner = userName(st.st_uid);
+        return QStringLiteral("It belongs to %1 alone (%2, group %3), so joining the 'dialout' group will not help: "
+                              "ask the administrator to let the 'dialout' group read and write it, or use it as %1.")
+            .arg(owner, modeText(st.st_mode), groupName(st.st_gid));
+    }
+    const QString group = groupName(st.st_gid);
+    if (groupOnRecord(st.st_gid))
+        return QStringLiteral("You are in the '%1' group that may use it, but this session started before you "
+                              "joined: log out and log in again.")
+            .arg(group);
+    return QStringLiteral("Ask for membership of the '%1' group (sudo usermod -aG %1 $USER), then log in again.")
+        .arg(group);
+}
+#endif
+
 // Whether this user may read and write the device at all. The port layer reports a port
 // held by another program and a device this user may not use with the same error code.
-static bool mayUse(const QString &device)
+bool mayUse(const QString &device)
 {
 #ifdef Q_OS_UNIX
     return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
@@ -50,27 +177,46 @@ static bool mayUse(const QString &device)
 #endif
 }
 
-static QString describeOpenFailure(const QSerialPort &port, const QString &device)
+// A character device the port layer could not open for another reason than permission.
+QString otherProblem(const ComPorts::Port &port, const QString &why)
 {
-    const QString why = port.errorString();
-    switch (port.error()) {
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(port.device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        const bool tty = ::isatty(fd);
+        ::close(fd);
+        if (!tty)
+            return QStringLiteral("%1, which is not a serial device but a character device of another kind (%2).")
+                .arg(subject(port), why);
+    } else if (errno == ENXIO || errno == ENODEV || errno == EIO) {
+        return QStringLiteral("%1, which does not answer: no hardware is behind it (%2).").arg(subject(port), why);
+    }
+#endif
+    return QStringLiteral("%1, which could not be opened (%2).").arg(subject(port), why);
+}
+
+QString describeOpenFailure(const QSerialPort &serial, const ComPorts::Port &port)
+{
+    const QString why = serial.errorString();
+    switch (serial.error()) {
     case QSerialPort::DeviceNotFoundError:
-        return QStringLiteral("The device %1 does not exist (%2).").arg(device, why);
+        return QStringLiteral("%1, which is missing (%2).").arg(subject(port), why);
     case QSerialPort::PermissionError:
-        if (mayUse(device))
-            return QStringLiteral("The port %1 is in use by another program (%2). Close that program and try again.")
-                .arg(device, why);
-#ifdef Q_OS_LINUX
-        return QStringLiteral("No permission to use %1 (%2). Ask for membership of the 'dialout' group "
-                              "(sudo usermod -aG dialout $USER), then log in again.")
-            .arg(device, why);
+        if (mayUse(port.device))
+            return QStringLiteral("%1, which is in use by another program (%2). Close that program and try again.")
+                .arg(subject(port), why);
+#ifdef Q_OS_UNIX
+        return QStringLiteral("%1, which you have no permission to use (%2). %3")
+            .arg(subject(port), why, permissionAdvice(port.device));
 #else
-        return QStringLiteral("No permission to use %1 (%2).").arg(device, why);
+        return QStringLiteral("%1, which you have no permission to use (%2).").arg(subject(port), why);
 #endif
     default:
-        return why;
+        return otherProblem(port, why);
     }
 }
+
+} // namespace
 
 bool SerialControl::setPortOpen(bool open)
 {
@@ -87,21 +233,45 @@ bool SerialControl::setPortOpen(bool open)
 
     m_lastError.clear();
     m_lastErrorCode = QSerialPort::NoError;
-    const QString link = ComPorts::devicePath(m_commPort);
-#ifdef Q_OS_WIN
-    const QString device = link;   // the system's own name, "COMn"
-#else
-    const QString device = link.isEmpty() ? QString() : QFileInfo(link).canonicalFilePath();
-#endif
-    if (device.isEmpty()) {
+    // A listing since the last open: the user chose from what it showed.
+    if (m_namedGeneration != ComPorts::listedGeneration()) {
+        m_named = ComPorts::listed();
+        m_namedGeneration = ComPorts::listedGeneration();
+    }
+    const ComPorts::Port port = ComPorts::port(m_commPort);
+    if (!port.valid()) {
         m_lastErrorCode = QSerialPort::DeviceNotFoundError;
-        m_lastError = link.isEmpty()
-            ? QStringLiteral("There is no device for COM%1.").arg(m_commPort)
-            : QStringLiteral("The device behind %1 is gone.").arg(link);
+        m_lastError = QStringLiteral("There is no device for COM%1.").arg(m_commPort);
+        if (const QString problem = ComPorts::folder().problem; !problem.isEmpty())
+            m_lastError += QLatin1Char(' ') + problem;
         return false;
     }
+    if (const auto before = m_named.constFind(m_commPort); before != m_named.cend() && before->identity != port.identity) {
+        m_lastErrorCode = QSerialPort::DeviceNotFoundError;
+        m_lastError = QStringLiteral("%1 now names %2, not %3 as when it was chosen, so it was not opened. List the "
+                                     "COM ports again and choose %1 to use %2.")
+                          .arg(port.name(), port.device, before->device);
+        return false;
+    }
+    if (!openDevice(port))
+        return false;
+    m_named.insert(m_commPort, port);
+    return true;
+}
 
-    m_port.setPortName(device);
+bool SerialControl::openDevice(const ComPorts::Port &port)
+{
+    m_lastError.clear();
+    m_lastErrorCode = QSerialPort::NoError;
+#ifdef Q_OS_UNIX
+    QSerialPort::SerialPortError code = QSerialPort::NoError;
+    if (const QString problem = deviceProblem(port, &code); !problem.isEmpty()) {
+        m_lastErrorCode = code;
+        m_lastError = problem;
+        return false;
+    }
+#endif
+    m_port.setPortName(port.device);
     m_port.setBaudRate(m_rate);
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setParity(QSerialPort::NoParity);
@@ -109,11 +279,11 @@ bool SerialControl::setPortOpen(bool open)
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
         m_lastErrorCode = m_port.error();
-        m_lastError = describeOpenFailure(m_port, device);
+        m_lastError = describeOpenFailure(m_port, port);
         m_port.clearError();
         return false;
     }
-    m_devicePath = device;
+    m_devicePath = port.device;
     // A pseudo-terminal has no modem lines; that is no reason to refuse the port.
     m_port.setRequestToSend(m_rts);
     m_port.setDataTerminalReady(m_dtr);
@@ -122,6 +292,16 @@ bool SerialControl::setPortOpen(bool open)
     m_port.clear(QSerialPort::Input);
     m_port.readAll();
     return true;
+}
+
+bool SerialControl::probe(const ComPorts::Port &port, QString *problem)
+{
+    SerialControl control;
+    const bool opened = control.openDevice(port);
+    if (!opened && problem)
+        *problem = control.LastError();
+    control.setPortOpen(false);
+    return opened;
 }
 
 void SerialControl::setOutput(const QByteArray &bytes)
@@ -184,5 +364,8 @@ void SerialControl::lose(const QString &why)
     m_port.close();
     m_port.clearError();
     m_devicePath.clear();
+    // The device the number named is gone, and the user is told: the number is free for
+    // whatever it names next.
+    m_named.remove(m_commPort);
     emit PortLost(why);
 }

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+
+#include "link/comports.h"
 
 // The window's serial-port control: one port, chosen by its COM number, opened with
 // fixed line settings "<rate>,N,8,1". Received bytes are announced through OnComm
@@ -27,7 +30,15 @@ public:
 
     bool PortOpen() const { return m_port.isOpen(); }
     // Opening maps CommPort to its device; on failure returns false with LastError() set.
+    // The device must be the one the number named when it was last listed (the user chose
+    // it from that list) or, when opened since, when it was last opened here: a number that
+    // has come to name another device meanwhile is not opened. A port that was lost frees
+    // its number for whatever it names next.
     bool setPortOpen(bool open);
+
+    // Whether the device behind `port` can be opened right now (it is opened and closed
+    // again); when it cannot, `problem` says why, naming the COM number and the device.
+    static bool probe(const ComPorts::Port &port, QString *problem);
 
     void setOutput(const QByteArray &bytes);
     QByteArray Input();
@@ -45,6 +56,8 @@ signals:
     void PortLost(const QString &description);
 
 private:
+    // Opens the device behind `port` with the line settings.
+    bool openDevice(const ComPorts::Port &port);
     void handleError(QSerialPort::SerialPortError error);
     // The open port failed underneath: close it and tell.
     void lose(const QString &why);
@@ -58,6 +71,9 @@ private:
     int m_rthreshold = 0;
     int m_commEvent = 0;
     QString m_devicePath;
+    // What each COM number named when last listed or opened here.
+    QMap<int, ComPorts::Port> m_named;
+    quint64 m_namedGeneration = 0;
     QString m_lastError;
     QSerialPort::SerialPortError m_lastErrorCode = QSerialPort::NoError;
 };

@@ -70,12 +70,20 @@ kavo_have_display() {
     [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]
 }
 
-# The folder where the tool looks for COMn links: <runtime folder>/kavoconfig/ports, the
-# runtime folder being $XDG_RUNTIME_DIR or, where that is unset, /tmp/runtime-<user>.
+# The folder where the tool looks for COMn links, by the rule the tool and kavo-sim follow:
+# $XDG_RUNTIME_DIR/kavoconfig/ports when that variable names a folder of this user closed to
+# group and others, otherwise /tmp/kavoconfig-<uid>/ports.
 kavo_ports_folder() {
-    local runtime=${XDG_RUNTIME_DIR:-}
-    [ -n "$runtime" ] || runtime=/tmp/runtime-$(id -un)
-    printf '%s/kavoconfig/ports\n' "$runtime"
+    local runtime=${XDG_RUNTIME_DIR:-} uid owner_mode
+    uid=$(id -u)
+    if [ "${runtime#/}" != "$runtime" ] && [ -d "$runtime" ]; then
+        owner_mode=$(stat -L -c '%u %a' "$runtime")
+        if [ "${owner_mode% *}" = "$uid" ] && [ "${owner_mode: -2}" = "00" ]; then
+            printf '%s/kavoconfig/ports\n' "$runtime"
+            return
+        fi
+    fi
+    printf '/tmp/kavoconfig-%s/ports\n' "$uid"
 }
 
 # Runs a command under a fresh virtual X display (24-bit colour, large enough for the window

@@ -1,5 +1,6 @@
 // Opening and closing the COM port: line settings, failure messages, reopening, stale
 // bytes, and a device that vanishes while the port is open.
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -7,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -55,6 +57,8 @@ private slots:
     void staleBytesDropped();
     void failure_data();
     void failure();
+    void openUsesListedDevice();
+    void reopenRefusesRepointedNumber();
     void closeTwice();
     void vanishedDevice_data();
     void vanishedDevice();
@@ -164,10 +168,13 @@ void tst_Ports::staleBytesDropped()
 void tst_Ports::failure_data()
 {
     QTest::addColumn<int>("port");
-    QTest::addColumn<QString>("why");
+    QTest::addColumn<QString>("why");   // after "COMn is <device>, " where there is a device
     QTest::newRow("no device") << 7 << "There is no device for COM7.";
-    QTest::newRow("busy") << 5 << "is in use by another program";
-    QTest::newRow("device gone") << 8 << "is gone";
+    QTest::newRow("busy") << 5 << "which is in use by another program";
+    QTest::newRow("device gone") << 8 << "which is missing: the link";
+    QTest::newRow("plain file") << 9 << "which is not a serial device but a plain file.";
+    QTest::newRow("folder") << 10 << "which is a folder, not a serial device.";
+    QTest::newRow("character device of another kind") << 11 << "which is not a serial device but a character device";
 }
 
 void tst_Ports::failure()
@@ -180,15 +187,28 @@ void tst_Ports::failure()
     QSerialPort holder;
     holder.setPortName(busy.device());
     QVERIFY(holder.open(QIODevice::ReadWrite));
-    const QString gone = QDir(ComPorts::portsFolder()).filePath("COM8");
-    QFile::remove(gone);
-    QVERIFY(QFile::link(QDir::temp().filePath("kavo-no-such-device"), gone));
+    QTemporaryDir dir;
+    const QString plain = dir.filePath("plain");
+    QFile file(plain);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QMap<int, QString> devices{{5, busy.device()},
+                                     {8, QDir::temp().filePath("kavo-no-such-device")},
+                                     {9, plain},
+                                     {10, dir.path()},
+                                     {11, "/dev/null"}};
+    const QDir ports(ComPorts::portsFolder());
+    for (int n : {8, 9, 10, 11}) {
+        QFile::remove(ports.filePath(QString("COM%1").arg(n)));
+        QVERIFY(QFile::link(devices.value(n), ports.filePath(QString("COM%1").arg(n))));
+    }
 
     // An open port is closed first, and stays closed when the new one fails.
     QVERIFY(m_window->OpenComPort(2, 9600));
     MessageBoxes boxes;
     QVERIFY(!m_window->OpenComPort(port, 9600));
-    QFile::remove(gone);
+    for (int n : {8, 9, 10, 11})
+        QFile::remove(ports.filePath(QString("COM%1").arg(n)));
 
     QCOMPARE(boxes.seen.size(), 1);
     const MessageBoxes::Seen &box = boxes.seen.first();
@@ -198,12 +218,85 @@ void tst_Ports::failure()
     const QString head = QString("Com%1 is not available.\r\n").arg(port);
     QVERIFY2(box.text.startsWith(head), qPrintable(box.text));
     const QString description = box.text.mid(head.size());
-    QVERIFY2(description.contains(why), qPrintable(description));
+    // The description names the device behind the number and what it is.
+    const QString expected = devices.contains(port) ? QString("COM%1 is %2, %3").arg(port).arg(devices.value(port), why) : why;
+    QVERIFY2(description.startsWith(expected), qPrintable(description));
     QVERIFY(!description.contains('\n'));
 
     QVERIFY(!m_window->session->portOpen());
     QVERIFY(deviceFree(m_sim->device()));
     QCOMPARE(m_window->session->commPort(), port);
+}
+
+namespace {
+bool connectWindow(frmSerialData *w, const QString &com)
+{
+    if (!selectEntry(w->lstPCCOM, com))
+        return false;
+    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    return w->connected() && w->session->portOpen();
+}
+} // namespace
+
+// Open uses the device the list named when the user chose the port; a number that has come
+// to name another device is not opened until the user chooses it again from the list.
+void tst_Ports::openUsesListedDevice()
+{
+    KavoSim other;
+    QVERIFY(other.start({"--com", "3"}));
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(selectEntry(m_window->lstPCCOM, "COM2"));
+    const QString link = ComPorts::portsFolder() + "/COM2";
+    QVERIFY(QFile::remove(link));
+    QVERIFY(QFile::link(other.device(), link));
+
+    MessageBoxes boxes;
+    QTest::mouseClick(m_window->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(!m_window->connected());
+    QVERIFY(!boxes.seen.isEmpty());
+    QVERIFY2(boxes.seen.first().text.startsWith(
+                 QString("Com2 is not available.\r\nCOM2 now names %1, not %2").arg(other.device(), m_sim->device())),
+             qPrintable(boxes.seen.first().text));
+    QVERIFY(other.log().isEmpty());
+
+    // Opened again, the list names the new device; chosen again, it opens.
+    boxes.clear();
+    QTest::mouseClick(m_window->lstPCCOM, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->lstPCCOM->view()->isVisible(), 10000);
+    m_window->lstPCCOM->hidePopup();
+    QCOMPARE(m_window->lstPCCOM->currentIndex(), -1);
+    QVERIFY(connectWindow(m_window.get(), "COM2"));
+    QCOMPARE(m_window->session->link().devicePath(), other.device());
+    QVERIFY(boxes.seen.isEmpty());
+    QVERIFY(!other.log().isEmpty());
+    m_window->cmdOpenCOM->click();
+    QFile::remove(link);
+    QVERIFY(QFile::link(m_sim->device(), link));
+}
+
+// The reopen after a bit-rate change goes to the device that was open or nowhere.
+void tst_Ports::reopenRefusesRepointedNumber()
+{
+    KavoSim other;
+    QVERIFY(other.start({"--com", "3"}));
+    QVERIFY(connectWindow(m_window.get(), "COM2"));
+    QTest::mouseClick(m_window->cmdReadSettings, Qt::LeftButton);
+    QVERIFY(selectEntry(m_window->lstKAVOBPS, "57600"));
+    const QString link = ComPorts::portsFolder() + "/COM2";
+    QVERIFY(QFile::remove(link));
+    QVERIFY(QFile::link(other.device(), link));
+
+    MessageBoxes boxes;
+    QTest::mouseClick(m_window->cmdWriteSettings, Qt::LeftButton);
+    const QStringList texts = boxes.texts();
+    QVERIFY2(texts.filter(QString("Com2 is not available.\r\nCOM2 now names %1, not %2").arg(other.device(), m_sim->device()))
+                     .size() == 1,
+             qPrintable(texts.join(" | ")));
+    QVERIFY(!m_window->session->portOpen());
+    QVERIFY(!m_window->connected());
+    QVERIFY(other.log().isEmpty());
+    QFile::remove(link);
+    QVERIFY(QFile::link(m_sim->device(), link));
 }
 
 void tst_Ports::closeTwice()

@@ -2,7 +2,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include "link/comports.h"
@@ -15,17 +15,32 @@ static QTemporaryDir *folder()
     return &dir;
 }
 
+static QString configPath()
+{
+    return folder()->filePath(QStringLiteral("config"));
+}
+
 void isolate()
 {
     QTemporaryDir *dir = folder();
     QFile::setPermissions(dir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", dir->path().toLocal8Bit());
-    ComPorts::setSystemPortsSource([] { return QStringList(); });
+    QDir().mkpath(configPath());
+    qputenv("XDG_CONFIG_HOME", configPath().toLocal8Bit());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configPath());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configPath());
+    ComPorts::ensurePortsFolder();
+    ComPorts::setSystemPortsSource([] { return QList<ComPorts::SystemPort>(); });
 }
 
 QString runtimeFolder()
 {
     return folder()->path();
+}
+
+QString configFolder()
+{
+    return configPath();
 }
 
 } // namespace TestEnv
