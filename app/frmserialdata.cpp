@@ -16,7 +16,9 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 
+#include "app/readabletext.h"
 #include "settings/settingtable.h"
 
 namespace {
@@ -66,22 +68,49 @@ QLabel *outputBox(QWidget *parent, const char *name, const QRect &geometry)
     return label;
 }
 
-// A one-line, read-only number box: its number is changed only through the spinner beside it.
-QLineEdit *numberBox(QWidget *parent, const char *name, const QRect &geometry)
+// A box the user may select and copy the text of (a click gives it the focus for Ctrl+C;
+// the Tab key passes it by).
+QLabel *selectable(QLabel *label)
 {
-    auto *box = place(new QLineEdit(parent), name, geometry);
-    box->setReadOnly(true);
-    return box;
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
 }
 
-QScrollBar *spinner(QWidget *parent, const char *name, const QRect &geometry, int maximum, int start)
+// A one-line number box beside its spinner: the spinner's handler fills it, and a number
+// typed into it moves the spinner (Enter or leaving the box applies it).
+QLineEdit *numberBox(QWidget *parent, const char *name, const QRect &geometry)
+{
+    return place(new QLineEdit(parent), name, geometry);
+}
+
+// A vertical spinner: an arrow moves it by one, Page Up / Page Down (or a click beside the
+// thumb) by `pageStep`.
+QScrollBar *spinner(QWidget *parent, const char *name, const QRect &geometry, int maximum, int start, int pageStep)
 {
     auto *bar = place(new QScrollBar(Qt::Vertical, parent), name, geometry);
     bar->setRange(0, maximum);
     bar->setSingleStep(1);
-    bar->setPageStep(1);
+    bar->setPageStep(pageStep);
     bar->setValue(start);
     return bar;
+}
+
+// The status bar's panels at their designed widths, the last one taking the rest; each is
+// as high as the bar allows, below a one-pixel gap.
+constexpr int StatusPanelWidths[] = {600 / TwipsPerPixel, 1200 / TwipsPerPixel};
+constexpr int StatusPanelGap = 2;
+
+void placeStatusPanels(const QStatusBar *bar, QLabel *const *panels)
+{
+    int x = StatusPanelGap;
+    const int top = 1;
+    const int height = bar->height() - top;
+    for (int i = 0; i < 3; ++i) {
+        const int width = i < 2 ? StatusPanelWidths[i] : std::max(1, bar->width() - StatusPanelGap - x);
+        panels[i]->setGeometry(x, top, width, height);
+        x += width + StatusPanelGap;
+        ReadableText::refit(panels[i]);
+    }
 }
 
 QComboBox *dropDown(QWidget *parent, const char *name, const QRect &geometry, const QStringList &items)
@@ -142,7 +171,13 @@ frmSerialData::frmSerialData(QWidget *parent)
     connectHandlers();
 }
 
-frmSerialData::~frmSerialData() = default;
+frmSerialData::~frmSerialData()
+{
+    // A number box that has the focus loses it while the window is taken apart: nothing it
+    // holds is applied any more.
+    for (QLineEdit *box : {txtWriteTimeout, txtFileOffset, txtVolumeL, txtVolumeR, txtLoopCount, txtBBFreq, txtBBBoost})
+        disconnect(box, nullptr, this, nullptr);
+}
 
 void frmSerialData::buildWindow()
 {
@@ -203,7 +238,7 @@ void frmSerialData::buildWindow()
     Label17 = caption(frmSerial, "Label17", QStringLiteral("Write Timeout:"), twips(120, 840, 1095, 255));
     txtWriteTimeout = numberBox(frmSerial, "txtWriteTimeout", twips(1320, 840, 615, 285));
     txtWriteTimeout->setToolTip(QStringLiteral("0  = No write time-out, 10 to 2540 = milliseconds"));
-    vscWriteTimeout = spinner(frmSerial, "vscWriteTimeout", twips(1920, 840, 255, 375), 254, 254);
+    vscWriteTimeout = spinner(frmSerial, "vscWriteTimeout", twips(1920, 840, 255, 375), 254, 254, 10);
     outWriteTimeout = outputBox(frmSerial, "outWriteTimeout", twips(3240, 840, 1215, 255));
 
     // Kavo input control settings
@@ -213,9 +248,11 @@ void frmSerialData::buildWindow()
                              {QStringLiteral("No Input Style"), QStringLiteral("8 Switch Input"),
                               QStringLiteral("7 Bit Input")});
     outInputStyle = outputBox(frmInput, "outInputStyle", twips(3240, 360, 1215, 255));
+    // The number box and its spinner stand a little to the right of the other settings'
+    // boxes, clear of the caption's colon.
     Label19 = caption(frmInput, "Label19", QStringLiteral("Input File Number Offset:"), twips(120, 840, 1935, 255));
-    txtFileOffset = numberBox(frmInput, "txtFileOffset", twips(1920, 840, 735, 285));
-    vscFileOffset = spinner(frmInput, "vscFileOffset", twips(2640, 840, 255, 375), 32767, 32767);
+    txtFileOffset = numberBox(frmInput, "txtFileOffset", twips(2040, 840, 735, 285));
+    vscFileOffset = spinner(frmInput, "vscFileOffset", twips(2760, 840, 255, 375), 32767, 32767, 1000);
     outFileOffset = outputBox(frmInput, "outFileOffset", twips(3240, 840, 1215, 255));
     chkBusyIndicator = checkBox(frmInput, "chkBusyIndicator", QStringLiteral("Hardware Busy Indicator:"),
                                 twips(120, 1320, 2535, 255), false);
@@ -227,9 +264,9 @@ void frmSerialData::buildWindow()
     Label11 = caption(frmAudio, "Label11", QStringLiteral("Right"), twips(2040, 240, 735, 255), Qt::AlignCenter);
     Label2 = caption(frmAudio, "Label2", QStringLiteral("Volume:"), twips(120, 480, 975, 255));
     txtVolumeL = numberBox(frmAudio, "txtVolumeL", twips(1080, 480, 615, 285));
-    vscVolumeL = spinner(frmAudio, "vscVolumeL", twips(1680, 480, 255, 375), 254, 0);
+    vscVolumeL = spinner(frmAudio, "vscVolumeL", twips(1680, 480, 255, 375), 254, 0, 10);
     txtVolumeR = numberBox(frmAudio, "txtVolumeR", twips(2040, 480, 615, 285));
-    vscVolumeR = spinner(frmAudio, "vscVolumeR", twips(2640, 480, 255, 375), 254, 0);
+    vscVolumeR = spinner(frmAudio, "vscVolumeR", twips(2640, 480, 255, 375), 254, 0, 10);
     vscVolumeR->setEnabled(false);
     for (QLineEdit *volume : {txtVolumeL, txtVolumeR}) {
         QFont bold = volume->font();
@@ -243,20 +280,22 @@ void frmSerialData::buildWindow()
     outVolume = outputBox(frmAudio, "outVolume", twips(3240, 480, 1215, 255));
     chkVolumeLocked = checkBox(frmAudio, "chkVolumeLocked", QStringLiteral("Same as L"), twips(2040, 840, 1095, 255), true);
     chkVolumeLocked->setToolTip(QStringLiteral("If checked, the Right value is set the same as the Left value"));
+    // While the right channel follows the left one, its number cannot be typed.
+    txtVolumeR->setReadOnly(chkVolumeLocked->isChecked());
     Label12 = caption(frmAudio, "Label12", QStringLiteral("Loop Count:"), twips(120, 1200, 975, 255));
     txtLoopCount = numberBox(frmAudio, "txtLoopCount", twips(1080, 1200, 615, 285));
     txtLoopCount->setToolTip(QStringLiteral("0 = Infinite, 1 = Single, 2 through 254 = Number of times a file will be repeated"));
-    vscLoopCount = spinner(frmAudio, "vscLoopCount", twips(1680, 1200, 255, 375), 254, 254);
+    vscLoopCount = spinner(frmAudio, "vscLoopCount", twips(1680, 1200, 255, 375), 254, 254, 10);
     outLoopCount = outputBox(frmAudio, "outLoopCount", twips(3240, 1200, 1215, 255));
     Label14 = caption(frmAudio, "Label14", QStringLiteral("Freq (Hz)"), twips(1320, 1680, 855, 255), Qt::AlignCenter);
     Label15 = caption(frmAudio, "Label15", QStringLiteral("Boost (dB)"), twips(2280, 1680, 855, 255), Qt::AlignCenter);
     chkBassBoost = checkBox(frmAudio, "chkBassBoost", QStringLiteral("Bass Boost:"), twips(120, 1920, 1215, 255), false);
     txtBBFreq = numberBox(frmAudio, "txtBBFreq", twips(1320, 1920, 615, 285));
     txtBBFreq->setToolTip(QStringLiteral("Frequency around which the boost occurs (20 to 150 Hz)."));
-    vscBBFreq = spinner(frmAudio, "vscBBFreq", twips(1920, 1920, 255, 375), 15, 15);
+    vscBBFreq = spinner(frmAudio, "vscBBFreq", twips(1920, 1920, 255, 375), 15, 15, 5);
     txtBBBoost = numberBox(frmAudio, "txtBBBoost", twips(2280, 1920, 615, 285));
     txtBBBoost->setToolTip(QStringLiteral("Boost amount in dB (0 to 15)"));
-    vscBBBoost = spinner(frmAudio, "vscBBBoost", twips(2880, 1920, 255, 375), 15, 15);
+    vscBBBoost = spinner(frmAudio, "vscBBBoost", twips(2880, 1920, 255, 375), 15, 15, 5);
     outBassBoost = outputBox(frmAudio, "outBassBoost", twips(3240, 1920, 1215, 255));
     chkUninterrupted = checkBox(frmAudio, "chkUninterrupted", QStringLiteral("Uninterrupted Playback:"),
                                 twips(120, 2400, 2775, 255), false);
@@ -264,16 +303,19 @@ void frmSerialData::buildWindow()
                                                 "stop until it is finished."));
     outUninterrupted = outputBox(frmAudio, "outUninterrupted", twips(3240, 2400, 1215, 255));
 
-    // Device information
-    Label1 = caption(client, "Label1", QStringLiteral("Version/SN:"), twips(5280, 360, 1095, 255), Qt::AlignRight | Qt::AlignVCenter);
-    lblVersion = valueBox(client, "lblVersion", twips(6480, 360, 2175, 255));
+    // Device information. The version box has room for two lines (a 40-character reply
+    // wraps at its blanks): it grows upwards into the free space above its row, its bottom
+    // edge and its sides where they were designed; its caption stays centred beside it.
+    Label1 = caption(client, "Label1", QStringLiteral("Version/SN:"), twips(5280, 150, 1095, 465), Qt::AlignRight | Qt::AlignVCenter);
+    lblVersion = selectable(valueBox(client, "lblVersion", twips(6480, 150, 2175, 465)));
+    lblVersion->setWordWrap(true);
     Label3 = caption(client, "Label3", QStringLiteral("Status:"), twips(5280, 720, 1095, 255), Qt::AlignRight | Qt::AlignVCenter);
-    lblStatus = valueBox(client, "lblStatus", twips(6480, 720, 2175, 255));
+    lblStatus = selectable(valueBox(client, "lblStatus", twips(6480, 720, 2175, 255)));
     Label4 = caption(client, "Label4", QStringLiteral("Card Capacity:"), twips(5280, 1080, 1095, 255), Qt::AlignRight | Qt::AlignVCenter);
-    lblCapacity = valueBox(client, "lblCapacity", twips(6480, 1080, 2175, 255));
+    lblCapacity = selectable(valueBox(client, "lblCapacity", twips(6480, 1080, 2175, 255)));
     lblCapacity->setToolTip(QStringLiteral("Card capacity in KiBytes (Kibibyte = 1024 bytes)"));
     Label5 = caption(client, "Label5", QStringLiteral("Free Space:"), twips(5280, 1440, 1095, 255), Qt::AlignRight | Qt::AlignVCenter);
-    lblFreeSpace = valueBox(client, "lblFreeSpace", twips(6480, 1440, 2175, 255));
+    lblFreeSpace = selectable(valueBox(client, "lblFreeSpace", twips(6480, 1440, 2175, 255)));
     lblFreeSpace->setToolTip(QStringLiteral("Free space in KiBytes (Kibibyte = 1024 bytes)"));
 
     // Play test
@@ -296,25 +338,21 @@ void frmSerialData::buildWindow()
     Picture1->setCursor(Qt::PointingHandCursor);
     Picture1->installEventFilter(this);
 
-    // Status bar: port name, line settings, message.
+    // Status bar: port name, line settings, message. The panels are placed by the window
+    // (the bar's own layout would leave them less height than a line of text needs).
     StatusBar1 = statusBar();
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
     StatusBar1->setFixedHeight(255 / TwipsPerPixel);
-    const int panelWidths[] = {600 / TwipsPerPixel, 1200 / TwipsPerPixel, 0};
     for (int i = 0; i < 3; ++i) {
         StatusPanel[i] = new QLabel(StatusBar1);
         StatusPanel[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
         StatusPanel[i]->setTextFormat(Qt::PlainText);
         StatusPanel[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        if (panelWidths[i] > 0) {
-            StatusPanel[i]->setFixedWidth(panelWidths[i]);
-            StatusBar1->addWidget(StatusPanel[i]);
-        } else {
-            StatusPanel[i]->setMinimumWidth(1);
-            StatusBar1->addWidget(StatusPanel[i], 1);
-        }
+        // Two pixels before the text: "COM16" fits the first panel whole.
+        StatusPanel[i]->setIndent(2);
     }
+    StatusBar1->installEventFilter(this);
 
     tmrStartSeq = new QTimer(this);
     tmrStartSeq->setObjectName(QStringLiteral("tmrStartSeq"));
@@ -349,15 +387,20 @@ void frmSerialData::connectHandlers()
     connect(session, &KavoSession::busyChanged, this, &frmSerialData::updateButtons);
     connect(session, &KavoSession::status, this, &frmSerialData::ShowStatus);
     connect(session, &KavoSession::rateSelected, lstPCBPS, &QComboBox::setCurrentIndex);
-    connect(session, &KavoSession::versionShown, lblVersion, &QLabel::setText);
+    connect(session, &KavoSession::versionShown, this, [this](const QString &text) { ReadableText::show(lblVersion, text); });
     connect(session, &KavoSession::cardStatus, lblStatus, &QLabel::setText);
+    connect(session, &KavoSession::cardInfoRead, this, [this](const Replies::CardInfo &info) {
+        lblStatus->setText(info.status);
+        lblCapacity->setText(info.capacity);
+        lblFreeSpace->setText(info.freeSpace);
+    });
     connect(session, &KavoSession::settingRead, this, &frmSerialData::onSettingRead);
     connect(session, &KavoSession::uploadPrepared, this, [this](qint64 length) {
         pbUploadFile->setMaximum(int(length));
         pbUploadFile->setValue(0);
     });
     connect(session, &KavoSession::uploadShown, pbUploadFile, &QProgressBar::setVisible);
-    connect(session, &KavoSession::uploadProgress, this, [this](qint64 value) { pbUploadFile->setValue(int(value)); });
+    connect(session, &KavoSession::uploadProgress, this, &frmSerialData::showUploadProgress);
 
     connect(cmdOpenCOM, &QPushButton::clicked, this, &frmSerialData::cmdOpenCOM_Click);
     connect(cmdReadSettings, &QPushButton::clicked, this, &frmSerialData::cmdReadSettings_Click);
@@ -379,6 +422,14 @@ void frmSerialData::connectHandlers()
     connect(chkVolumeLocked, &QCheckBox::stateChanged, this, &frmSerialData::chkVolumeLocked_Click);
     connect(chkBassBoost, &QCheckBox::stateChanged, this, &frmSerialData::chkBassBoost_Click);
     connect(chkUninterrupted, &QCheckBox::stateChanged, this, &frmSerialData::chkUninterrupted_Click);
+
+    // Typed numbers: the box notes that the user typed (textEdited comes from the user's
+    // edits alone, never from the handlers filling the box); Enter or leaving the box
+    // applies the number.
+    for (QLineEdit *box : {txtWriteTimeout, txtFileOffset, txtVolumeL, txtVolumeR, txtLoopCount, txtBBFreq, txtBBBoost}) {
+        connect(box, &QLineEdit::textEdited, box, [box] { box->setProperty("typed", true); });
+        connect(box, &QLineEdit::editingFinished, this, [this, box] { numberBoxTyped(box); });
+    }
 }
 
 bool frmSerialData::eventFilter(QObject *watched, QEvent *event)
@@ -388,5 +439,7 @@ bool frmSerialData::eventFilter(QObject *watched, QEvent *event)
         Picture1_Click();
         return true;
     }
+    if (watched == StatusBar1 && event->type() == QEvent::Resize)
+        placeStatusPanels(StatusBar1, StatusPanel);
     return QMainWindow::eventFilter(watched, event);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <functional>
@@ -32,9 +33,17 @@ public:
     explicit frmSerialData(QWidget *parent = nullptr);
     ~frmSerialData() override;
 
+signals:
+    // The window has been unloaded and the operation it ran, if any, has ended: the
+    // program may end now.
+    void unloaded();
+
+public:
+
     // --- start-up, status line, shutdown (app/) -------------------------------------
-    // Runs once before the window is shown. False: no COM port exists; the user has been
-    // told and the program must end without showing the window.
+    // Runs once before the window is shown. False: no COM port can be opened; the user
+    // has been told (and why, for ports that exist) and the program must end without
+    // showing the window.
     bool Form_Load();
     void ShowStatus(const QString &message);
 
@@ -54,7 +63,8 @@ public:
     // Every routine that talks to the module runs inside an operation of the session.
     // While one runs, Open/Close, Read, Write and Play are disabled; false when another
     // one runs or the window is closing.
-    bool beginOperation();
+    // `origin` is the button that started it: it has the keyboard focus again afterwards.
+    bool beginOperation(QWidget *origin = nullptr);
     void endOperation();
     bool operationRunning() const { return session->busy(); }
     // The window is connected while the Open button's caption is not "Open".
@@ -69,6 +79,11 @@ public:
     void ShowCardInfo();
     // Switches the window to the connected or the not-connected state.
     void setConnectedState(bool isConnected);
+    // Forgets what the window showed of a module: version, card, the nine settings.
+    void clearModuleValues();
+    // All nine settings of the module now connected are in the controls: read completely,
+    // or opened from a settings file, on this connection. Write sends nothing without it.
+    bool settingsComplete() const { return m_settingsComplete; }
 
     // --- settings -----------------------------------------------------------------------
     // True when all nine settings were read into the controls.
@@ -89,6 +104,9 @@ public:
     void vscBBFreq_Change();
     void vscBBBoost_Change();
     void chkUninterrupted_Click();
+    // A number typed into one of the spinners' boxes: checked against the spinner's range,
+    // then the spinner moves (and its handler runs) as an arrow click would move it.
+    void numberBoxTyped(QLineEdit *box);
     // A setting string into the controls, through their handlers, as if the user had set
     // them.
     void putIntoControls(const SettingTable::Stored &stored);
@@ -105,6 +123,9 @@ public:
     // --- play test --------------------------------------------------------------------
     void cmdPlayTest_Click();
     bool UploadTestFile();
+    // Moves the upload's progress bar, at most every 40 ms (no eye tells that from every
+    // piece, and each repaint costs what a piece's write does), and always to its end.
+    void showUploadProgress(qint64 value);
     // The folder the program runs from, where the test file is looked for.
     static QString ProgramFolder();
 
@@ -219,6 +240,9 @@ private:
     QString askFileName(bool forSaving);
 
     bool m_closing = false;
+    bool m_settingsComplete = false;
+    QWidget *m_operationOrigin = nullptr;
+    QElapsedTimer m_barMoved;
 
 public:
     // Tests answer the file dialogs of the File menu with this instead.
@@ -229,7 +253,8 @@ public:
 class OperationGuard
 {
 public:
-    explicit OperationGuard(frmSerialData *window) : m_window(window), m_acquired(window->beginOperation()) {}
+    explicit OperationGuard(frmSerialData *window, QWidget *origin = nullptr)
+        : m_window(window), m_acquired(window->beginOperation(origin)) {}
     ~OperationGuard() { if (m_acquired) m_window->endOperation(); }
     OperationGuard(const OperationGuard &) = delete;
     OperationGuard &operator=(const OperationGuard &) = delete;

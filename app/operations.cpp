@@ -11,14 +11,24 @@ bool frmSerialData::connected() const
     return cmdOpenCOM->text() != QStringLiteral("Open");
 }
 
-bool frmSerialData::beginOperation()
+bool frmSerialData::beginOperation(QWidget *origin)
 {
-    return !m_closing && session->beginOperation();
+    if (m_closing || !session->beginOperation())
+        return false;
+    m_operationOrigin = origin;
+    return true;
 }
 
 void frmSerialData::endOperation()
 {
     session->endOperation();
+    // The button that started it takes the keyboard focus back: disabled meanwhile, it
+    // had passed the focus on to whatever came next (a list a wheel turn would change).
+    if (m_operationOrigin && m_operationOrigin->isEnabled() && isActiveWindow())
+        m_operationOrigin->setFocus(Qt::OtherFocusReason);
+    m_operationOrigin = nullptr;
+    if (m_closing)
+        emit unloaded();
 }
 
 void frmSerialData::updateButtons()
@@ -31,11 +41,11 @@ void frmSerialData::updateButtons()
     mnuFileSaveSettings->setEnabled(settingStrings().size() == int(SettingTable::all().size()));
 }
 
-void frmSerialData::onPortLost(const QString &description)
+void frmSerialData::onPortLost(const QString &what)
 {
-    const QString port = QStringLiteral("COM%1").arg(session->commPort());
     if (connected())
         setConnectedState(false);
-    ShowStatus(QStringLiteral("%1 was lost (%2); the port is closed. Reconnect the module, then press Open.")
-                   .arg(port, description));
+    // Whatever the window showed was that module's.
+    clearModuleValues();
+    ShowStatus(what + QStringLiteral("; the port is closed. Reconnect the module, then press Open."));
 }

@@ -2,6 +2,9 @@
 // upload it when it is missing, and plays it; the window shows what came of it.
 #include "app/frmserialdata.h"
 
+#include <QProgressBar>
+#include <QPushButton>
+
 #include "playtest/testfile.h"
 
 QString frmSerialData::ProgramFolder()
@@ -12,11 +15,16 @@ QString frmSerialData::ProgramFolder()
 void frmSerialData::cmdPlayTest_Click()
 {
     // The guard keeps Play (and Open/Close, Read, Write) disabled for the whole click.
-    OperationGuard operation(this);
+    OperationGuard operation(this, cmdPlayTest);
     if (!operation.acquired())
         return;
 
-    const PlayOutcome outcome = session->playTest(TestFile::localPath(), [this] {
+    const PlayOutcome outcome = session->playTest(TestFile::localPath(), [this](UploadOffer offer) {
+        if (offer == UploadOffer::Incomplete)
+            return AskYesNo(QStringLiteral("The test file on the card is incomplete: an upload to this Kavo stopped "
+                                           "before its end.\r\n"
+                                           "Would you like to send the test file to\r\n"
+                                           "the Kavo again and play it?"));
         return AskYesNo(QStringLiteral("The test file does not exist on the card.\r\n"
                                        "Would you like to send the test file to\r\n"
                                        "the Kavo and play it?"));
@@ -29,4 +37,14 @@ bool frmSerialData::UploadTestFile()
     const UploadOutcome outcome = session->upload(TestFile::localPath(), TestFile::cardPath(), true);
     showMessages(outcome.messages);
     return outcome.done();
+}
+
+void frmSerialData::showUploadProgress(qint64 value)
+{
+    constexpr qint64 BarPeriodMs = 40;
+    const bool atEnd = value >= pbUploadFile->maximum();
+    if (!atEnd && m_barMoved.isValid() && m_barMoved.elapsed() < BarPeriodMs && pbUploadFile->value() > 0)
+        return;
+    m_barMoved.start();
+    pbUploadFile->setValue(int(value));
 }

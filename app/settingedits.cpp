@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <algorithm>
 
 #include "settings/settingtable.h"
 
@@ -101,6 +102,7 @@ void frmSerialData::vscVolumeR_Change()
 
 void frmSerialData::chkVolumeLocked_Click()
 {
+    txtVolumeR->setReadOnly(chkVolumeLocked->isChecked());
     if (chkVolumeLocked->isChecked()) {
         vscVolumeR->setEnabled(false);
         vscVolumeR->setValue(vscVolumeL->value());
@@ -136,4 +138,92 @@ void frmSerialData::chkBassBoost_Click()
         vscBBBoost_Change();
     else
         outBassBoost->setText(SettingTable::bassBoostString(false, 0, 0));
+}
+
+// A typed number. Only what the user typed is looked at ("typed" is set by the box's
+// textEdited, which the program's own changes do not raise). The number is checked against
+// the range the box shows; a good one moves the spinner, whose change handler then fills
+// the box and composes the setting string as an arrow click would. When the spinner
+// already stands there, its handler runs all the same, so the box and the setting string
+// show the number. Anything else is refused on the status line, with the range; the
+// spinner and the setting string stay, and the box shows the spinner's number again (or
+// stays empty while the setting has no setting string yet). A frequency must be a multiple
+// of 10 Hz, the spinner's steps: 45 is refused rather than rounded, so that what is
+// written is what was typed.
+void frmSerialData::numberBoxTyped(QLineEdit *box)
+{
+    if (!box->property("typed").toBool() || box->isReadOnly() || m_closing)
+        return;
+    box->setProperty("typed", false);
+
+    struct NumberBox {
+        QLineEdit *box;
+        QScrollBar *spinner;
+        QLabel *out;
+        void (frmSerialData::*change)();
+        const char *what;
+        const char *unit;   // after the range, e.g. " Hz"
+        int scale;          // the box shows the spinner's number times this
+        bool fromTop;       // the number is the distance of the position from the maximum
+    };
+    const NumberBox boxes[] = {
+        {txtWriteTimeout, vscWriteTimeout, outWriteTimeout, &frmSerialData::vscWriteTimeout_Change, "Write Time-out",
+         "", 1, true},
+        {txtFileOffset, vscFileOffset, outFileOffset, &frmSerialData::vscFileOffset_Change, "Input File Number Offset",
+         "", 1, true},
+        {txtVolumeL, vscVolumeL, outVolume, &frmSerialData::vscVolumeL_Change, "Volume Left", "", 1, false},
+        {txtVolumeR, vscVolumeR, outVolume, &frmSerialData::vscVolumeR_Change, "Volume Right", "", 1, false},
+        {txtLoopCount, vscLoopCount, outLoopCount, &frmSerialData::vscLoopCount_Change, "Loop Count", "", 1, true},
+        {txtBBFreq, vscBBFreq, outBassBoost, &frmSerialData::vscBBFreq_Change, "Bass Boost Frequency", " Hz", 10, true},
+        {txtBBBoost, vscBBBoost, outBassBoost, &frmSerialData::vscBBBoost_Change, "Bass Boost", " dB", 1, true},
+    };
+    const NumberBox *entry = nullptr;
+    for (const NumberBox &b : boxes)
+        if (b.box == box)
+            entry = &b;
+    if (!entry)
+        return;
+    QScrollBar *spinner = entry->spinner;
+
+    const QString typed = box->text().trimmed();
+    const int highest = spinner->maximum() * entry->scale;
+    const QString range = QStringLiteral("(0 to %1%2%3)")
+                              .arg(highest)
+                              .arg(QLatin1String(entry->unit))
+                              .arg(entry->scale > 1 ? QStringLiteral(" in steps of %1").arg(entry->scale) : QString());
+    const QString what = QLatin1String(entry->what);
+
+    // Plain decimal digits; a minus sign before them makes a number below the range.
+    const bool negative = typed.startsWith(QLatin1Char('-'));
+    const QString digits = negative ? typed.mid(1) : typed;
+    const bool isNumber = !digits.isEmpty()
+                          && std::all_of(digits.cbegin(), digits.cend(),
+                                         [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+    bool fits = false;
+    const int number = digits.toInt(&fits);   // false beyond the int's range
+    QString refusal;
+    if (!isNumber)
+        refusal = QStringLiteral("%1: '%2' is not a number %3").arg(what, typed, range);
+    else if (negative || !fits || number > highest)
+        refusal = QStringLiteral("%1: %2 is out of range %3").arg(what, typed, range);
+    else if (number % entry->scale != 0)
+        refusal = QStringLiteral("%1: %2 is not a multiple of %3 %4").arg(what, typed).arg(entry->scale).arg(range);
+
+    if (!refusal.isEmpty()) {
+        const int position = spinner->value();
+        const int shown = (entry->fromTop ? spinner->maximum() - position : position) * entry->scale;
+        box->setText(entry->out->text().isEmpty() ? QString() : QString::number(shown));
+        // After Enter the user is still in the box: ready for the next try.
+        if (box->hasFocus())
+            box->selectAll();
+        ShowStatus(refusal);
+        return;
+    }
+
+    const int steps = number / entry->scale;
+    const int position = entry->fromTop ? spinner->maximum() - steps : steps;
+    if (spinner->value() != position)
+        spinner->setValue(position);   // raises the change handler
+    else
+        (this->*entry->change)();
 }

@@ -46,6 +46,9 @@ bool frmSerialData::openSettingsFile(const QString &path)
     for (const SettingTable::Setting &s : SettingTable::all())
         if (const auto stored = SettingTable::parseSettingString(parsed.strings.value(s.letter), nullptr))
             putIntoControls(*stored);
+    // On a connection, the file stands for all nine settings of this module.
+    if (connected())
+        m_settingsComplete = true;
     updateButtons();
     ShowStatus(QStringLiteral("Settings opened from %1; press Write to store them in the Kavo")
                    .arg(QFileInfo(path).fileName()));

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollBar>
 
 namespace {
@@ -137,12 +138,19 @@ void frmSerialData::putIntoControls(const SettingTable::Stored &stored)
 
 bool frmSerialData::ReadAllSettings()
 {
-    return session->readSettings().complete;
+    const ReadOutcome outcome = session->readSettings();
+    if (outcome.aborted)
+        return false;
+    // A read that stopped leaves some controls with what they showed before.
+    m_settingsComplete = outcome.complete;
+    updateButtons();
+    showMessages(outcome.messages);
+    return outcome.complete;
 }
 
 void frmSerialData::cmdReadSettings_Click()
 {
-    OperationGuard operation(this);
+    OperationGuard operation(this, cmdReadSettings);
     if (!operation.acquired())
         return;
     ReadAllSettings();
@@ -150,6 +158,13 @@ void frmSerialData::cmdReadSettings_Click()
 
 void frmSerialData::WriteAllSettings()
 {
+    // Only this module's own settings (read, or opened from a file, on this connection)
+    // are written: never what another module or a stopped read left in the controls.
+    if (!m_settingsComplete && settingStrings().size() == int(SettingTable::all().size())) {
+        ShowStatus(QStringLiteral("Nothing written: not all settings of this Kavo have been read; press Read "
+                                  "(or open a settings file) first"));
+        return;
+    }
     const WriteOutcome outcome
         = session->writeSettings([this](char letter) { return settingStringLabel(letter)->text(); });
     if (outcome.result == WriteOutcome::Result::Aborted)
@@ -162,7 +177,7 @@ void frmSerialData::WriteAllSettings()
 
 void frmSerialData::cmdWriteSettings_Click()
 {
-    OperationGuard operation(this);
+    OperationGuard operation(this, cmdWriteSettings);
     if (!operation.acquired())
         return;
     WriteAllSettings();

@@ -62,7 +62,8 @@ void frmSerialData::closeEvent(QCloseEvent *event)
 
 void frmSerialData::Form_Unload()
 {
-    // Ends any wait at once; the operation that waited sends nothing more.
+    // Ends any wait at once; the operation that waited sends nothing more, but an upload
+    // still closes its card file. The port closes when the operation has ended.
     m_closing = true;
     tmrStartSeq->stop();
     session->shutdown();
@@ -70,4 +71,6 @@ void frmSerialData::Form_Unload()
     for (QWidget *w : QApplication::topLevelWidgets())
         if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
             box->reject();
+    if (!session->busy())
+        emit unloaded();
 }

@@ -181,6 +181,10 @@ private:
             ended();
             return;
         }
+        if (!card.messages.isEmpty()) {
+            m_report.fail(QStringLiteral("the device keeps sending"), card.messages);
+            return;
+        }
         QJsonObject object;
         object.insert(QStringLiteral("capacity"), card.info.capacity);
         object.insert(QStringLiteral("freeSpace"), card.info.freeSpace);
@@ -220,7 +224,7 @@ private:
             return;
         }
         if (!outcome.complete) {
-            m_report.fail(QStringLiteral("a setting could not be read"), {outcome.failure});
+            m_report.fail(QStringLiteral("a setting could not be read"), outcome.messages.isEmpty() ? QStringList{outcome.failure} : outcome.messages);
             return;
         }
         const SettingsFile::Strings strings = stringsOf(outcome);
@@ -295,7 +299,7 @@ private:
     void play()
     {
         showProgress(TestFile::cardPath());
-        const PlayOutcome outcome = m_session.playTest(TestFile::localPath(), [this] { return m_in.upload; });
+        const PlayOutcome outcome = m_session.playTest(TestFile::localPath(), [this](UploadOffer) { return m_in.upload; });
         m_report.json.insert(QStringLiteral("uploaded"), outcome.uploaded);
         m_report.json.insert(QStringLiteral("played"), outcome.result == PlayOutcome::Result::Played);
         using Result = PlayOutcome::Result;
@@ -311,8 +315,21 @@ private:
             m_report.fail(QStringLiteral("no card"), outcome.messages);
             break;
         case Result::Declined:
-            m_report.fail(QStringLiteral("the test file is not on the card"),
-                          {QStringLiteral("The test file does not exist on the card; --upload sends it first.")});
+            if (outcome.incomplete)
+                m_report.fail(QStringLiteral("the test file on the card is incomplete"),
+                              {QStringLiteral("The test file on the card is incomplete: an upload to this Kavo stopped "
+                                              "before its end; --upload sends it again.")});
+            else
+                m_report.fail(QStringLiteral("the test file is not on the card"),
+                              {QStringLiteral("The test file does not exist on the card; --upload sends it first.")});
+            break;
+        case Result::PlayRefused:
+            m_report.fail(QStringLiteral("the Kavo did not play it"),
+                          {QStringLiteral("Could not play %1: the Kavo answered '%2'")
+                               .arg(TestFile::cardPath(), KavoSession::quoted(outcome.playReply))});
+            break;
+        case Result::Endless:
+            m_report.fail(QStringLiteral("the device keeps sending"), outcome.messages);
             break;
         case Result::UploadFailed:
             m_report.fail(QStringLiteral("the upload failed"), outcome.messages);
@@ -345,6 +362,9 @@ private:
             break;
         case Result::WriteFailed:
             m_report.fail(QStringLiteral("the upload failed"), outcome.messages);
+            break;
+        case Result::Endless:
+            m_report.fail(QStringLiteral("the device keeps sending"), outcome.messages);
             break;
         }
     }

@@ -1,6 +1,7 @@
 #include "link/kavolink.h"
 
-#include <QEventLoop>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include "link/serialcontrol.h"
@@ -41,6 +42,8 @@ bool KavoLink::openPort(int port, qint32 bitRate, QString *error)
     MSComm1->setRThreshold(1);
     if (settingsTaken && !MSComm1->setPortOpen(true))
         *error = MSComm1->LastError();
+    if (MSComm1->PortOpen())
+        m_lastDevice = MSComm1->DevicePath();
     BufferIn.clear();
     return MSComm1->PortOpen();
 }
@@ -76,23 +79,13 @@ QString KavoLink::devicePath() const
     return MSComm1->DevicePath();
 }
 
-bool KavoLink::canOpen(int port, QString *problem)
-{
-    closePort();
-    MSComm1->setCommPort(port);
-    MSComm1->setRThreshold(1);
-    const bool opened = MSComm1->setPortOpen(true);
-    if (!opened && problem)
-        *problem = MSComm1->LastError();
-    closePort();
-    return opened;
-}
-
 void KavoLink::MSComm1_OnComm()
 {
     if (MSComm1->CommEvent() == SerialControl::comEvReceive) {
         BufferIn += MSComm1->Input();
-        wake();
+        // Between waits a talkative device keeps only a tail here.
+        if (BufferIn.size() > LongestReply)
+            BufferIn.remove(0, BufferIn.size() - LongestReply);
     }
 }
 
@@ -100,13 +93,6 @@ void KavoLink::tmrTimeOut_Timer()
 {
     if (TimeOutTicks < 32767)
         ++TimeOutTicks;
-    wake();
-}
-
-void KavoLink::wake()
-{
-    if (m_waitLoop)
-        m_waitLoop->quit();
 }
 
 void KavoLink::SendText(const QByteArray &bytes)
@@ -123,24 +109,29 @@ Reply KavoLink::WaitForPrompt()
         return {QByteArray(), Reply::End::Aborted};
 
     QByteArray reply;
-    char lastByte = 0;
     Reply::End end = Reply::End::Prompt;
     TimeOutTicks = 0;
     tmrTimeOut->start();   // (re)starts a full period of silence
-
-    QEventLoop loop;
-    QEventLoop *outer = m_waitLoop;
-    m_waitLoop = &loop;
+    QElapsedTimer clock;
+    clock.start();
     for (;;) {
         if (!BufferIn.isEmpty()) {
-            reply += BufferIn;
-            lastByte = BufferIn.back();
-            BufferIn.clear();
+            // The chunk is taken whole: as the reply itself when it is the first.
+            if (reply.isEmpty()) {
+                reply.swap(BufferIn);
+            } else {
+                reply += BufferIn;
+                BufferIn.clear();
+            }
+            if (reply.back() == '>')
+                break;
             TimeOutTicks = 0;
             tmrTimeOut->start();
         }
-        if (lastByte == '>')
+        if (reply.size() >= LongestReply || clock.elapsed() >= LongestAnswerMs) {
+            end = Reply::End::Endless;
             break;
+        }
         if (m_aborted) {
             end = Reply::End::Aborted;
             break;
@@ -149,16 +140,10 @@ Reply KavoLink::WaitForPrompt()
             end = Reply::End::Silence;
             break;
         }
-        // Sleeps until bytes arrive, the clock ticks or the operation is ended, and runs
-        // every other pending event meanwhile. A loop that refuses to run means the
-        // application is ending: no byte or tick will come any more.
-        if (loop.exec() != 0) {
-            m_aborted = true;
-            end = Reply::End::Aborted;
-            break;
-        }
+        // Sleeps until bytes arrive, the clock ticks or something ends the operation, and
+        // runs every other pending event meanwhile.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    m_waitLoop = outer;
 
     if (end != Reply::End::Prompt)
         return {QByteArray(), end};
@@ -175,17 +160,54 @@ Reply KavoLink::SendAndWait(const QByteArray &command)
 
 bool KavoLink::ProbeDevice()
 {
-    BufferIn.clear();
-    SendText(QByteArrayLiteral("\x1b\r"));
-    Reply reply = WaitForPrompt();
-    if (reply.prompted() && reply.text.isEmpty()) {
-        // Escape and carriage return are answered with a prompt each; when the first
-        // arrived on its own, the second may still be on its way.
-        const Reply rest = WaitForPrompt();
-        if (rest.prompted())
-            reply.text = '>' + rest.text;
+    for (int attempt = 0;; ++attempt) {
+        BufferIn.clear();
+        SendText(QByteArrayLiteral("\x1b\r"));
+        Reply reply = WaitForPrompt();
+        if (reply.prompted() && reply.text.isEmpty()) {
+            // Escape and carriage return are answered with a prompt each; when the first
+            // arrived on its own, the second may still be on its way.
+            const Reply rest = WaitForPrompt();
+            if (rest.prompted())
+                reply.text = '>' + rest.text;
+        }
+        if (reply.prompted() && reply.text.startsWith('>'))
+            return true;
+        // Text that ends in a prompt is some other answer: the rest of an exchange that an
+        // earlier program left, or a late answer. Once the line is quiet, ask again.
+        if (attempt > 0 || !reply.prompted() || reply.text.isEmpty() || !quietLine(true))
+            return false;
     }
-    return reply.prompted() && reply.text.startsWith('>');
+}
+
+bool KavoLink::quietLine(bool always)
+{
+    if (m_aborted)
+        return false;
+    if (BufferIn.isEmpty() && !always)
+        return true;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    QElapsedTimer clock;
+    clock.start();
+    QElapsedTimer quiet;
+    for (;;) {
+        BufferIn.clear();
+        quiet.start();
+        while (BufferIn.isEmpty() && !m_aborted && quiet.elapsed() < QuietMs) {
+            deadline.start(int(QuietMs - quiet.elapsed()));
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        if (m_aborted)
+            return false;
+        if (BufferIn.isEmpty())
+            return true;
+        if (clock.elapsed() >= LongestAnswerMs) {
+            BufferIn.clear();
+            return false;
+        }
+    }
 }
 
 void KavoLink::discardInput()
@@ -195,8 +217,16 @@ void KavoLink::discardInput()
 
 void KavoLink::abortOperation()
 {
+    // Whatever waits sees it as soon as the event that called this has been handled.
     m_aborted = true;
-    wake();
+}
+
+bool KavoLink::resume()
+{
+    if (m_shutdown || !MSComm1->PortOpen())
+        return false;
+    m_aborted = false;
+    return true;
 }
 
 void KavoLink::shutdown()

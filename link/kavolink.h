@@ -6,7 +6,6 @@
 
 #include "link/reply.h"
 
-class QEventLoop;
 class QTimer;
 class SerialControl;
 
@@ -30,22 +29,26 @@ public:
     int commPort() const;
     QString lineSettings() const;
     qint32 bitRate() const;
-    // The device the open port uses (empty while closed).
+    // The device the open port uses (empty while closed), and the one opened last.
     QString devicePath() const;
-    // Whether COM `port` can be opened right now (it is opened and closed again); when it
-    // cannot, `problem` says why.
-    bool canOpen(int port, QString *problem = nullptr);
+    QString lastDevice() const { return m_lastDevice; }
 
     // --- the exchange --------------------------------------------------------------
     // Writes the bytes to the line as they are, when the port is open.
     void SendText(const QByteArray &bytes);
-    // Collects the answer until the prompt ends a chunk, or a whole period of silence.
+    // Collects the answer until the prompt ends a chunk, a whole period of silence, or
+    // more bytes or time than any Kavo answer takes (a device that keeps sending).
     Reply WaitForPrompt();
     // The one exchange: empties BufferIn, sends the command with its carriage return and
     // waits for the answer.
     Reply SendAndWait(const QByteArray &command);
-    // Escape and carriage return: true when a Kavo answers with its prompts.
+    // Escape and carriage return: true when a Kavo answers with its prompts. When the tail
+    // of another answer comes first, the line is let fall quiet and the probe sent again.
     bool ProbeDevice();
+    // Drops what has arrived; when anything had (or `always`), waits until the line has
+    // been quiet for a while (an answer's pieces come closer together than that). False
+    // when it kept sending for longer than a Kavo ever does, or the operation was ended.
+    bool quietLine(bool always = false);
     // Empties BufferIn (an upload does this once before its first piece, then sends each
     // piece with SendText and collects its answer with WaitForPrompt).
     void discardInput();
@@ -58,10 +61,20 @@ public:
     void abortOperation();
     bool operationAborted() const { return m_aborted; }
     void beginOperation() { m_aborted = m_shutdown; }
+    // After an abort, lets the operation send once more while the port is still open (to
+    // close a file on the card); false when the port is gone or the line shut down.
+    bool resume();
     // The line is going away: abort for good and close the port.
     void shutdown();
 
     static constexpr int TimeOutMs = 1000;
+    // No Kavo answer comes near these: the longest, the version, is some 30 bytes and
+    // arrives within a few tens of milliseconds even at 9600 bps. 4 KiB is over a hundred
+    // times that and takes 4.3 s at 9600 bps; the time bound catches a device that trickles.
+    static constexpr int LongestReply = 4096;
+    static constexpr int LongestAnswerMs = 5000;
+    // Between the pieces of one answer a module pauses far less than this.
+    static constexpr int QuietMs = 150;
 
 signals:
     // The open port failed underneath (device vanished); the port is closed already.
@@ -70,14 +83,13 @@ signals:
 private:
     void MSComm1_OnComm();
     void tmrTimeOut_Timer();
-    void wake();
 
     SerialControl *MSComm1;
     QTimer *tmrTimeOut;
     QByteArray BufferIn;       // received and not yet taken
     qint16 TimeOutTicks = 0;   // ticks of tmrTimeOut since the wait last took bytes
 
-    QEventLoop *m_waitLoop = nullptr;
+    QString m_lastDevice;
     bool m_aborted = false;
     bool m_shutdown = false;
 };

@@ -8,6 +8,7 @@ struct Reply {
     enum class End {
         Prompt,    // the module's prompt ended the answer
         Silence,   // no byte came for a whole time-out period
+        Endless,   // bytes kept coming past any Kavo answer's length or time, no prompt
         Aborted,   // the operation was ended (port lost, window closing, interrupted)
     };
 
@@ -16,6 +17,7 @@ struct Reply {
 
     bool prompted() const { return end == End::Prompt; }
     bool timedOut() const { return end == End::Silence; }
+    bool endless() const { return end == End::Endless; }
     bool aborted() const { return end == End::Aborted; }
     // The module took the command: its prompt came alone (blanks and line ends allowed).
     bool bare() const { return prompted() && text.trimmed().isEmpty(); }

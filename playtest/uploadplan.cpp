@@ -1,5 +1,8 @@
 #include "playtest/uploadplan.h"
 
+#include <charconv>
+#include <cstring>
+
 UploadPlan::Problem UploadPlan::problem() const
 {
     if (m_length <= 0)
@@ -38,5 +41,15 @@ int UploadPlan::progressAfter(qint64 index) const
 
 QByteArray UploadPlan::writeCommand(int count)
 {
-    return QByteArrayLiteral("FC W 1 ") + QByteArray::number(count) + '\r';
+    char line[WriteCommandRoom];
+    return QByteArray(line, writeCommand(count, line));
+}
+
+int UploadPlan::writeCommand(int count, char *out)
+{
+    static constexpr char Head[] = "FC W 1 ";
+    std::memcpy(out, Head, sizeof Head - 1);
+    char *end = std::to_chars(out + sizeof Head - 1, out + WriteCommandRoom - 1, count).ptr;
+    *end++ = '\r';
+    return int(end - out);
 }

@@ -31,6 +31,9 @@ public:
 
     // "FC W 1 <count>" and the carriage return; the data follows it at once.
     static QByteArray writeCommand(int count);
+    // The same into `out`, which has room for WriteCommandRoom bytes; returns its length.
+    static constexpr int WriteCommandRoom = 24;
+    static int writeCommand(int count, char *out);
 
 private:
     qint64 m_length;

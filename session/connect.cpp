@@ -21,6 +21,7 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
 {
     using Result = ConnectOutcome::Result;
     ConnectOutcome out;
+    m_version.clear();
     const auto aborted = [&] {
         out.result = Result::Aborted;
         out.messages.clear();
@@ -34,7 +35,8 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
         out.version = version.version;
         out.identity = version.identity;
         if (version.identity != Replies::IdentityCode) {
-            out.messages << mismatchText(request.portName(), version.identity);
+            out.messages << (version.endless ? endlessText()
+                                             : mismatchText(request.portName(), quoted(version.identity.toLatin1())));
             out.result = Result::WrongIdentity;
             closePort();
         }
@@ -53,6 +55,7 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
             }
             if (!say(QStringLiteral("Searching for Kavo at ") + rate + QStringLiteral(" bps")))
                 return aborted();
+            // Silence, other answers and a device that keeps sending all mean: not here.
             if (!m_link->ProbeDevice()) {
                 closePort();
                 if (m_link->operationAborted())
@@ -65,7 +68,9 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
                 return aborted();
             break;
         }
-        if (!portOpen())
+        // A port that could not be opened has been told already: saying that no Kavo
+        // answered on it would contradict that.
+        if (!portOpen() && out.result != Result::PortUnavailable)
             out.messages << notConnectedText(request.portName());
     } else {
         const QString rate = request.rates.value(request.chosen);
@@ -94,8 +99,27 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
 
     if (m_link->operationAborted())
         return aborted();
-    if (portOpen())
+    if (portOpen()) {
         out.result = Result::Connected;
+        m_version = out.version;
+        return out;
+    }
+    // The status line tells how the search ended, not what it tried last.
+    const QString port = request.portName();
+    switch (out.result) {
+    case Result::PortUnavailable:
+        say(QStringLiteral("%1 could not be opened").arg(port));
+        break;
+    case Result::WrongIdentity:
+        say(QStringLiteral("The device on %1 is not a Kavo").arg(port));
+        break;
+    default:
+        say(request.automatic ? QStringLiteral("No Kavo answered on %1 at any bit rate").arg(port)
+                              : QStringLiteral("No Kavo answered on %1 at %2 bps").arg(port, request.rates.value(request.chosen)));
+        break;
+    }
+    if (m_link->operationAborted())
+        return aborted();
     return out;
 }
 
@@ -109,6 +133,7 @@ VersionOutcome KavoSession::readVersion()
         out.aborted = true;
         return out;
     }
+    out.endless = reply.endless();
     out.version = QString::fromLatin1(reply.text);
     out.identity = Replies::identityCode(out.version);
     emit versionShown(out.version);
@@ -118,21 +143,30 @@ VersionOutcome KavoSession::readVersion()
 CardOutcome KavoSession::readCardInfo()
 {
     CardOutcome out;
-    const Reply reply = m_link->SendAndWait(QByteArrayLiteral("FC Q"));
-    if (reply.aborted()) {
-        out.aborted = true;
+    const auto ended = [&](const Reply &reply) {
+        out.aborted = reply.aborted();
+        if (reply.endless())
+            out.messages << endlessText();
+        return reply.aborted() || reply.endless();
+    };
+    if (!m_link->quietLine()) {
+        out.aborted = m_link->operationAborted();
+        if (!out.aborted)
+            out.messages << endlessText();
         return out;
     }
+    const Reply reply = m_link->SendAndWait(QByteArrayLiteral("FC Q"));
+    if (ended(reply))
+        return out;
     if (reply.text.isEmpty()) {
         // A time-out or the prompt alone: the card's own status text says more.
         const Reply status = m_link->SendAndWait(QByteArrayLiteral("FC F"));
-        if (status.aborted()) {
-            out.aborted = true;
+        if (ended(status))
             return out;
-        }
         out.info.status = QString::fromLatin1(status.text);
-        return out;
+    } else {
+        out.info = Replies::cardInfo(QString::fromLatin1(reply.text));
     }
-    out.info = Replies::cardInfo(QString::fromLatin1(reply.text));
+    emit cardInfoRead(out.info);
     return out;
 }

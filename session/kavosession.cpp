@@ -4,7 +4,7 @@ KavoSession::KavoSession(QObject *parent)
     : QObject(parent)
     , m_link(new KavoLink(this))
 {
-    connect(m_link, &KavoLink::portLost, this, &KavoSession::portLost);
+    connect(m_link, &KavoLink::portLost, this, &KavoSession::onPortLost);
 }
 
 KavoSession::~KavoSession() = default;
@@ -54,7 +54,7 @@ int KavoSession::portNumberOf(const QString &portName)
 
 bool KavoSession::beginOperation()
 {
-    if (m_busy)
+    if (m_busy || m_shutdown)
         return false;
     m_link->beginOperation();
     if (m_link->operationAborted())   // shut down
@@ -68,6 +68,8 @@ bool KavoSession::beginOperation()
 void KavoSession::endOperation()
 {
     m_busy = false;
+    if (m_shutdown)
+        m_link->shutdown();
     emit busyChanged(false);
 }
 
@@ -81,7 +83,38 @@ void KavoSession::interrupt()
 
 void KavoSession::shutdown()
 {
-    m_link->shutdown();
+    m_shutdown = true;
+    m_link->abortOperation();
+    if (!m_busy)
+        m_link->shutdown();
+}
+
+void KavoSession::onPortLost(const QString &description)
+{
+    QString what = QStringLiteral("COM%1").arg(m_link->commPort());
+    if (!m_link->lastDevice().isEmpty())
+        what += QStringLiteral(" (%1)").arg(m_link->lastDevice());
+    what += QStringLiteral(" was disconnected");
+    // The system's words for a vanished device say nothing more than that.
+    static const QStringList says_nothing_more = {
+        QStringLiteral("Inappropriate ioctl for device"), QStringLiteral("Resource temporarily unavailable"),
+        QStringLiteral("Input/output error"), QStringLiteral("No such file or directory"),
+        QStringLiteral("Bad file descriptor"), QStringLiteral("No such device"),
+        QStringLiteral("No such device or address"), QStringLiteral("Unknown error"),
+    };
+    if (!description.isEmpty() && !says_nothing_more.contains(description))
+        what += QStringLiteral(" (%1)").arg(description);
+    emit portLost(what);
+}
+
+QString KavoSession::endlessText() const
+{
+    return QStringLiteral("The device on COM%1 keeps sending without a prompt; it may not be a Kavo.").arg(commPort());
+}
+
+QString KavoSession::quoted(const QByteArray &reply)
+{
+    return SettingTable::printable(reply, 200);
 }
 
 bool KavoSession::say(const QString &text)

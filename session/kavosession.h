@@ -32,6 +32,10 @@ public:
 
     // "COM12" -> 12; 0 when the text is not such a name.
     static int portNumberOf(const QString &portName);
+    // "The device on COM3 keeps sending without a prompt; it may not be a Kavo."
+    QString endlessText() const;
+    // A module's reply as messages quote it: printable, at most 200 characters.
+    static QString quoted(const QByteArray &reply);
 
     // --- one operation at a time ----------------------------------------------------
     // False while another operation runs, and for good after shutdown().
@@ -45,11 +49,15 @@ public:
     void interrupt();
     bool interrupted() const { return m_interrupted; }
     // Ends the running operation and closes the port for good (the window is closing).
+    // A running upload still closes its card file first while the port is open; the port
+    // closes when the operation has ended.
     void shutdown();
 
     // --- operations ------------------------------------------------------------------
     // Opens the port and finds the module on it; checks its identity and reads its version.
     ConnectOutcome connectModule(const ConnectRequest &request);
+    // The version reply of the module found last ("" before any).
+    QString moduleVersion() const { return m_version; }
     VersionOutcome readVersion();
     // Capacity and free space, or the card's status.
     CardOutcome readCardInfo();
@@ -61,11 +69,13 @@ public:
     // the PC port follows to it.
     WriteOutcome writeSettings(const std::function<QString(char letter)> &settingString);
     // Sends a local file to the card in 512-byte pieces. `testFile` words the texts for
-    // the play test's own file.
+    // the play test's own file. A file the upload leaves incomplete is remembered for this
+    // module until an upload completes it.
     UploadOutcome upload(const QString &localPath, const QString &cardPath, bool testFile = false);
-    // The play test: looks the test file up on the card; when it is missing, asks
-    // `offerUpload` whether to send `localPath` first; then tells the module to play it.
-    PlayOutcome playTest(const QString &localPath, const std::function<bool()> &offerUpload);
+    // The play test: looks the test file up on the card; when it is missing or known to be
+    // incomplete, asks `offerUpload` whether to send `localPath` first; then tells the
+    // module to play it.
+    PlayOutcome playTest(const QString &localPath, const std::function<bool(UploadOffer)> &offerUpload);
 
 signals:
     void status(const QString &text);
@@ -76,22 +86,32 @@ signals:
     void settingRead(char letter, const SettingTable::Reading &reading);
     // The card status box's text.
     void cardStatus(const QString &text);
-    // An upload of `length` bytes is about to start; then shown, progress, hidden.
+    // The card's capacity and free space as read (also after an upload).
+    void cardInfoRead(const Replies::CardInfo &info);
+    // An upload of `length` bytes is about to start; then shown, its progress (the bytes
+    // the module has taken, the whole length at the end), hidden.
     void uploadPrepared(qint64 length);
     void uploadShown(bool visible);
-    void uploadProgress(qint64 bytesInFullPieces);
-    void portLost(const QString &description);
+    void uploadProgress(qint64 bytesTaken);
+    // "COM3 (/dev/pts/4) was disconnected"; the port is closed already.
+    void portLost(const QString &what);
     void busyChanged(bool busy);
 
 private:
-    // True when the card file was opened for writing.
-    bool openCardFile(const QString &cardPath);
+    // The card file opened for writing: the reply to the open command.
+    Reply openCardFile(const QString &cardPath);
+    // Closes the card file and awaits the answer; an error reply is told (silence is not
+    // an error). An empty text when it went well.
+    QString closeCardFile(const QString &cardPath);
     // Emits the status text; false when the operation was ended meanwhile.
     bool say(const QString &text);
+    void onPortLost(const QString &description);
 
     KavoLink *m_link;
+    QString m_version;
     bool m_busy = false;
     bool m_interrupted = false;
+    bool m_shutdown = false;
 };
 
 // Holds an operation of the session for the length of a scope.

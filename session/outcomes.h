@@ -10,8 +10,9 @@
 #include "settings/settingtable.h"
 
 // What the session's operations bring back. Every operation may end early because the
-// port was lost, the window is closing or the user interrupted it: then `aborted` is set,
-// and whoever ended it has told the user already.
+// port was lost, the window is closing or the user interrupted it: then it is "aborted",
+// and whoever ended it has told the user already. An operation that meets a device that
+// keeps sending without a prompt ends too, with a message that says so.
 
 // Opening the port.
 struct PortOpening {
@@ -46,11 +47,13 @@ struct VersionOutcome {
     QString version;
     QString identity;
     bool aborted = false;
+    bool endless = false;
 };
 
 struct CardOutcome {
     Replies::CardInfo info;
     bool aborted = false;
+    QStringList messages;
 };
 
 struct ReadOutcome {
@@ -59,6 +62,7 @@ struct ReadOutcome {
     QMap<char, SettingTable::Reading> readings;   // every setting read so far
     char failed = 0;                              // the setting the read stopped at
     QString failure;                              // "Could not read ...", as the status line shows it
+    QStringList messages;
 };
 
 struct WriteOutcome {
@@ -66,6 +70,7 @@ struct WriteOutcome {
         Stored,        // every setting taken
         NotStored,     // the module refused or did not answer some; see `problems`
         NotRead,       // some setting strings were empty: nothing was sent
+        Endless,       // the device kept sending; the rest was not sent
         Aborted,
     };
     Result result = Result::Stored;
@@ -77,7 +82,7 @@ struct WriteOutcome {
 };
 
 struct UploadOutcome {
-    enum class Result { Done, LocalFileProblem, CardRefused, WriteFailed, Aborted };
+    enum class Result { Done, LocalFileProblem, CardRefused, WriteFailed, Endless, Aborted };
     Result result = Result::Done;
     QStringList messages;
     qint64 length = 0;       // of the local file
@@ -86,10 +91,18 @@ struct UploadOutcome {
     bool done() const { return result == Result::Done; }
 };
 
+// Why the play test offers to send the test file.
+enum class UploadOffer {
+    Missing,      // the card lacks it
+    Incomplete,   // an upload to this module stopped before its end
+};
+
 struct PlayOutcome {
-    enum class Result { Played, NoCard, Declined, UploadFailed, LookUpError, Aborted };
+    enum class Result { Played, PlayRefused, NoCard, Declined, UploadFailed, LookUpError, Endless, Aborted };
     Result result = Result::Played;
     QStringList messages;
     bool uploaded = false;
+    bool incomplete = false;     // the card's test file was known to be incomplete
     QByteArray lookUpReply;
+    QByteArray playReply;        // the module's error reply to the play command
 };

@@ -21,6 +21,20 @@ QByteArray KavoSession::querySetting(char letter)
 ReadOutcome KavoSession::readSettings()
 {
     ReadOutcome out;
+    const auto endless = [&](char letter) {
+        out.failed = letter;
+        out.failure = endlessText();
+        out.messages << endlessText();
+        say(out.failure);
+        out.aborted = m_link->operationAborted();
+        return out;
+    };
+    if (!m_link->quietLine()) {
+        if (!m_link->operationAborted())
+            return endless(SettingTable::all().front().letter);
+        out.aborted = true;
+        return out;
+    }
     for (const SettingTable::Setting &setting : SettingTable::all()) {
         if (!say(QStringLiteral("Getting ") + settingTitle(setting.letter))) {
             out.aborted = true;
@@ -32,6 +46,8 @@ ReadOutcome KavoSession::readSettings()
             out.aborted = true;
             return out;
         }
+        if (reply.endless())
+            return endless(setting.letter);
         const SettingTable::Reading reading = SettingTable::readReply(setting.letter, reply.text);
         if (!reply.prompted() || !reading.ok) {
             // What was read so far stays.
@@ -73,6 +89,16 @@ WriteOutcome KavoSession::writeSettings(const std::function<QString(char letter)
         return out;
     }
 
+    if (!m_link->quietLine()) {
+        if (m_link->operationAborted())
+            return aborted();
+        out.result = Result::Endless;
+        out.messages << endlessText();
+        out.problems << endlessText();
+        say(endlessText());
+        return out;
+    }
+
     bool bitRateStored = false;
     int moduleRate = -1;
     for (const char letter : std::string_view(SettingTable::WriteOrder)) {
@@ -83,12 +109,21 @@ WriteOutcome KavoSession::writeSettings(const std::function<QString(char letter)
         const Reply reply = m_link->SendAndWait(command.toLatin1());
         if (reply.aborted())
             return aborted();
+        if (reply.endless()) {
+            // The rest is not sent: whatever listens there is no Kavo.
+            out.result = Result::Endless;
+            out.notStored << settingTitle(letter) + QStringLiteral(" (no prompt)");
+            out.problems << endlessText();
+            out.messages << endlessText();
+            say(endlessText());
+            return m_link->operationAborted() ? aborted() : out;
+        }
         // The module takes a setting with its prompt alone; anything else refuses it.
         const bool stored = reply.bare();
         if (!stored)
             out.notStored << settingTitle(letter)
                                  + (reply.timedOut() ? QStringLiteral(" (no answer)")
-                                                     : QStringLiteral(" (reply '%1')").arg(SettingTable::printable(reply.text)));
+                                                     : QStringLiteral(" (reply '%1')").arg(quoted(reply.text)));
         if (letter == 'D') {
             bitRateStored = stored;
             if (const auto d = SettingTable::parseSettingString(command, nullptr); d && d->letter == 'D')

@@ -2,28 +2,61 @@
 #include <QFile>
 #include <QFileInfo>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 #include "playtest/cardfile.h"
+#include "playtest/uploadmarks.h"
 #include "playtest/uploadplan.h"
 #include "session/kavosession.h"
 
-bool KavoSession::openCardFile(const QString &cardPath)
+Reply KavoSession::openCardFile(const QString &cardPath)
 {
-    if (cardPath.isEmpty())
-        return false;
     const Reply reply = m_link->SendAndWait(CardFile::openForWritingCommand(cardPath));
-    if (reply.aborted())
-        return false;
     // Anything but an error reply (a silent module included) leaves the file open.
-    if (reply.text.startsWith('E')) {
-        const QString replyText = QString::fromLatin1(reply.text);
+    if (reply.prompted() && reply.text.startsWith('E')) {
+        const QString replyText = quoted(reply.text);
         emit cardStatus(replyText);
         say(QStringLiteral("Error (") + replyText + QStringLiteral(") while opening ") + cardPath);
-        return false;
     }
-    return true;
+    return reply;
+}
+
+QString KavoSession::closeCardFile(const QString &cardPath)
+{
+    const Reply reply = m_link->SendAndWait(CardFile::closeCommand());
+    if (reply.endless())
+        return endlessText();
+    if (reply.prompted() && !reply.bare())
+        return QStringLiteral("The file %1 on the card could not be closed: the Kavo answered '%2'.")
+            .arg(cardPath, quoted(reply.text));
+    return {};
 }
 
 namespace {
+
+// What a path that is not a regular file is, in words; empty for a regular file.
+QString notARegularFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isFile())
+        return {};
+    if (info.isDir())
+        return QStringLiteral("a folder");
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        if (S_ISFIFO(st.st_mode))
+            return QStringLiteral("a named pipe");
+        if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+            return QStringLiteral("a device");
+        if (S_ISSOCK(st.st_mode))
+            return QStringLiteral("a socket");
+    }
+#endif
+    return QStringLiteral("not a regular file");
+}
 
 // Why the local file cannot be uploaded, or an empty text when it can.
 QString localFileProblem(const QString &what, const QString &path, const UploadPlan &plan)
@@ -55,8 +88,12 @@ UploadOutcome KavoSession::upload(const QString &localPath, const QString &cardP
         return out;
     };
 
+    // Only a regular file (or a link to one) is read: a named pipe or a device would
+    // block or never end, and nothing is sent for them.
     if (!QFileInfo::exists(localPath))
         return refuse(QStringLiteral("Could not find '") + localPath + QStringLiteral("'"));
+    if (const QString kind = notARegularFile(localPath); !kind.isEmpty())
+        return refuse(QStringLiteral("The %1 '%2' is %3, not a file that can be sent.").arg(what, localPath, kind));
 
     // Every local problem is told before any file command goes to the Kavo.
     QFile file(localPath);
@@ -67,80 +104,144 @@ UploadOutcome KavoSession::upload(const QString &localPath, const QString &cardP
     if (const QString problem = localFileProblem(what, localPath, plan); !problem.isEmpty())
         return refuse(problem);
 
-    emit uploadPrepared(plan.length());
-
-    if (!openCardFile(cardPath)) {
+    const auto endless = [&] {
+        emit uploadShown(false);
+        out.result = Result::Endless;
+        out.messages << endlessText();
+        return out;
+    };
+    if (cardPath.isEmpty())
+        return refuse(QStringLiteral("No name for the file on the card"));
+    if (!m_link->quietLine()) {
         if (m_link->operationAborted()) {
             out.result = Result::Aborted;
-        } else {
-            out.result = Result::CardRefused;
-            out.messages << QStringLiteral("Could not open file on Kavo");
+            return out;
         }
+        return endless();
+    }
+
+    emit uploadPrepared(plan.length());
+
+    const Reply opened = openCardFile(cardPath);
+    if (opened.aborted()) {
+        out.result = Result::Aborted;
         return out;
     }
+    if (opened.endless())
+        return endless();
+    if (opened.text.startsWith('E')) {
+        out.result = Result::CardRefused;
+        out.messages << QStringLiteral("Could not open file on Kavo");
+        return out;
+    }
+    // From here on the card holds part of the file until the last piece is in and closed.
+    UploadMarks::mark(m_version, cardPath);
 
     emit uploadShown(true);
     say((testFile ? QStringLiteral("Uploading test file (") : QStringLiteral("Uploading file ("))
         + cardPath + QStringLiteral(") ..."));
 
-    const QByteArray closeCommand = CardFile::closeCommand() + '\r';
-    // Ends a failed upload: the card file is closed (its answer is not awaited) and the
-    // bar goes; the message says what went wrong and that the card holds part of the file.
+    const QString incomplete = QStringLiteral("The file ") + cardPath + QStringLiteral(" on the card is incomplete.");
+    // Ends a failed upload: the card file is closed and the bar goes; the message says
+    // what went wrong and that the card holds part of the file.
     const auto fail = [&](const QString &why) {
-        m_link->SendText(closeCommand);
+        const QString closing = closeCardFile(cardPath);
         emit uploadShown(false);
+        if (m_link->operationAborted()) {
+            out.result = Result::Aborted;
+            return out;
+        }
         say(QStringLiteral("Upload failed: ") + cardPath + QStringLiteral(" on the card is incomplete"));
-        out.result = m_link->operationAborted() ? Result::Aborted : Result::WriteFailed;
-        if (!m_link->operationAborted())
-            out.messages << why + QStringLiteral("\r\nThe file ") + cardPath + QStringLiteral(" on the card is incomplete.");
+        out.result = Result::WriteFailed;
+        out.messages << why + QStringLiteral("\r\n") + incomplete;
+        if (!closing.isEmpty())
+            out.messages << closing;
         return out;
+    };
+
+    // Ended by the user or by the window closing, with the port still open: the module
+    // finishes the piece it has, then the card file is closed. A lost port has taken the
+    // line with it.
+    const auto ended = [&](bool pieceOnTheWay) {
+        emit uploadShown(false);
+        out.result = Result::Aborted;
+        if (m_link->resume()) {
+            if (pieceOnTheWay)
+                m_link->WaitForPrompt();
+            closeCardFile(cardPath);
+            m_link->abortOperation();
+        }
+        return out;
+    };
+
+    // Each piece's command line and data go out together, in one write to the port. While
+    // the module takes piece i, the bar moves for piece i - 1 and piece i + 1 is read from
+    // the file, in the other of two buffers that live as long as the upload.
+    QByteArray buffers[2];
+    for (QByteArray &buffer : buffers)
+        buffer.reserve(UploadPlan::WriteCommandRoom + UploadPlan::PieceSize);
+    QString readProblem;
+    const auto prepare = [&](qint64 index, QByteArray &buffer) {
+        const int count = plan.pieceSize(index);
+        buffer.resize(UploadPlan::WriteCommandRoom + count);
+        const int head = UploadPlan::writeCommand(count, buffer.data());
+        buffer.resize(head + count);
+        if (file.read(buffer.data() + head, count) == count)
+            return true;
+        const QString why = file.error() != QFileDevice::NoError
+            ? file.errorString()
+            : QStringLiteral("it became shorter while it was being sent");
+        readProblem = QStringLiteral("Could not read the %1 '%2':\r\n%3").arg(what, localPath, why);
+        return false;
     };
 
     // The replies of all pieces are taken one by one; the buffer is emptied only here.
     m_link->discardInput();
+    if (!prepare(0, buffers[0]))
+        return fail(readProblem);
     for (qint64 i = 0; i < plan.pieceCount(); ++i) {
-        const int count = plan.pieceSize(i);
-        const QByteArray data = file.read(count);
-        if (data.size() != count) {
-            const QString why = file.error() != QFileDevice::NoError
-                ? file.errorString()
-                : QStringLiteral("it became shorter while it was being sent");
-            return fail(QStringLiteral("Could not read the %1 '%2':\r\n%3").arg(what, localPath, why));
-        }
-        // The command line and its data leave together, in one write to the port.
-        m_link->SendText(UploadPlan::writeCommand(count) + data);
+        if (m_link->operationAborted())
+            return ended(false);
+        m_link->SendText(buffers[i % 2]);
+        if (i > 0)
+            emit uploadProgress(plan.progressAfter(i - 1));
+        const bool nextReady = plan.isLast(i) || prepare(i + 1, buffers[(i + 1) % 2]);
         const Reply reply = m_link->WaitForPrompt();
-        if (reply.aborted()) {
-            emit uploadShown(false);
-            out.result = Result::Aborted;
-            // Interrupted by the user with the port still open: the card file is closed.
-            // Otherwise the window is closing or the port is gone, and the port is closed
-            // with it: no close command can reach the Kavo any more, and the status line
-            // has told the user already.
-            if (m_interrupted && portOpen()) {
-                m_link->beginOperation();
-                m_link->SendText(closeCommand);
-                m_link->abortOperation();
-            }
-            return out;
-        }
+        if (reply.aborted())
+            return ended(true);
+        if (reply.endless())
+            return endless();
         // Only the prompt alone takes a piece.
         if (!reply.prompted() || !reply.text.isEmpty()) {
             const QString head = plan.isLast(i) ? QStringLiteral("Error during write (2)")
                                                 : QStringLiteral("Error during write.");
             const QString answer = reply.timedOut()
                 ? QStringLiteral("The Kavo did not answer.")
-                : QStringLiteral("The Kavo answered: ") + QString::fromLatin1(reply.text);
+                : QStringLiteral("The Kavo answered: ") + quoted(reply.text);
             return fail(head + QStringLiteral("\r\n") + answer);
         }
-        out.sent += count;
-        if (!plan.isLast(i))
-            emit uploadProgress(plan.progressAfter(i));
+        out.sent += plan.pieceSize(i);
+        if (!nextReady)
+            return fail(readProblem);
     }
+    // The whole file is on the card.
+    emit uploadProgress(plan.length());
 
-    m_link->SendText(closeCommand);
+    const QString closing = closeCardFile(cardPath);
     emit uploadShown(false);
+    if (m_link->operationAborted()) {
+        out.result = Result::Aborted;
+        return out;
+    }
+    if (!closing.isEmpty()) {
+        out.result = Result::WriteFailed;
+        out.messages << closing + QStringLiteral("\r\n") + incomplete;
+        return out;
+    }
+    UploadMarks::clear(m_version, cardPath);
     say(QStringLiteral("Upload complete"));
+    // What the file took from the card.
+    readCardInfo();
     if (m_link->operationAborted())
         out.result = Result::Aborted;
     return out;

@@ -3,14 +3,17 @@
 // upload can fail.
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "support/kavosim.h"
@@ -26,6 +29,12 @@ const QString Open = QStringLiteral("FC O 1 W /KAVOTEST.MP3");
 const QString Full = QStringLiteral("FC W 1 512");
 const QString Close = QStringLiteral("FC C 1");
 const QString Play = QStringLiteral("PC F /KAVOTEST.MP3");
+const QString FreeSpace = QStringLiteral("FC Q");
+const QString Playing = QStringLiteral("Playing /KAVOTEST.MP3");
+const QString IncompleteQuestion = QStringLiteral("The test file on the card is incomplete: an upload to this Kavo "
+                                                  "stopped before its end.\r\n"
+                                                  "Would you like to send the test file to\r\n"
+                                                  "the Kavo again and play it?");
 const QString Question = QStringLiteral("The test file does not exist on the card.\r\n"
                                         "Would you like to send the test file to\r\n"
                                         "the Kavo and play it?");
@@ -33,7 +42,7 @@ const QString Uploading = QStringLiteral("Uploading test file (/KAVOTEST.MP3) ..
 const QString Incomplete = QStringLiteral("\r\nThe file /KAVOTEST.MP3 on the card is incomplete.");
 
 // Kinds of local test file besides plain content of a given size.
-enum LocalFile { Missing = -1, Folder = -2, NoPermission = -3, TooLarge = -4 };
+enum LocalFile { Missing = -1, Folder = -2, NoPermission = -3, TooLarge = -4, Fifo = -5 };
 
 // Bytes of a given size that include the ones the line treats specially elsewhere.
 QByteArray testBytes(int size)
@@ -68,15 +77,6 @@ QStringList fullPieces(int n)
     QStringList list;
     for (int i = 0; i < n; ++i)
         list << Full;
-    return list;
-}
-
-// Values the progress bar steps through: 512, 1024, ... up to n full pieces.
-QList<int> steps(int n)
-{
-    QList<int> list;
-    for (int i = 1; i <= n; ++i)
-        list << i * 512;
     return list;
 }
 
@@ -181,6 +181,8 @@ private slots:
     void uploadFailures();
     void moduleHangsUpMidUpload();
     void windowClosedMidUpload();
+    void incompleteTestFileNotPlayed();
+    void playRefusedIsTold();
 
 private:
     QString shippedFile() const { return frmSerialData::ProgramFolder() + QStringLiteral("/KAVOTEST.MP3"); }
@@ -196,6 +198,8 @@ void TestPlayTest::initTestCase()
 
 void TestPlayTest::init()
 {
+    // Every case starts with no card file remembered as incomplete.
+    QSettings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig")).clear();
     m_folder = std::make_unique<QTemporaryDir>();
     QVERIFY(m_folder->isValid());
 }
@@ -234,7 +238,8 @@ void TestPlayTest::lookUp_data()
     qint64 rest = QFileInfo(shippedFile()).size();
     for (; rest > 512; rest -= 512)
         upload << Full;
-    upload << QStringLiteral("FC W 1 %1").arg(rest) << Close << Play;
+    // After it, the free space is read again.
+    upload << QStringLiteral("FC W 1 %1").arg(rest) << Close << FreeSpace << Play;
 
     QTest::newRow("found") << QStringList() << true << false << QStringList() << QString() << QStringList{Play} << true;
     QTest::newRow("missing, Yes: the shipped file goes up and plays")
@@ -308,23 +313,21 @@ void TestPlayTest::uploadSizes_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<QStringList>("writes");
-    QTest::addColumn<QList<int>>("progress");
 
-    QTest::newRow("1 byte") << 1 << QStringList{QStringLiteral("FC W 1 1")} << QList<int>();
-    QTest::newRow("511") << 511 << QStringList{QStringLiteral("FC W 1 511")} << QList<int>();
-    QTest::newRow("512: one last piece") << 512 << QStringList{Full} << QList<int>();
-    QTest::newRow("513") << 513 << QStringList{Full, QStringLiteral("FC W 1 1")} << QList<int>{512};
-    QTest::newRow("1024") << 1024 << QStringList{Full, Full} << QList<int>{512};
-    QTest::newRow("1300") << 1300 << QStringList{Full, Full, QStringLiteral("FC W 1 276")} << QList<int>{512, 1024};
-    QTest::newRow("100 KiB") << 102400 << fullPieces(200) << steps(199);
-    QTest::newRow("100 KiB and 3") << 102403 << (fullPieces(200) << QStringLiteral("FC W 1 3")) << steps(200);
+    QTest::newRow("1 byte") << 1 << QStringList{QStringLiteral("FC W 1 1")};
+    QTest::newRow("511") << 511 << QStringList{QStringLiteral("FC W 1 511")};
+    QTest::newRow("512: one last piece") << 512 << QStringList{Full};
+    QTest::newRow("513") << 513 << QStringList{Full, QStringLiteral("FC W 1 1")};
+    QTest::newRow("1024") << 1024 << QStringList{Full, Full};
+    QTest::newRow("1300") << 1300 << QStringList{Full, Full, QStringLiteral("FC W 1 276")};
+    QTest::newRow("100 KiB") << 102400 << fullPieces(200);
+    QTest::newRow("100 KiB and 3") << 102403 << (fullPieces(200) << QStringLiteral("FC W 1 3"));
 }
 
 void TestPlayTest::uploadSizes()
 {
     QFETCH(int, size);
     QFETCH(QStringList, writes);
-    QFETCH(QList<int>, progress);
 
     const QByteArray content = testBytes(size);
     QVERIFY(writeFile(m_folder->filePath(QStringLiteral("KAVOTEST.MP3")), content));
@@ -339,22 +342,34 @@ void TestPlayTest::uploadSizes()
     boxes.answer(QMessageBox::Yes);
     BarWatch bar(w.get());
 
+    QElapsedTimer clock;
+    clock.start();
     QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    const qint64 tookMs = clock.elapsed();
     QVERIFY(settle(sim, w.get()));
 
     QCOMPARE(boxes.texts(), QStringList{Question});
-    QCOMPARE(trafficAfterLookUp(sim), (QStringList{Open} + writes + QStringList{Close, Play}));
+    QCOMPARE(trafficAfterLookUp(sim), (QStringList{Open} + writes + QStringList{Close, FreeSpace, Play}));
     QCOMPARE(readFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3")), content);
     QVERIFY(played(sim));
 
     QVERIFY(bar.shown);
     QCOMPARE(w->pbUploadFile->maximum(), size);
-    QCOMPARE(bar.values, progress);
+    // What a user sees: the bar grows, from the first piece the module took to the whole
+    // file, moving at most about 25 times a second.
+    QVERIFY(!bar.values.isEmpty());
+    QCOMPARE(bar.values.first(), qMin(size, 512));
+    QCOMPARE(bar.values.last(), size);
+    for (qsizetype i = 1; i < bar.values.size(); ++i)
+        QVERIFY(bar.values[i] > bar.values[i - 1]);
+    QVERIFY2(bar.values.size() <= 2 + tookMs / 40, qPrintable(QStringLiteral("%1 moves in %2 ms").arg(bar.values.size()).arg(tookMs)));
     QVERIFY(!bar.hiddenWhileStepping);
     QVERIFY(!bar.buttonsEnabledWhileStepping);
     QVERIFY(!bar.otherStatusWhileStepping);
     QVERIFY(w->pbUploadFile->isHidden());
-    QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("Upload complete"));
+    QCOMPARE(w->StatusPanel[2]->text(), Playing);
+    // The free space shows what the file took.
+    QCOMPARE(w->lblFreeSpace->text(), QString::number(1998848 - (size + 1023) / 1024));
     QVERIFY(w->cmdPlayTest->isEnabled());
 }
 
@@ -403,8 +418,12 @@ void TestPlayTest::uploadFailures_data()
                                       << QStringLiteral("The test file '%1' is empty; there is nothing to send to the Kavo.")
                                       << false << none << false << -1 << unchecked;
     QTest::newRow("local file is a folder") << QStringList() << int(Folder)
-                                            << QStringLiteral("Could not read the test file '%1':\r\n") << true << none
-                                            << false << -1 << unchecked;
+                                            << QStringLiteral("The test file '%1' is a folder, not a file that can be sent.")
+                                            << false << none << false << -1 << unchecked;
+    // Opening a named pipe would wait for a writer: it is refused before that.
+    QTest::newRow("local file is a named pipe") << QStringList() << int(Fifo)
+                                                << QStringLiteral("The test file '%1' is a named pipe, not a file that can be sent.")
+                                                << false << none << false << -1 << unchecked;
     QTest::newRow("local file without read permission")
         << QStringList() << int(NoPermission) << QStringLiteral("Could not read the test file '%1':\r\n") << true << none
         << false << -1 << unchecked;
@@ -432,6 +451,9 @@ void TestPlayTest::uploadFailures()
         break;
     case Folder:
         QVERIFY(QDir().mkdir(localPath));
+        break;
+    case Fifo:
+        QVERIFY(::mkfifo(QFile::encodeName(localPath).constData(), 0600) == 0);
         break;
     case NoPermission:
         if (geteuid() == 0)
@@ -512,7 +534,8 @@ void TestPlayTest::moduleHangsUpMidUpload()
     QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Open"));
     QVERIFY(w->cmdOpenCOM->isEnabled());
     QVERIFY(!w->cmdPlayTest->isEnabled());
-    QVERIFY2(w->StatusPanel[2]->text().contains(QStringLiteral("was lost")), qPrintable(w->StatusPanel[2]->text()));
+    QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("%1 (%2) was disconnected; the port is closed. Reconnect the module, "
+                                                       "then press Open.").arg(sim.comName(), sim.device()));
     const QStringList commands = sim.commands();
     QVERIFY(!commands.contains(Play));
     QVERIFY(!commands.contains(Close));
@@ -542,15 +565,80 @@ void TestPlayTest::windowClosedMidUpload()
 
     QVERIFY(!w->isVisible());
     QVERIFY(!w->session->portOpen());
-    QCOMPARE(bar.values, QList<int>{512});
+    // The second piece's answer may have come in the same moment as the close.
+    QVERIFY2(bar.values == QList<int>{512} || bar.values == (QList<int>{512, 1024}), qPrintable(QString::number(bar.values.size())));
     QVERIFY(w->pbUploadFile->isHidden());
     QCOMPARE(boxes.texts(), QStringList{Question});
-    // The second piece may or may not have left before the port closed; nothing follows it.
+    // The second piece may or may not have left before the close; then the card file is
+    // closed, and nothing else follows.
     sim.terminate();
     const QStringList all = sim.commands();
     const QStringList traffic = all.mid(all.lastIndexOf(LookUp) + 1);
-    QVERIFY2(traffic == (QStringList{Open} << Full) || traffic == (QStringList{Open} << Full << Full),
+    QVERIFY2(traffic == (QStringList{Open} << Full << Close) || traffic == (QStringList{Open} << Full << Full << Close),
              qPrintable(traffic.join(QLatin1Char('|'))));
+}
+
+// An upload that stopped leaves the module's test file marked incomplete: the next Play
+// offers to send it again instead of playing it; a completed upload clears the mark.
+void TestPlayTest::incompleteTestFileNotPlayed()
+{
+    QVERIFY(writeFile(m_folder->filePath(QStringLiteral("KAVOTEST.MP3")), testBytes(1300)));
+    TestFile::setFolderForTesting(m_folder->path());
+    KavoSim sim;
+    QVERIFY(sim.start({QStringLiteral("--write-error"), QStringLiteral("2"), QStringLiteral("--serial"),
+                       QStringLiteral("00077001")}));
+    MessageBoxes boxes;
+    auto w = connectTo(sim);
+    QVERIFY(w);
+    boxes.clear();
+    boxes.answer(QMessageBox::Yes);
+    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    QVERIFY(settle(sim, w.get()));
+    QCOMPARE(boxes.texts().value(0), Question);
+    QVERIFY(!played(sim));
+
+    // Another window, as after a restart: the card holds part of the file.
+    w.reset();
+    w = connectTo(sim);
+    QVERIFY(w);
+    boxes.clear();
+    boxes.answer(QMessageBox::No);
+    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    QVERIFY(settle(sim, w.get()));
+    QCOMPARE(boxes.texts(), QStringList{IncompleteQuestion});
+    QCOMPARE(trafficAfterLookUp(sim), QStringList());
+
+    boxes.clear();
+    boxes.answer(QMessageBox::Yes);
+    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    QVERIFY(settle(sim, w.get()));
+    QCOMPARE(boxes.texts(), QStringList{IncompleteQuestion});
+    QCOMPARE(trafficAfterLookUp(sim), (QStringList{Open, Full, Full, QStringLiteral("FC W 1 276"), Close, FreeSpace, Play}));
+    QCOMPARE(readFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3")), testBytes(1300));
+
+    // Complete now: played without a question.
+    boxes.clear();
+    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    QVERIFY(settle(sim, w.get()));
+    QVERIFY(boxes.seen.isEmpty());
+    QCOMPARE(trafficAfterLookUp(sim), QStringList{Play});
+}
+
+// The play command's answer is awaited: a refusal is told on the status line.
+void TestPlayTest::playRefusedIsTold()
+{
+    KavoSim sim;
+    QVERIFY(sim.start({QStringLiteral("--reply"), Play + QStringLiteral("=EF2>")}));
+    QVERIFY(writeFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3"), testBytes(700)));
+    MessageBoxes boxes;
+    auto w = connectTo(sim);
+    QVERIFY(w);
+    boxes.clear();
+    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("Could not play /KAVOTEST.MP3: the Kavo answered 'EF2'"));
+    QVERIFY(boxes.seen.isEmpty());
+    // Nothing of the answer is left for the next exchange.
+    QVERIFY(w->session->link().pendingInput().isEmpty());
 }
 
 QTEST_MAIN(TestPlayTest)

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "playtest/uploadmarks.h"
 #include "session/kavosession.h"
 #include "settings/settingsfile.h"
 #include "support/kavosim.h"
@@ -71,6 +72,8 @@ private slots:
     void uploadFails_data();
     void uploadFails();
     void interruptedUpload();
+    void endlessDevice_data();
+    void endlessDevice();
     void shutdownEndsTheWait();
     void oneOperationAtATime();
 
@@ -125,6 +128,9 @@ void tst_Session::connectModule_data()
     QTest::newRow("chosen rate, module elsewhere")
         << QStringList{"--rate", "57600"} << 0 << int(R::NotFound) << -1 << 1 << QStringList{none};
     QTest::newRow("nothing answers") << QStringList{"--silent"} << -1 << int(R::NotFound) << -1 << 5 << QStringList{none};
+    // Detection moves on from a device that keeps sending as from silence.
+    QTest::newRow("a device that keeps sending") << QStringList{"--babble"} << -1 << int(R::NotFound) << -1 << 5
+                                                 << QStringList{none};
     QTest::newRow("another identity, detected")
         << QStringList{"--identity", "KAV2"} << -1 << int(R::WrongIdentity) << 0 << 1 << QStringList{other, none};
     QTest::newRow("another identity, chosen rate")
@@ -299,10 +305,12 @@ void tst_Session::upload_data()
     QTest::addColumn<QStringList>("writes");
     QTest::addColumn<QList<qint64>>("progress");
 
-    QTest::newRow("1 byte") << 1 << QStringList{"FC W 1 1"} << QList<qint64>();
-    QTest::newRow("512") << 512 << QStringList{"FC W 1 512"} << QList<qint64>();
-    QTest::newRow("513") << 513 << QStringList{"FC W 1 512", "FC W 1 1"} << QList<qint64>{512};
-    QTest::newRow("1300") << 1300 << QStringList{"FC W 1 512", "FC W 1 512", "FC W 1 276"} << QList<qint64>{512, 1024};
+    // Progress after each full piece the module took, and the file's length at the end.
+    QTest::newRow("1 byte") << 1 << QStringList{"FC W 1 1"} << QList<qint64>{1};
+    QTest::newRow("512") << 512 << QStringList{"FC W 1 512"} << QList<qint64>{512};
+    QTest::newRow("513") << 513 << QStringList{"FC W 1 512", "FC W 1 1"} << QList<qint64>{512, 513};
+    QTest::newRow("1300") << 1300 << QStringList{"FC W 1 512", "FC W 1 512", "FC W 1 276"}
+                          << QList<qint64>{512, 1024, 1300};
 }
 
 void tst_Session::upload()
@@ -328,8 +336,10 @@ void tst_Session::upload()
     const UploadOutcome outcome = m_session->upload(local, "/TONE.MP3");
     QVERIFY2(outcome.done(), qPrintable(outcome.messages.join("; ")));
     QCOMPARE(outcome.sent, qint64(length));
-    QTRY_COMPARE_WITH_TIMEOUT(commandsAfter(*m_sim, before), QStringList{"FC O 1 W /TONE.MP3"} + writes + QStringList{"FC C 1"},
-                              10000);
+    // The close is awaited, then the free space read again.
+    const QStringList expected = QStringList{"FC O 1 W /TONE.MP3"} + writes + QStringList{"FC C 1", "FC Q"};
+    QCOMPARE(commandsAfter(*m_sim, before), expected);
+    QVERIFY(!UploadMarks::isMarked(m_session->moduleVersion(), "/TONE.MP3"));
     QList<qint64> values;
     for (const QList<QVariant> &s : steps)
         values << s.value(0).toLongLong();
@@ -386,7 +396,10 @@ void tst_Session::uploadFails()
     const UploadOutcome outcome = m_session->upload(local, "/TONE.MP3");
     QCOMPARE(int(outcome.result), result);
     QCOMPARE(outcome.messages, QStringList{message.contains("%1") ? message.arg(local) : message});
-    QTRY_COMPARE_WITH_TIMEOUT(commandsAfter(*m_sim, before), sent, 10000);
+    QCOMPARE(commandsAfter(*m_sim, before), sent);
+    // A card file that was opened and not completed is remembered as incomplete.
+    QCOMPARE(UploadMarks::isMarked(m_session->moduleVersion(), "/TONE.MP3"), result == int(UploadOutcome::Result::WriteFailed));
+    UploadMarks::clear(m_session->moduleVersion(), "/TONE.MP3");
 }
 
 // Ctrl+C in kavoctl: the upload ends at once, and the card file is still closed.
@@ -408,11 +421,61 @@ void tst_Session::interruptedUpload()
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(m_session->interrupted());
     QVERIFY(m_session->portOpen());
-    QTRY_COMPARE_WITH_TIMEOUT(m_sim->commands().last(), QString("FC C 1"), 10000);
+    QCOMPARE(m_sim->commands().last(), QString("FC C 1"));
+    QVERIFY(UploadMarks::isMarked(m_session->moduleVersion(), "/LONG.MP3"));
     // The session takes the next operation.
     m_session->endOperation();
     QVERIFY(m_session->beginOperation());
     QVERIFY(!m_session->aborted());
+}
+
+// Whatever operation meets a device that sends without end and never a prompt ends, with
+// a message that says so, instead of waiting for ever or piling up its bytes.
+void tst_Session::endlessDevice_data()
+{
+    QTest::addColumn<QString>("operation");
+    for (const char *op : {"card", "read", "write", "play", "upload"})
+        QTest::newRow(op) << QString(op);
+}
+
+void tst_Session::endlessDevice()
+{
+    QFETCH(QString, operation);
+    m_sim = std::make_unique<KavoSim>();
+    QVERIFY(m_sim->start({"--babble"}));
+    KavoSession session;
+    SessionOperation running(session);
+    QVERIFY(session.openPort(m_sim->com(), 9600).open);
+    const QString said = QStringLiteral("The device on %1 keeps sending without a prompt; it may not be a Kavo.")
+                             .arg(m_sim->comName());
+    QTemporaryDir dir;
+    const QString local = dir.filePath("tone.mp3");
+    {
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(pattern(1300));
+    }
+    QStringList messages;
+    if (operation == "card") {
+        messages = session.readCardInfo().messages;
+    } else if (operation == "read") {
+        const ReadOutcome read = session.readSettings();
+        QVERIFY(!read.complete);
+        messages = read.messages;
+    } else if (operation == "write") {
+        const WriteOutcome write = session.writeSettings([](char letter) { return defaults().value(letter); });
+        QCOMPARE(write.result, WriteOutcome::Result::Endless);
+        messages = write.messages;
+    } else if (operation == "play") {
+        const PlayOutcome play = session.playTest(local, [](UploadOffer) { return true; });
+        QCOMPARE(play.result, PlayOutcome::Result::Endless);
+        messages = play.messages;
+    } else {
+        const UploadOutcome upload = session.upload(local, "/TONE.MP3");
+        QCOMPARE(upload.result, UploadOutcome::Result::Endless);
+        messages = upload.messages;
+    }
+    QCOMPARE(messages, QStringList{said});
 }
 
 void tst_Session::shutdownEndsTheWait()
@@ -427,8 +490,9 @@ void tst_Session::shutdownEndsTheWait()
     clock.start();
     QVERIFY(session.readVersion().aborted);
     QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(!session.portOpen());
+    // The port closes as the operation ends, and no other one begins.
     session.endOperation();
+    QVERIFY(!session.portOpen());
     QVERIFY(!session.beginOperation());
 }
 

@@ -132,6 +132,10 @@ private slots:
 
     void edits_data();
     void edits();
+    void typedNumbers_data();
+    void typedNumbers();
+    void pageKeys_data();
+    void pageKeys();
 
     void readOnConnect_data();
     void readOnConnect();
@@ -147,8 +151,10 @@ private slots:
     void writeBeforeCompleteRead_data();
     void writeBeforeCompleteRead();
     void editDuringWrite();
+    void writeTypedNumbers();
 
 private:
+    void runEdits(const QString &actions, const QString &checks);
     // Starts the simulator with the distinctive settings below, opens a window, opens the
     // simulator's port at `rate` as the connect code would, reads all settings once.
     std::unique_ptr<frmSerialData> connectTo(KavoSim &sim, const QStringList &options = {}, bool read = true);
@@ -184,9 +190,7 @@ std::unique_ptr<frmSerialData> tst_Settings::connectTo(KavoSim &sim, const QStri
 
 // --- edits ------------------------------------------------------------------------------
 
-// Actions: "name=value" sets a scroll bar's position, a list's index or a check box;
-// "up:name" / "down:name" press a spinner's arrow; "click:name" clicks a check box.
-// Checks: "name=text" for a box or label, "name.value", ".enabled", ".checked", ".index".
+// The actions and the checks are runEdits' (below).
 void tst_Settings::edits_data()
 {
     QTest::addColumn<QString>("actions");
@@ -236,26 +240,74 @@ void tst_Settings::edits()
 {
     QFETCH(QString, actions);
     QFETCH(QString, checks);
+    runEdits(actions, checks);
+}
 
+// Actions: "name=value" sets a scroll bar's position, a list's index or a check box;
+// "up:name" / "down:name" press a spinner's arrow; "click:name" clicks a check box;
+// "key:name=PageUp" (or PageDown) presses the key on a spinner; "type:name=text" clears a
+// number box, types the text and presses Enter, "typeTab:name=text" leaves the box with
+// Tab instead; "leave:name" goes into a box and leaves it with Tab, typing nothing;
+// "clear:name" empties a box as the program does when it forgets a module's values.
+// Checks: "name=text" for a box or label, "name.value", ".enabled", ".checked", ".index",
+// ".readOnly"; "status=text" for the status line.
+void tst_Settings::runEdits(const QString &actions, const QString &checks)
+{
     // The handlers send nothing, so a window without a port will do.
     frmSerialData w;
     w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
     auto widget = [&](const QString &name) { return w.findChild<QWidget *>(name); };
 
     for (const QString &action : actions.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        if (action.startsWith(QStringLiteral("up:")) || action.startsWith(QStringLiteral("down:"))) {
-            auto *bar = qobject_cast<QScrollBar *>(widget(action.section(QLatin1Char(':'), 1)));
+        const QString kind = action.contains(QLatin1Char(':')) ? action.section(QLatin1Char(':'), 0, 0) : QString();
+        const QString rest = kind.isEmpty() ? action : action.section(QLatin1Char(':'), 1);
+        const QString name = rest.section(QLatin1Char('='), 0, 0);
+        const QString argument = rest.section(QLatin1Char('='), 1);
+        if (kind == QStringLiteral("up") || kind == QStringLiteral("down")) {
+            auto *bar = qobject_cast<QScrollBar *>(widget(name));
             QVERIFY2(bar, qPrintable(action));
             // The upper arrow moves a vertical bar towards its minimum.
-            bar->triggerAction(action.startsWith(QStringLiteral("up:")) ? QAbstractSlider::SliderSingleStepSub
-                                                                         : QAbstractSlider::SliderSingleStepAdd);
-        } else if (action.startsWith(QStringLiteral("click:"))) {
-            auto *box = qobject_cast<QCheckBox *>(widget(action.mid(6)));
+            bar->triggerAction(kind == QStringLiteral("up") ? QAbstractSlider::SliderSingleStepSub
+                                                            : QAbstractSlider::SliderSingleStepAdd);
+        } else if (kind == QStringLiteral("click")) {
+            auto *box = qobject_cast<QCheckBox *>(widget(name));
             QVERIFY2(box, qPrintable(action));
             box->click();
-        } else {
-            QWidget *target = widget(action.section(QLatin1Char('='), 0, 0));
-            const int value = action.section(QLatin1Char('='), 1).toInt();
+        } else if (kind == QStringLiteral("key")) {
+            auto *bar = qobject_cast<QScrollBar *>(widget(name));
+            QVERIFY2(bar, qPrintable(action));
+            bar->setFocus(Qt::TabFocusReason);
+            QVERIFY2(argument == QStringLiteral("PageUp") || argument == QStringLiteral("PageDown"), qPrintable(action));
+            QTest::keyClick(bar, argument == QStringLiteral("PageUp") ? Qt::Key_PageUp : Qt::Key_PageDown);
+        } else if (kind == QStringLiteral("leave") || kind == QStringLiteral("clear")) {
+            auto *box = qobject_cast<QLineEdit *>(widget(name));
+            QVERIFY2(box, qPrintable(action));
+            if (kind == QStringLiteral("clear")) {
+                box->clear();
+            } else {
+                box->setFocus(Qt::MouseFocusReason);
+                QTRY_VERIFY(box->hasFocus());
+                QTest::keyClick(box, Qt::Key_Tab);
+                QVERIFY2(!box->hasFocus(), qPrintable(action));
+            }
+        } else if (kind == QStringLiteral("type") || kind == QStringLiteral("typeTab")) {
+            auto *box = qobject_cast<QLineEdit *>(widget(name));
+            QVERIFY2(box, qPrintable(action));
+            box->setFocus(Qt::MouseFocusReason);
+            QTRY_VERIFY(box->hasFocus());
+            box->selectAll();
+            QTest::keyClick(box, Qt::Key_Backspace);
+            QTest::keyClicks(box, argument);
+            if (kind == QStringLiteral("type")) {
+                QTest::keyClick(box, Qt::Key_Return);
+            } else {
+                QTest::keyClick(box, Qt::Key_Tab);
+                QVERIFY2(!box->hasFocus(), qPrintable(action));
+            }
+        } else if (kind.isEmpty()) {
+            QWidget *target = widget(name);
+            const int value = argument.toInt();
             if (auto *bar = qobject_cast<QScrollBar *>(target))
                 bar->setValue(value);
             else if (auto *list = qobject_cast<QComboBox *>(target))
@@ -264,6 +316,8 @@ void tst_Settings::edits()
                 box->setChecked(value != 0);
             else
                 QFAIL(qPrintable(action));
+        } else {
+            QFAIL(qPrintable(action));
         }
     }
 
@@ -272,23 +326,178 @@ void tst_Settings::edits()
         const QString expected = check.section(QLatin1Char('='), 1);
         const QString name = key.section(QLatin1Char('.'), 0, 0);
         const QString property = key.section(QLatin1Char('.'), 1);
-        QWidget *target = widget(name);
-        QVERIFY2(target, qPrintable(check));
         QString actual;
-        if (property == QStringLiteral("value"))
-            actual = QString::number(qobject_cast<QScrollBar *>(target)->value());
-        else if (property == QStringLiteral("enabled"))
-            actual = QString::number(target->isEnabled());
-        else if (property == QStringLiteral("checked"))
-            actual = QString::number(qobject_cast<QCheckBox *>(target)->isChecked());
-        else if (property == QStringLiteral("index"))
-            actual = QString::number(qobject_cast<QComboBox *>(target)->currentIndex());
-        else if (auto *label = qobject_cast<QLabel *>(target))
-            actual = label->text();
-        else if (auto *box = qobject_cast<QLineEdit *>(target))
-            actual = box->text();
+        if (name == QStringLiteral("status")) {
+            actual = status(&w);
+        } else {
+            QWidget *target = widget(name);
+            QVERIFY2(target, qPrintable(check));
+            if (property == QStringLiteral("value"))
+                actual = QString::number(qobject_cast<QScrollBar *>(target)->value());
+            else if (property == QStringLiteral("enabled"))
+                actual = QString::number(target->isEnabled());
+            else if (property == QStringLiteral("checked"))
+                actual = QString::number(qobject_cast<QCheckBox *>(target)->isChecked());
+            else if (property == QStringLiteral("index"))
+                actual = QString::number(qobject_cast<QComboBox *>(target)->currentIndex());
+            else if (property == QStringLiteral("readOnly"))
+                actual = QString::number(qobject_cast<QLineEdit *>(target)->isReadOnly());
+            else if (auto *label = qobject_cast<QLabel *>(target))
+                actual = label->text();
+            else if (auto *box = qobject_cast<QLineEdit *>(target))
+                actual = box->text();
+        }
         QVERIFY2(actual == expected, qPrintable(QStringLiteral("%1: got '%2'").arg(check, actual)));
     }
+}
+
+// --- typed numbers and page keys -----------------------------------------------------------
+
+// A number typed into a spinner's box moves the spinner as an arrow click would, and its
+// handler composes the setting string; anything else is refused on the status line with
+// the range, and the box keeps what it showed.
+void tst_Settings::typedNumbers_data()
+{
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QString>("checks");
+
+    // In range.
+    QTest::newRow("loop count, Enter")
+        << "vscLoopCount=251;type:txtLoopCount=7" << "txtLoopCount=7;vscLoopCount.value=247;outLoopCount=ST O 7;status=";
+    QTest::newRow("loop count, Tab")
+        << "vscLoopCount=251;typeTab:txtLoopCount=0" << "txtLoopCount=0;vscLoopCount.value=254;outLoopCount=ST O 0;status=";
+    QTest::newRow("loop count at the top") << "type:txtLoopCount=254" << "vscLoopCount.value=0;outLoopCount=ST O 254";
+    QTest::newRow("where the spinner stands already")
+        << "type:txtLoopCount=0" << "txtLoopCount=0;vscLoopCount.value=254;outLoopCount=ST O 0;status=";
+    QTest::newRow("leading zeros and blanks")
+        << "type:txtLoopCount= 007 " << "txtLoopCount=7;vscLoopCount.value=247;outLoopCount=ST O 7";
+    QTest::newRow("write time-out") << "type:txtWriteTimeout=254" << "vscWriteTimeout.value=0;outWriteTimeout=ST T 254";
+    QTest::newRow("file offset at the top")
+        << "type:txtFileOffset=32767" << "txtFileOffset=32767;vscFileOffset.value=0;outFileOffset=ST N 32767";
+    QTest::newRow("file offset")
+        << "typeTab:txtFileOffset=12345" << "txtFileOffset=12345;vscFileOffset.value=20422;outFileOffset=ST N 12345";
+    QTest::newRow("volume, Same as L")
+        << "type:txtVolumeL=30" << "txtVolumeL=30;txtVolumeR=30;vscVolumeL.value=30;vscVolumeR.value=30;outVolume=ST V 30";
+    QTest::newRow("right volume, unlocked")
+        << "chkVolumeLocked=0;vscVolumeL=10;type:txtVolumeR=40"
+        << "txtVolumeR.readOnly=0;txtVolumeR=40;vscVolumeR.value=40;txtVolumeL=10;outVolume=ST V 10 40";
+    QTest::newRow("frequency") << "type:txtBBFreq=120"
+                               << "txtBBFreq=120;vscBBFreq.value=3;txtBBBoost=0;outBassBoost=ST B 12;chkBassBoost.checked=1";
+    QTest::newRow("boost at 50 Hz") << "vscBBFreq=10;type:txtBBBoost=15"
+                                    << "txtBBBoost=15;vscBBBoost.value=0;txtBBFreq=50;outBassBoost=ST B 245";
+    QTest::newRow("frequency 0 with no boost") << "vscBBFreq=10;typeTab:txtBBFreq=0"
+                                               << "txtBBFreq=0;vscBBFreq.value=15;outBassBoost=ST B 0;chkBassBoost.checked=0";
+
+    // Out of range: refused, the box and the setting string as they were.
+    QTest::newRow("loop count 255")
+        << "vscLoopCount=251;type:txtLoopCount=255"
+        << "txtLoopCount=3;vscLoopCount.value=251;outLoopCount=ST O 3;status=Loop Count: 255 is out of range (0 to 254)";
+    QTest::newRow("loop count below 0")
+        << "vscLoopCount=251;typeTab:txtLoopCount=-1"
+        << "txtLoopCount=3;outLoopCount=ST O 3;status=Loop Count: -1 is out of range (0 to 254)";
+    QTest::newRow("file offset 32768")
+        << "vscFileOffset=32667;type:txtFileOffset=32768"
+        << "txtFileOffset=100;vscFileOffset.value=32667;outFileOffset=ST N 100;"
+           "status=Input File Number Offset: 32768 is out of range (0 to 32767)";
+    QTest::newRow("more digits than any number")
+        << "vscWriteTimeout=234;type:txtWriteTimeout=99999999999999"
+        << "txtWriteTimeout=20;outWriteTimeout=ST T 20;status=Write Time-out: 99999999999999 is out of range (0 to 254)";
+    QTest::newRow("volume 255")
+        << "vscVolumeL=16;type:txtVolumeL=255"
+        << "txtVolumeL=16;vscVolumeL.value=16;outVolume=ST V 16;status=Volume Left: 255 is out of range (0 to 254)";
+    QTest::newRow("frequency 160")
+        << "vscBBFreq=10;type:txtBBFreq=160"
+        << "txtBBFreq=50;vscBBFreq.value=10;outBassBoost=ST B 5;"
+           "status=Bass Boost Frequency: 160 is out of range (0 to 150 Hz in steps of 10)";
+    QTest::newRow("frequency not a multiple of 10")
+        << "vscBBFreq=10;type:txtBBFreq=45"
+        << "txtBBFreq=50;vscBBFreq.value=10;outBassBoost=ST B 5;"
+           "status=Bass Boost Frequency: 45 is not a multiple of 10 (0 to 150 Hz in steps of 10)";
+    QTest::newRow("boost 16")
+        << "vscBBBoost=13;type:txtBBBoost=16"
+        << "txtBBBoost=2;vscBBBoost.value=13;status=Bass Boost: 16 is out of range (0 to 15 dB)";
+
+    // Not numbers.
+    QTest::newRow("letters")
+        << "vscLoopCount=251;type:txtLoopCount=abc"
+        << "txtLoopCount=3;vscLoopCount.value=251;outLoopCount=ST O 3;status=Loop Count: 'abc' is not a number (0 to 254)";
+    QTest::newRow("digits and a letter")
+        << "vscLoopCount=251;typeTab:txtLoopCount=12a" << "txtLoopCount=3;status=Loop Count: '12a' is not a number (0 to 254)";
+    QTest::newRow("a fraction")
+        << "vscLoopCount=251;type:txtLoopCount=3.5" << "txtLoopCount=3;status=Loop Count: '3.5' is not a number (0 to 254)";
+    QTest::newRow("a plus sign")
+        << "vscLoopCount=251;type:txtLoopCount=+5" << "txtLoopCount=3;status=Loop Count: '+5' is not a number (0 to 254)";
+    QTest::newRow("two numbers")
+        << "vscLoopCount=251;type:txtLoopCount=1 2" << "txtLoopCount=3;status=Loop Count: '1 2' is not a number (0 to 254)";
+    QTest::newRow("nothing")
+        << "vscLoopCount=251;type:txtLoopCount=" << "txtLoopCount=3;status=Loop Count: '' is not a number (0 to 254)";
+    QTest::newRow("markup")
+        << "vscVolumeL=16;type:txtVolumeL=<b>1</b>"
+        << "txtVolumeL=16;outVolume=ST V 16;status=Volume Left: '<b>1</b>' is not a number (0 to 254)";
+    QTest::newRow("a box never filled stays empty")
+        << "type:txtFileOffset=abc"
+        << "txtFileOffset=;outFileOffset=;vscFileOffset.value=32767;"
+           "status=Input File Number Offset: 'abc' is not a number (0 to 32767)";
+
+    // Nothing typed: nothing checked, nothing refused.
+    QTest::newRow("a box left untouched")
+        << "vscLoopCount=251;leave:txtLoopCount" << "txtLoopCount=3;outLoopCount=ST O 3;status=";
+    QTest::newRow("a box the program emptied, then left")
+        << "vscLoopCount=251;clear:txtLoopCount;leave:txtLoopCount" << "txtLoopCount=;vscLoopCount.value=251;status=";
+
+    // While "Same as L" is checked the right channel follows the left one: nothing to type.
+    QTest::newRow("right volume, Same as L")
+        << "vscVolumeL=16;type:txtVolumeR=40"
+        << "txtVolumeR.readOnly=1;txtVolumeR=16;vscVolumeR.value=16;outVolume=ST V 16;status=";
+    QTest::newRow("locking again makes the right box read-only")
+        << "chkVolumeLocked=0;chkVolumeLocked=1" << "txtVolumeR.readOnly=1";
+}
+
+void tst_Settings::typedNumbers()
+{
+    QFETCH(QString, actions);
+    QFETCH(QString, checks);
+    runEdits(actions, checks);
+}
+
+// Page Up and Page Down move a spinner by its page step, as the arrows move it by one:
+// Page Up as the upper arrow.
+void tst_Settings::pageKeys_data()
+{
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QString>("checks");
+    QTest::newRow("loop count, Page Up")
+        << "vscLoopCount=251;key:vscLoopCount=PageUp" << "vscLoopCount.value=241;txtLoopCount=13;outLoopCount=ST O 13";
+    QTest::newRow("loop count, Page Down")
+        << "vscLoopCount=241;key:vscLoopCount=PageDown" << "vscLoopCount.value=251;txtLoopCount=3;outLoopCount=ST O 3";
+    QTest::newRow("loop count, Page Down stops at 0")
+        << "vscLoopCount=250;key:vscLoopCount=PageDown" << "vscLoopCount.value=254;txtLoopCount=0;outLoopCount=ST O 0";
+    QTest::newRow("write time-out, Page Up")
+        << "key:vscWriteTimeout=PageUp" << "vscWriteTimeout.value=244;txtWriteTimeout=10;outWriteTimeout=ST T 10";
+    QTest::newRow("file offset, Page Up")
+        << "key:vscFileOffset=PageUp" << "vscFileOffset.value=31767;txtFileOffset=1000;outFileOffset=ST N 1000";
+    QTest::newRow("file offset, Page Up twice")
+        << "key:vscFileOffset=PageUp;key:vscFileOffset=PageUp" << "txtFileOffset=2000;outFileOffset=ST N 2000";
+    QTest::newRow("file offset, Page Up stops at 32767")
+        << "vscFileOffset=500;key:vscFileOffset=PageUp" << "vscFileOffset.value=0;txtFileOffset=32767;outFileOffset=ST N 32767";
+    QTest::newRow("file offset, Page Down")
+        << "vscFileOffset=0;key:vscFileOffset=PageDown" << "vscFileOffset.value=1000;txtFileOffset=31767";
+    QTest::newRow("volume, Page Down")
+        << "key:vscVolumeL=PageDown" << "vscVolumeL.value=10;txtVolumeL=10;txtVolumeR=10;outVolume=ST V 10";
+    QTest::newRow("volume, Page Up")
+        << "vscVolumeL=25;key:vscVolumeL=PageUp" << "vscVolumeL.value=15;txtVolumeL=15;outVolume=ST V 15";
+    QTest::newRow("right volume, unlocked")
+        << "chkVolumeLocked=0;vscVolumeL=5;key:vscVolumeR=PageDown" << "vscVolumeR.value=10;outVolume=ST V 5 10";
+    QTest::newRow("frequency, Page Up")
+        << "key:vscBBFreq=PageUp" << "vscBBFreq.value=10;txtBBFreq=50;outBassBoost=ST B 5;chkBassBoost.checked=1";
+    QTest::newRow("boost, Page Up") << "key:vscBBBoost=PageUp" << "vscBBBoost.value=10;txtBBBoost=5;outBassBoost=ST B 80";
+}
+
+void tst_Settings::pageKeys()
+{
+    QFETCH(QString, actions);
+    QFETCH(QString, checks);
+    runEdits(actions, checks);
 }
 
 // --- read -------------------------------------------------------------------------------
@@ -431,7 +640,8 @@ void tst_Settings::readStopsWhenPortIsLost()
                      [&] { sim.kill(); });
     QVERIFY(!readAll(w.get()));
     QVERIFY(pull.done());
-    QVERIFY2(status(w.get()).contains(QStringLiteral("was lost")), qPrintable(status(w.get())));
+    QVERIFY2(status(w.get()).startsWith(sim.comName()) && status(w.get()).contains(QStringLiteral(" was disconnected")),
+             qPrintable(status(w.get())));
     QVERIFY(!w->connected());
     QVERIFY(w->outFileOffset->text().isEmpty());
     QVERIFY(w->outBusyIndicator->text().isEmpty());
@@ -664,6 +874,72 @@ void tst_Settings::editDuringWrite()
     QCOMPARE(sent[5], QStringLiteral("ST O 4"));
     QCOMPARE(w->outWriteTimeout->text(), QStringLiteral("ST T 38"));
     QCOMPARE(settleLog(w.get(), sim), before + 9);
+    QVERIFY(boxes.seen.isEmpty());
+}
+
+// Numbers typed into the boxes go to the module on Write, as spinner moves do: the nine
+// command lines in the traffic log carry them, and reading again shows them.
+void tst_Settings::writeTypedNumbers()
+{
+    KavoSim sim;
+    MessageBoxes boxes;
+    auto w = connectTo(sim);
+    QVERIFY(w);
+    QCOMPARE(status(w.get()), QStringLiteral("All Settings Received"));
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+
+    auto type = [](QLineEdit *box, const QString &text) {
+        box->setFocus(Qt::MouseFocusReason);
+        box->selectAll();
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QTest::keyClicks(box, text);
+    };
+    // Enter applies a number, so does leaving the box (with Tab, or by clicking Write).
+    type(w->txtWriteTimeout, QStringLiteral("100"));
+    QTest::keyClick(w->txtWriteTimeout, Qt::Key_Return);
+    type(w->txtFileOffset, QStringLiteral("30000"));
+    QTest::keyClick(w->txtFileOffset, Qt::Key_Tab);
+    // A refused number leaves the value read, a good one then takes its place.
+    type(w->txtLoopCount, QStringLiteral("300"));
+    QTest::keyClick(w->txtLoopCount, Qt::Key_Return);
+    QCOMPARE(status(w.get()), QStringLiteral("Loop Count: 300 is out of range (0 to 254)"));
+    QCOMPARE(w->outLoopCount->text(), QStringLiteral("ST O 3"));
+    type(w->txtLoopCount, QStringLiteral("9"));
+    QTest::keyClick(w->txtLoopCount, Qt::Key_Return);
+    // Each channel its own volume.
+    w->chkVolumeLocked->click();
+    type(w->txtVolumeL, QStringLiteral("40"));
+    QTest::keyClick(w->txtVolumeL, Qt::Key_Tab);
+    type(w->txtVolumeR, QStringLiteral("50"));
+    QTest::keyClick(w->txtVolumeR, Qt::Key_Return);
+    type(w->txtBBFreq, QStringLiteral("120"));
+    QTest::keyClick(w->txtBBFreq, Qt::Key_Return);
+    type(w->txtBBBoost, QStringLiteral("15"));
+    // Typing sends nothing.
+    QCOMPARE(settleLog(w.get(), sim), ReadOrder.size());
+
+    const int before = sim.commands().size();
+    QTest::mouseClick(w->cmdWriteSettings, Qt::LeftButton);
+    QCOMPARE(w->txtBBBoost->text(), QStringLiteral("15"));
+    QCOMPARE(status(w.get()), QStringLiteral("All Settings Stored"));
+    const QStringList written = {QStringLiteral("ST T 100"), QStringLiteral("ST S 2"), QStringLiteral("ST N 30000"),
+                                 QStringLiteral("ST H 0"), QStringLiteral("ST V 40 50"), QStringLiteral("ST O 9"),
+                                 QStringLiteral("ST B 252"), QStringLiteral("ST U 1"), QStringLiteral("ST D 0")};
+    QTRY_COMPARE_WITH_TIMEOUT(commandsFrom(sim, before), written, 10000);
+    for (const TrafficLine &line : sim.log().mid(before))
+        QCOMPARE(line.answer, QStringLiteral(">"));
+
+    // The module holds what was typed.
+    QVERIFY(readAll(w.get()));
+    QCOMPARE(w->txtWriteTimeout->text(), QStringLiteral("100"));
+    QCOMPARE(w->txtFileOffset->text(), QStringLiteral("30000"));
+    QCOMPARE(w->txtVolumeL->text(), QStringLiteral("40"));
+    QCOMPARE(w->txtVolumeR->text(), QStringLiteral("50"));
+    QCOMPARE(w->txtLoopCount->text(), QStringLiteral("9"));
+    QCOMPARE(w->txtBBFreq->text(), QStringLiteral("120"));
+    QCOMPARE(w->txtBBBoost->text(), QStringLiteral("15"));
+    QCOMPARE(w->outBassBoost->text(), QStringLiteral("ST B 252"));
     QVERIFY(boxes.seen.isEmpty());
 }
 

@@ -1,7 +1,11 @@
 // The window as it opens: every control with its name, kind, caption, items, tool-tip,
-// range, start state and designed place; the menus, timers, status bar and focus order.
+// range, start state and designed place; the menus, timers, status bar and focus order;
+// every text readable at the designed font (clear of its neighbours, whole or with a
+// tool-tip), copyable boxes, message boxes within the screen.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
@@ -9,17 +13,25 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
+#include <QStyleOptionFrame>
 #include <QStyleOptionGroupBox>
 #include <QTest>
+#include <QTextEdit>
 #include <QTimer>
 
 #include "app/frmserialdata.h"
 #include "support/kavosim.h"
+#include "support/messageboxes.h"
 #include "support/testenv.h"
 #include "support/windowfixture.h"
 
@@ -79,6 +91,136 @@ int maximumOf(QWidget *w)
 
 const QStringList BitRates = {"9600", "19200", "38400", "57600", "115200"};
 
+// --- where texts are drawn ---------------------------------------------------------------
+
+// The area a label draws its text in: its contents less margin and indent (a framed label
+// without an indent of its own keeps half an 'x' from the sides it is aligned to).
+QRect labelTextArea(const QLabel *label)
+{
+    QRect area = label->contentsRect().adjusted(label->margin(), label->margin(), -label->margin(), -label->margin());
+    int indent = label->indent();
+    if (indent < 0 && label->frameWidth() > 0)
+        indent = label->fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2 - label->margin();
+    if (indent > 0) {
+        const Qt::Alignment align = label->alignment();
+        if (align & Qt::AlignLeft)
+            area.setLeft(area.left() + indent);
+        if (align & Qt::AlignRight)
+            area.setRight(area.right() - indent);
+        if (align & Qt::AlignTop)
+            area.setTop(area.top() + indent);
+        if (align & Qt::AlignBottom)
+            area.setBottom(area.bottom() - indent);
+    }
+    return area;
+}
+
+// The area a control draws `text` in and how it aligns it there, in the control's own
+// coordinates; an empty area for controls that draw no text.
+QRect textArea(QWidget *w, int *flags)
+{
+    QStyle *style = w->style();
+    if (auto *label = qobject_cast<QLabel *>(w)) {
+        *flags = int(label->alignment()) | (label->wordWrap() ? int(Qt::TextWordWrap) : 0);
+        return labelTextArea(label);
+    }
+    if (auto *box = qobject_cast<QCheckBox *>(w)) {
+        QStyleOptionButton option;
+        option.initFrom(box);
+        option.text = box->text();
+        option.iconSize = box->iconSize();
+        *flags = Qt::AlignLeft | Qt::AlignVCenter;
+        return style->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+    }
+    if (auto *button = qobject_cast<QPushButton *>(w)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        *flags = Qt::AlignCenter;
+        return style->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    }
+    if (auto *list = qobject_cast<QComboBox *>(w)) {
+        QStyleOptionComboBox option;
+        option.initFrom(list);
+        option.editable = list->isEditable();
+        option.frame = list->hasFrame();
+        *flags = Qt::AlignLeft | Qt::AlignVCenter;
+        return style->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list);
+    }
+    if (auto *edit = qobject_cast<QLineEdit *>(w)) {
+        QStyleOptionFrame option;
+        option.initFrom(edit);
+        option.lineWidth = edit->hasFrame() ? style->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
+        option.midLineWidth = 0;
+        option.state |= QStyle::State_Sunken;
+        const QMargins margins = edit->textMargins();
+        // A line edit keeps two pixels to the left and right of its text.
+        *flags = int(edit->alignment());
+        return style->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+            .adjusted(margins.left() + 2, margins.top(), -margins.right() - 2, -margins.bottom());
+    }
+    if (auto *frame = qobject_cast<QGroupBox *>(w)) {
+        QStyleOptionGroupBox option;
+        option.initFrom(frame);
+        option.text = frame->title();
+        option.lineWidth = 1;
+        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        *flags = Qt::AlignLeft | Qt::AlignVCenter;
+        return style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, frame);
+    }
+    return QRect();
+}
+
+// Everything a control may have to show at once: its caption or text, a list's entries,
+// and for the boxes the program fills, the widest of their values.
+QStringList textsShownBy(QWidget *w)
+{
+    static const QHash<QString, QStringList> values = {
+        {"lblVersion", {"Kavo v2.07KAV1 SN 00012345", "Kavo v2.07KAV1 SN 0001234567890123456789",
+                        "Kavo v2.07KAV1ABCDEFGH SN 00123456789012"}},
+        {"lblStatus", {"E08", "EF2"}},
+        {"lblCapacity", {"1998848", "4294967295"}},
+        {"lblFreeSpace", {"1997312", "4294967295"}},
+        {"outKAVOBPS", {"ST D 4"}},
+        {"outWriteTimeout", {"ST T 254"}},
+        {"outInputStyle", {"ST S 2"}},
+        {"outFileOffset", {"ST N 32767"}},
+        {"outBusyIndicator", {"ST H 1"}},
+        {"outVolume", {"ST V 254 254", "ST V 188 188"}},
+        {"outLoopCount", {"ST O 254"}},
+        {"outBassBoost", {"ST B 255", "ST B 188"}},
+        {"outUninterrupted", {"ST U 1"}},
+        {"txtWriteTimeout", {"254", "188"}},
+        {"txtFileOffset", {"32767", "28888"}},
+        {"txtVolumeL", {"254", "188"}},
+        {"txtVolumeR", {"254", "188"}},
+        {"txtLoopCount", {"254", "188"}},
+        {"txtBBFreq", {"150", "100"}},
+        {"txtBBBoost", {"15"}},
+        {"lstPCCOM", {"COM16"}},
+        {"StatusPanel1", {"COM16"}},
+        {"StatusPanel2", {"115200,N,8,1", "57600,N,8,1"}},
+    };
+    QStringList texts;
+    if (!textOf(w).isEmpty())
+        texts << textOf(w);
+    texts << itemsOf(w) << values.value(w->objectName());
+    return texts;
+}
+
+// The rectangle `text` takes in `w` (in w's own coordinates), or a null rectangle when w
+// draws no text.
+QRect textRect(QWidget *w, const QString &text)
+{
+    int flags = 0;
+    const QRect area = textArea(w, &flags);
+    if (area.isNull())
+        return QRect();
+    if (qobject_cast<QGroupBox *>(w))
+        return area;   // the style sizes the title's place to the title
+    return w->fontMetrics().boundingRect(area, flags, text);
+}
+
 } // namespace
 
 class tst_Window : public QObject
@@ -102,6 +244,17 @@ private slots:
     void valueBoxesArePlainText_data();
     void valueBoxesArePlainText();
     void layoutReadable();
+    void captionsClear_data();
+    void captionsClear();
+    void statusPanelToolTips_data();
+    void statusPanelToolTips();
+    void versionBoxShowsWhole_data();
+    void versionBoxShowsWhole();
+    void versionFromModule();
+    void valueBoxesSelectable_data();
+    void valueBoxesSelectable();
+    void messageBoxWithinScreen_data();
+    void messageBoxWithinScreen();
     void grab();
 
 private:
@@ -155,8 +308,9 @@ void tst_Window::controls_data()
     row("cmdReadSettings", "QPushButton", client, twips(240, 1560, 975, 375), "Read", none, "", false, true, -1, -1);
     row("cmdWriteSettings", "QPushButton", client, twips(1320, 1560, 975, 375), "Write", none, "", false, true, -1, -1);
     row("Label23", "QLabel", client, twips(3480, 1680, 1215, 255), "Setting String", none, "", true, true, -1, -1);
-    row("Label1", "QLabel", client, twips(5280, 360, 1095, 255), "Version/SN:", none, "", true, true, -1, -1);
-    row("lblVersion", "QLabel", client, twips(6480, 360, 2175, 255), "", none, "", true, true, -1, -1);
+    // The version box has two lines: it reaches up into the free space above its row.
+    row("Label1", "QLabel", client, twips(5280, 150, 1095, 465), "Version/SN:", none, "", true, true, -1, -1);
+    row("lblVersion", "QLabel", client, twips(6480, 150, 2175, 465), "", none, "", true, true, -1, -1);
     row("Label3", "QLabel", client, twips(5280, 720, 1095, 255), "Status:", none, "", true, true, -1, -1);
     row("lblStatus", "QLabel", client, twips(6480, 720, 2175, 255), "", none, "", true, true, -1, -1);
     row("Label4", "QLabel", client, twips(5280, 1080, 1095, 255), "Card Capacity:", none, "", true, true, -1, -1);
@@ -196,8 +350,9 @@ void tst_Window::controls_data()
         {"No Input Style", "8 Switch Input", "7 Bit Input"}, "", true, true, -1, -1);
     row("outInputStyle", "QLabel", in, twips(3240, 360, 1215, 255), "", none, "", true, true, -1, -1);
     row("Label19", "QLabel", in, twips(120, 840, 1935, 255), "Input File Number Offset:", none, "", true, true, -1, -1);
-    row("txtFileOffset", "QLineEdit", in, twips(1920, 840, 735, 285), "", none, "", true, true, -1, -1);
-    row("vscFileOffset", "QScrollBar", in, twips(2640, 840, 255, 375), "", none, "", true, true, 32767, 32767);
+    // The file offset's box and spinner stand clear of their caption's colon.
+    row("txtFileOffset", "QLineEdit", in, twips(2040, 840, 735, 285), "", none, "", true, true, -1, -1);
+    row("vscFileOffset", "QScrollBar", in, twips(2760, 840, 255, 375), "", none, "", true, true, 32767, 32767);
     row("outFileOffset", "QLabel", in, twips(3240, 840, 1215, 255), "", none, "", true, true, -1, -1);
     row("chkBusyIndicator", "QCheckBox", in, twips(120, 1320, 2535, 255), "Hardware Busy Indicator:", none, "",
         true, true, -1, 0);
@@ -270,8 +425,10 @@ void tst_Window::controls()
     QCOMPARE(valueOf(w), value);
     if (auto *list = qobject_cast<QComboBox *>(w))
         QVERIFY2(!list->isEditable(), "a drop-down list allows no typing");
+    // Numbers can be typed; the right channel's box follows the left one while "Same as L"
+    // is checked, as it is at start.
     if (auto *box = qobject_cast<QLineEdit *>(w))
-        QVERIFY2(box->isReadOnly(), "number boxes change only through their spinner");
+        QCOMPARE(box->isReadOnly(), name == "txtVolumeR");
     if (auto *bar = qobject_cast<QScrollBar *>(w)) {
         QCOMPARE(bar->orientation(), Qt::Vertical);
         QCOMPARE(bar->minimum(), 0);
@@ -280,11 +437,16 @@ void tst_Window::controls()
 
 void tst_Window::scrollBarSteps()
 {
+    // An arrow moves a spinner by one, Page Up and Page Down by a page step.
+    const QHash<QString, int> pageSteps = {{"vscWriteTimeout", 10}, {"vscFileOffset", 1000}, {"vscVolumeL", 10},
+                                           {"vscVolumeR", 10}, {"vscLoopCount", 10}, {"vscBBFreq", 5},
+                                           {"vscBBBoost", 5}};
     const auto bars = m_window->findChildren<QScrollBar *>();
     QCOMPARE(bars.size(), 7);
     for (QScrollBar *bar : bars) {
+        QVERIFY2(pageSteps.contains(bar->objectName()), qPrintable(bar->objectName()));
         QCOMPARE(bar->singleStep(), 1);
-        QCOMPARE(bar->pageStep(), 1);
+        QCOMPARE(bar->pageStep(), pageSteps.value(bar->objectName()));
     }
 }
 
@@ -344,6 +506,13 @@ void tst_Window::statusBar()
     QCOMPARE(bar->objectName(), QString("StatusBar1"));
     QCOMPARE(bar->width(), m_window->width());
     QCOMPARE(bar->geometry().bottom(), m_window->rect().bottom());
+    // Whole at the window's bottom: the bar inside the window, each panel inside the bar and
+    // high enough for a line of text.
+    QVERIFY(m_window->rect().contains(bar->geometry()));
+    for (QLabel *panel : m_window->StatusPanel) {
+        QVERIFY2(bar->rect().contains(panel->geometry()), qPrintable(panel->objectName()));
+        QVERIFY2(labelTextArea(panel).height() >= panel->fontMetrics().height(), qPrintable(panel->objectName()));
+    }
     const auto panels = bar->findChildren<QLabel *>(Qt::FindDirectChildrenOnly);
     QCOMPARE(panels.size(), 3);
     QCOMPARE(m_window->StatusPanel[0]->width(), 600 / 15);
@@ -408,9 +577,10 @@ void tst_Window::focusOrder()
     std::sort(sortedBoxes.begin(), sortedBoxes.end());
     QCOMPARE(rest, sortedBoxes);
 
-    // Labels and frames take no focus.
+    // Labels and frames take no focus from the keyboard (the version and card boxes take
+    // it from a click, for copying their text).
     for (QLabel *label : m_window->findChildren<QLabel *>())
-        QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+        QVERIFY2(!(label->focusPolicy() & Qt::TabFocus), qPrintable(label->objectName()));
     for (QGroupBox *frame : m_window->findChildren<QGroupBox *>())
         QCOMPARE(frame->focusPolicy(), Qt::NoFocus);
 }
@@ -507,6 +677,247 @@ void tst_Window::layoutReadable()
     QCOMPARE(m_window->Picture1->pixmap().size(), QSize(150, 200));
 }
 
+// Each text a control shows, at the window's font, lies whole inside the control's text
+// area and clear of every neighbour (a sibling control it would run into or under).
+void tst_Window::captionsClear_data()
+{
+    QTest::addColumn<QString>("name");
+    QList<QWidget *> controls = m_window->centralWidget()->findChildren<QWidget *>();
+    for (QLabel *panel : m_window->StatusPanel)
+        controls << panel;
+    for (QWidget *w : controls) {
+        int flags = 0;
+        if (w->objectName().isEmpty() || !w->isVisibleTo(m_window.get()) || textsShownBy(w).isEmpty()
+            || textArea(w, &flags).isNull())
+            continue;
+        QTest::newRow(qPrintable(w->objectName())) << w->objectName();
+    }
+}
+
+void tst_Window::captionsClear()
+{
+    QFETCH(QString, name);
+    QWidget *w = m_window->findChild<QWidget *>(name);
+    QVERIFY(w);
+    // The designed font: the system's sans-serif at 8 points, semi-condensed.
+    QCOMPARE(w->font().pointSize(), 8);
+    QCOMPARE(w->font().stretch(), int(QFont::SemiCondensed));
+
+    int flags = 0;
+    const QRect area = textArea(w, &flags);
+    const bool isFrame = qobject_cast<QGroupBox *>(w) != nullptr;
+    QStringList problems;
+    for (const QString &text : textsShownBy(w)) {
+        const QRect r = textRect(w, text);
+        if (isFrame ? !w->rect().contains(r) : !area.contains(r))
+            problems << QString("'%1' needs %2x%3 at (%4,%5), the text area is %6x%7 at (%8,%9)")
+                            .arg(text).arg(r.width()).arg(r.height()).arg(r.x()).arg(r.y())
+                            .arg(area.width()).arg(area.height()).arg(area.x()).arg(area.y());
+        const QRect inParent = r.translated(w->pos());
+        for (QWidget *sibling : w->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (sibling == w || !sibling->isVisibleTo(m_window.get()))
+                continue;
+            if (inParent.intersects(sibling->geometry()))
+                problems << QString("'%1' runs into %2").arg(text, sibling->objectName());
+        }
+        if (isFrame)
+            for (QWidget *child : w->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+                if (child->isVisibleTo(m_window.get()) && r.intersects(child->geometry()))
+                    problems << QString("the title covers %1").arg(child->objectName());
+    }
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join("; ")));
+}
+
+// A status text that does not fit its panel is there whole as the panel's tool-tip; one
+// that fits has none.
+void tst_Window::statusPanelToolTips_data()
+{
+    QTest::addColumn<QStringList>("texts");   // shown in turn
+    QTest::addColumn<bool>("tip");            // whether the last one needs a tool-tip
+    const QString lost = "COM3 (/dev/pts/4) was disconnected; the port is closed. Reconnect the module, then press Open.";
+    QTest::newRow("short") << QStringList{"All Settings Received"} << false;
+    QTest::newRow("long") << QStringList{lost} << true;
+    QTest::newRow("long, then short") << QStringList{lost, "Connection Closed"} << false;
+    QTest::newRow("short, then long") << QStringList{"Connection Closed", lost} << true;
+    QTest::newRow("one word wider than the panel") << QStringList{QString(120, QChar('x'))} << true;
+    QTest::newRow("empty") << QStringList{lost, QString()} << false;
+}
+
+void tst_Window::statusPanelToolTips()
+{
+    QFETCH(QStringList, texts);
+    QFETCH(bool, tip);
+    QLabel *panel = m_window->StatusPanel[2];
+    for (const QString &text : texts)
+        m_window->ShowStatus(text);
+    const QString last = texts.last();
+    QCOMPARE(panel->text(), last);
+    QCOMPARE(panel->toolTip(), tip ? last : QString());
+    // The tool-tip is there exactly when the panel cannot show the whole text.
+    QCOMPARE(labelTextArea(panel).contains(textRect(panel, last)), !tip);
+    // Nothing is open: the other panels are empty and need none.
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(m_window->StatusPanel[i]->text().isEmpty());
+        QVERIFY(m_window->StatusPanel[i]->toolTip().isEmpty());
+    }
+    m_window->ShowStatus(QString());
+}
+
+// The version box shows the module's whole reply (up to 40 characters, on two lines when
+// it needs them); a longer one is there whole as the box's tool-tip.
+void tst_Window::versionBoxShowsWhole_data()
+{
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("the usual reply") << "Kavo v2.07KAV1 SN 00012345" << true;
+    QTest::newRow("40 characters, long serial number") << "Kavo v2.07KAV1 SN 0001234567890123456789" << true;
+    QTest::newRow("40 characters, long identity") << "Kavo v2.07KAV1ABCDEFGH SN 00123456789012" << true;
+    QTest::newRow("40 characters, letters in the serial") << "Kavo v2.07KAV1 SN 2024ABC0012345XYZ0001" << true;
+    QTest::newRow("short") << "Kavo v2.07KAV1" << true;
+    QTest::newRow("60 characters") << "Kavo v2.07KAV1 SN 0001234567890123456789 and twenty more char" << false;
+}
+
+void tst_Window::versionBoxShowsWhole()
+{
+    QFETCH(QString, reply);
+    QFETCH(bool, whole);
+    QLabel *box = m_window->lblVersion;
+    // As the session reports a version reply.
+    emit m_window->session->versionShown(reply);
+    QCOMPARE(box->text(), reply);
+    QCOMPARE(labelTextArea(box).contains(textRect(box, reply)), whole);
+    QCOMPARE(box->toolTip(), whole ? QString() : reply);
+    emit m_window->session->versionShown(QString());
+    QVERIFY(box->text().isEmpty());
+    QVERIFY(box->toolTip().isEmpty());
+}
+
+// A real module with a 40-character version reply: the connected window shows all of it.
+void tst_Window::versionFromModule()
+{
+    KavoSim sim;
+    QVERIFY(sim.start({"--serial", "0001234567890123456789"}));
+    auto window = openWindow();
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QVERIFY(selectEntry(window->lstPCCOM, sim.comName()));
+    QTest::mouseClick(window->cmdOpenCOM, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(window->cmdOpenCOM->text(), QString("Close"), 10000);
+    const QString reply = window->lblVersion->text();
+    QCOMPARE(reply, QString("Kavo v2.07KAV1 SN 0001234567890123456789"));
+    QCOMPARE(reply.size(), 40);
+    QVERIFY(labelTextArea(window->lblVersion).contains(textRect(window->lblVersion, reply)));
+    QVERIFY(window->lblVersion->toolTip().isEmpty());
+}
+
+// The version and the card boxes let the user select their text and copy it; they still
+// take no place in the Tab order.
+void tst_Window::valueBoxesSelectable_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("lblVersion") << "lblVersion" << "Kavo v2.07KAV1 SN 0001234567890123456789";
+    QTest::newRow("lblStatus") << "lblStatus" << "E08";
+    QTest::newRow("lblCapacity") << "lblCapacity" << "1998848";
+    QTest::newRow("lblFreeSpace") << "lblFreeSpace" << "1997312";
+}
+
+void tst_Window::valueBoxesSelectable()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    auto window = openWindow();
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    auto *box = window->findChild<QLabel *>(name);
+    QVERIFY(box);
+    QVERIFY(box->textInteractionFlags() & Qt::TextSelectableByMouse);
+    QVERIFY(!(box->focusPolicy() & Qt::TabFocus));
+    QCOMPARE(box->textFormat(), Qt::PlainText);
+    box->setText(text);
+
+    // Dragging across the text selects it ...
+    const QRect r = textRect(box, text);
+    const QPoint from(r.left() - 2, r.top() + 3);
+    const QPoint to(r.right() + 2, r.bottom() - 3);
+    QTest::mousePress(box, Qt::LeftButton, Qt::NoModifier, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), box->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(box, &move);
+    QTest::mouseRelease(box, Qt::LeftButton, Qt::NoModifier, to);
+    QCOMPARE(box->selectedText(), text);
+    // ... and Ctrl+C copies it.
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), text);
+}
+
+// Every message box stays within the screen: long lines wrap, a very long word wraps
+// anywhere, a text taller than the screen allows scrolls. The box keeps its plain text.
+void tst_Window::messageBoxWithinScreen_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ask");
+    QTest::addColumn<bool>("scrolls");
+    QString lines;
+    for (int i = 1; i <= 200; ++i)
+        lines += QString("Line %1 of a long list\r\n").arg(i);
+    QTest::newRow("short") << "Please select a COM port" << false << false;
+    QTest::newRow("two lines") << "Com3 is not available.\r\nIt is used by another program." << false << false;
+    QTest::newRow("long line") << QString("a rather long sentence, ").repeated(30) << false << false;
+    QTest::newRow("very long line") << QString("a rather long sentence, ").repeated(300) << false << true;
+    QTest::newRow("one long word") << "The settings were not saved to /" + QString("folder").repeated(150) + ":\r\nNo space"
+                                   << false << false;
+    QTest::newRow("many lines") << lines << false << true;
+    QTest::newRow("question, many lines") << lines + "Upload it now?" << true << true;
+    QTest::newRow("markup stays text") << "<b>not bold</b> &amp;" << false << false;
+}
+
+void tst_Window::messageBoxWithinScreen()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, ask);
+    QFETCH(bool, scrolls);
+    MessageBoxes boxes;
+    QRect frame;
+    QRect screen;
+    QString shown;
+    bool scrolled = false;
+    // With KAVO_WINDOW_PNG set, each box's picture is kept beside the window's.
+    QString keep = qEnvironmentVariable("KAVO_WINDOW_PNG");
+    if (!keep.isEmpty())
+        keep.replace(".png", QString("-box-%1.png").arg(QString(QTest::currentDataTag()).replace(QRegularExpression("[^a-z]+"), "-")));
+    boxes.onShown([&](QMessageBox *box) {
+        screen = box->screen()->availableGeometry();
+        frame = box->frameGeometry();
+        if (!keep.isEmpty())
+            box->grab().save(keep, "PNG");
+        auto *view = box->findChild<QTextEdit *>();
+        if (view) {
+            shown = view->toPlainText();
+            scrolled = view->verticalScrollBar()->maximum() > 0;
+        }
+    });
+    if (ask) {
+        boxes.answer(QMessageBox::No);
+        QVERIFY(!m_window->AskYesNo(text));
+    } else {
+        m_window->MsgBox(text);
+    }
+    QCOMPARE(boxes.seen.size(), 1);
+    QCOMPARE(boxes.seen[0].text, text);
+    QCOMPARE(boxes.seen[0].format, Qt::PlainText);
+    QVERIFY2(frame.width() <= screen.width() && frame.height() <= screen.height(),
+             qPrintable(QString("%1x%2 on a screen of %3x%4").arg(frame.width()).arg(frame.height())
+                            .arg(screen.width()).arg(screen.height())));
+    // Wrapped at half the screen's width at most, as short as the text allows.
+    QVERIFY(frame.width() <= screen.width() / 2 + 200);
+    QString plain = text;
+    plain.replace("\r\n", "\n");
+    QCOMPARE(shown, plain);
+    QCOMPARE(scrolled, scrolls);
+}
+
 // The picture of the window, for a look against the designed arrangement: set
 // KAVO_WINDOW_PNG to a file name to keep it.
 void tst_Window::grab()
@@ -519,13 +930,22 @@ void tst_Window::grab()
     QVERIFY(picture.save(keep, "PNG"));
     qInfo("window saved to %s", qPrintable(keep));
 
-    // And once connected, with every box filled in.
+    // And once connected, with every box filled in: a module with a 40-character version
+    // reply that refuses three settings on Write, for a status text longer than its panel.
+    KavoSim sim;
+    QVERIFY(sim.start({"--serial", "0001234567890123456789", "--reply", "ST T 20=E05>", "--reply", "ST O 1=E05>",
+                       "--reply", "ST U 0="}));
     auto window = openWindow();
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QVERIFY(selectEntry(window->lstPCCOM, m_sim.comName()));
+    QVERIFY(selectEntry(window->lstPCCOM, sim.comName()));
     QTest::mouseClick(window->cmdOpenCOM, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(window->cmdOpenCOM->text(), QString("Close"), 10000);
+    QCOMPARE(window->lblVersion->text().size(), 40);
+    QTest::mouseClick(window->cmdWriteSettings, Qt::LeftButton);
+    const QString status = window->StatusPanel[2]->text();
+    QVERIFY2(status.startsWith("Not stored: Write Time-out"), qPrintable(status));
+    QCOMPARE(window->StatusPanel[2]->toolTip(), status);
     QString connected = keep;
     connected.replace(".png", "-connected.png");
     QVERIFY(window->grab().save(connected, "PNG"));
