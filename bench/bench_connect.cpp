@@ -1,9 +1,14 @@
-// How long the Open click takes with automatic detection:
-//  - module at 115200 bps: four silent rates of 1000 ms each set a floor of 4 s; the
-//    click should end within 100 ms of it;
-//  - module at 9600 bps with the simulator pacing at the line rate: the click should
-//    take at most 50 ms more than the bytes of the exchange need on the line.
-// Run by hand: build/bin/bench_connect [rounds]; KAVO_BENCH_TRAFFIC=1 prints each traffic log.
+// How long the window's Open click takes with automatic bit-rate detection:
+//  - module at 115200 bps: four silent rates of 1000 ms each make a floor of 4 s; goal: the
+//    click ends at most 30 ms after it. Measured on the simulators' ports alone, then as the
+//    program runs outside the tests, with the system's serial ports looked up as well;
+//  - module at 9600 bps with the simulator pacing at the line rate: the click against the
+//    time the bytes of the exchange need on the line (goal: at most 50 ms over it), beside a
+//    raw POSIX client sending the same commands on the same paced line.
+//
+//   bench_connect [rounds] (default 9); KAVO_BENCH_TRAFFIC=1 prints each traffic log.
+//
+// bench/README.md describes the method.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,185 +16,223 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
-#include <QFile>
 #include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
+#include <vector>
 
+#include "benchkit.h"
+#include "boxcatcher.h"
 #include "link/comports.h"
 #include "support/kavosim.h"
-#include "support/messageboxes.h"
 #include "support/testenv.h"
 #include "support/windowfixture.h"
 
 namespace {
 
 struct Round {
-    double clickMs = 0;
+    double clickMs = -1;   // -1: it did not connect cleanly
+    double cpuMs = 0;
+    double lineMs = 0;
     QString finalStatus;
-    bool connected = false;
-    qint64 bytes = 0;
-    int boxes = 0;
+    QString failure;
+    QList<TrafficLine> log;
+    bool ok() const { return clickMs >= 0; }
 };
 
 Round connectOnce(const QStringList &simOptions)
 {
     Round round;
     KavoSim sim;
-    if (!sim.start(simOptions)) {
-        std::fprintf(stderr, "kavo-sim did not start: %s\n", qPrintable(sim.errorOutput()));
+    if (!Bench::startSim(sim, simOptions)) {
+        round.failure = QStringLiteral("kavo-sim did not start");
         return round;
     }
     const std::unique_ptr<frmSerialData> w = openWindow();
-    if (!w || !selectEntry(w->lstPCCOM, sim.comName()))
+    if (!w || !selectEntry(w->lstPCCOM, sim.comName())) {
+        round.failure = QStringLiteral("the window does not list %1").arg(sim.comName());
         return round;
+    }
     w->chkAutoBitRate->setChecked(true);
-    MessageBoxes boxes;
+    BoxCatcher boxes;
     // A user clicks a window that has been painted: its first paint is not part of the click.
-    if (!QTest::qWaitForWindowExposed(w.get()))
+    if (!QTest::qWaitForWindowExposed(w.get())) {
+        round.failure = QStringLiteral("the window was not exposed");
         return round;
+    }
     QApplication::processEvents();
 
+    const double cpu = Bench::processCpu();
     QElapsedTimer clock;
     clock.start();
     QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-    round.clickMs = clock.nsecsElapsed() / 1e6;
+    const double ms = clock.nsecsElapsed() / 1e6;
+    round.cpuMs = (Bench::processCpu() - cpu) * 1000;
 
     round.finalStatus = w->StatusPanel[2]->text();
-    round.connected = w->cmdOpenCOM->text() == QStringLiteral("Close");
-    round.boxes = boxes.seen.size();
-    round.bytes = KavoSim::lineBytes(sim.log());
+    round.log = sim.log();
+    round.lineMs = KavoSim::lineSeconds(round.log) * 1000;
     if (qEnvironmentVariableIsSet("KAVO_BENCH_TRAFFIC"))
-        for (const TrafficLine &l : sim.log())
-            std::printf("%lld\t%d\t%s\t%s\n", l.ms, l.rate, qPrintable(l.command), qPrintable(l.answer));
+        for (const TrafficLine &l : round.log)
+            std::printf("    %lld\t%d\t%s\t%s\n", l.ms, l.rate, qPrintable(l.command), qPrintable(l.answer));
+    if (w->cmdOpenCOM->text() != QStringLiteral("Close"))
+        round.failure = QStringLiteral("not connected; status \"%1\"").arg(round.finalStatus);
+    else if (!boxes.texts.isEmpty())
+        round.failure = QStringLiteral("a message: %1").arg(boxes.texts.join(QStringLiteral(" | ")));
+    else
+        round.clickMs = ms;
     return round;
 }
 
-// The same command sequence as a connect at 9600 bps, sent by a plain POSIX client
-// straight on the simulator's pty: what the line, the simulator and the system cost
-// without the tool. Returns the time over the line time, or a negative value on failure.
-double rawClientOverLineTime()
+// What the tool sent in a connect, as the raw client sends it: each command line with the
+// number of prompts its answer has; the probe (escape and carriage return, logged as two
+// entries) in one write, as the tool sends it.
+struct Command {
+    QByteArray bytes;
+    qsizetype prompts = 1;
+};
+
+QList<Command> commandsOf(const QList<TrafficLine> &log)
+{
+    QList<Command> commands;
+    for (qsizetype i = 0; i < log.size(); ++i) {
+        const TrafficLine &e = log[i];
+        if (e.note.contains(QStringLiteral("rate-mismatch")))
+            continue;
+        Command c;
+        if (e.command == QStringLiteral("\\e") && i + 1 < log.size() && log[i + 1].command.isEmpty()) {
+            c.bytes = "\x1b\r";
+            c.prompts = e.answer.count(QLatin1Char('>')) + log[i + 1].answer.count(QLatin1Char('>'));
+            ++i;
+        } else {
+            c.bytes = KavoSim::unescape(e.command) + '\r';
+            c.prompts = e.answer.count(QLatin1Char('>'));
+        }
+        commands << c;
+    }
+    return commands;
+}
+
+// The tool's commands of a connect at 9600 bps sent by the raw client on a paced simulator:
+// what the line and the simulator cost without the tool. Milliseconds over the line time.
+bool rawOverLineTime(const QList<Command> &commands, double *over)
 {
     KavoSim sim;
-    if (!sim.start({QStringLiteral("--rate"), QStringLiteral("9600"), QStringLiteral("--pace")}))
-        return -1;
-    const int fd = ::open(QFile::encodeName(sim.device()).constData(), O_RDWR | O_NOCTTY);
-    if (fd < 0)
-        return -1;
-    termios tio {};
-    ::tcgetattr(fd, &tio);
-    ::cfmakeraw(&tio);
-    ::cfsetispeed(&tio, B9600);
-    ::cfsetospeed(&tio, B9600);
-    ::tcsetattr(fd, TCSANOW, &tio);
-
-    QList<QByteArray> commands = {"\x1b\r", "\x1b\r", "V\r", "FC Q\r"};
-    for (const char letter : QByteArray("DTSNHVOBU"))
-        commands << QByteArray("ST ") + letter + '\r';
-    qint64 bytes = 0;
+    if (!Bench::startSim(sim, {QStringLiteral("--rate"), QStringLiteral("9600"), QStringLiteral("--pace")}))
+        return false;
+    Bench::RawLine line;
+    if (!line.open(sim.device(), 9600))
+        return false;
     QElapsedTimer clock;
     clock.start();
-    for (const QByteArray &command : commands) {
-        if (::write(fd, command.constData(), command.size()) != command.size())
-            break;
-        bytes += command.size();
-        // An answer ends with the prompt; the probe's ends with the second of two.
+    for (const Command &command : commands) {
+        if (!line.send(command.bytes))
+            return false;
         QByteArray answer;
-        const int prompts = command.startsWith('\x1b') ? 2 : 1;
-        while (answer.count('>') < prompts || !answer.endsWith('>')) {
-            pollfd p {fd, POLLIN, 0};
-            if (::poll(&p, 1, 2000) <= 0)
-                break;
-            char buffer[256];
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            answer.append(buffer, n);
+        while (answer.count('>') < command.prompts) {
+            const QByteArray more = line.reply();
+            if (more.isEmpty())
+                return false;
+            answer += more;
         }
-        bytes += answer.size();
     }
     const double ms = clock.nsecsElapsed() / 1e6;
-    ::close(fd);
-    return ms - bytes * 10 * 1000.0 / 9600;
-}
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values[values.size() / 2];
-}
-
-void report(const QList<double> &over, const QList<double> &click, double goal, const Round &last)
-{
-    const auto [lo, hi] = std::minmax_element(over.begin(), over.end());
-    std::printf("  click: median %.1f ms (%s)\n", median(click),
-                last.finalStatus == QStringLiteral("All Settings Received")
-                    ? "until \"All Settings Received\""
-                    : qPrintable(QStringLiteral("until the end of the click; last status \"%1\"").arg(last.finalStatus)));
-    std::printf("  over the floor: median %.1f ms, min %.1f, max %.1f; goal <= %.0f ms: %s\n", median(over), *lo, *hi,
-                goal, median(over) <= goal ? "met" : "MISSED");
-}
-
-// Auto detection with the module at 115200 bps, against the floor of four silent rates.
-bool benchFastModule(int rounds, const char *what)
-{
-    const double floorMs = 4 * 1000.0;
-    QList<double> over, click;
-    Round last;
-    for (int i = 0; i < rounds; ++i) {
-        last = connectOnce({QStringLiteral("--rate"), QStringLiteral("115200")});
-        if (!last.connected || last.boxes) {
-            std::printf("115200 bps: round %d did not connect cleanly\n", i + 1);
-            return false;
-        }
-        click << last.clickMs;
-        over << last.clickMs - floorMs;
-    }
-    std::printf("Module at 115200 bps, automatic detection, %s, %d rounds; floor %.0f ms (4 silent rates)\n", what,
-                rounds, floorMs);
-    report(over, click, 100, last);
+    *over = ms - KavoSim::lineSeconds(sim.log()) * 1000;
     return true;
 }
 
-// Auto detection with the module at 9600 bps pacing at the line rate, against the time
-// the bytes need on the line.
-bool benchPacedModule(int rounds)
+bool fastModule(int rounds, const QString &what)
 {
-    QList<double> over, click;
-    Round last;
-    double lineMs = 0;
+    const double floorMs = 4 * 1000.0;
+    if (const Round warm = connectOnce({QStringLiteral("--rate"), QStringLiteral("115200")}); !warm.ok()) {
+        std::fprintf(stderr, "115200 bps, untimed round: %s\n", qPrintable(warm.failure));
+        return false;
+    }
+    std::vector<double> over, cpu, perRate, answered, rest;
+    QString status;
     for (int i = 0; i < rounds; ++i) {
-        last = connectOnce({QStringLiteral("--rate"), QStringLiteral("9600"), QStringLiteral("--pace")});
-        if (!last.connected || last.boxes) {
-            std::printf("9600 bps: round %d did not connect cleanly\n", i + 1);
+        const Round r = connectOnce({QStringLiteral("--rate"), QStringLiteral("115200")});
+        if (!r.ok()) {
+            std::fprintf(stderr, "115200 bps: round %d: %s\n", i + 1, qPrintable(r.failure));
             return false;
         }
-        lineMs = last.bytes * 10 * 1000.0 / 9600;
-        click << last.clickMs;
-        over << last.clickMs - lineMs;
+        over.push_back(r.clickMs - floorMs);
+        cpu.push_back(r.cpuMs);
+        status = r.finalStatus;
+        // Where the time over the floor went, by the simulator's log: from the first probe to
+        // the first at the module's rate (four time-outs and the changes of rate), and from
+        // there to the last command; the rest is before the first probe and after the last
+        // answer.
+        const auto first = std::find_if(r.log.begin(), r.log.end(),
+                                        [](const TrafficLine &l) { return l.command == QStringLiteral("\\e"); });
+        const auto found = std::find_if(r.log.begin(), r.log.end(), [](const TrafficLine &l) {
+            return l.rate == 115200 && !l.note.contains(QStringLiteral("rate-mismatch"));
+        });
+        if (first != r.log.end() && found != r.log.end()) {
+            const double silentMs = double(found->ms - first->ms);
+            perRate.push_back(silentMs / 4 - 1000);
+            answered.push_back(double(r.log.last().ms - found->ms));
+            rest.push_back(r.clickMs - silentMs - answered.back());
+        }
     }
-    std::printf("Module at 9600 bps paced at the line rate, automatic detection, %d rounds; "
-                "%lld bytes both ways = %.1f ms of line time\n",
-                rounds, static_cast<long long>(last.bytes), lineMs);
-    report(over, click, 50, last);
+    const Bench::Spread s = Bench::spread(over);
+    std::printf("\nmodule at 115200 bps, %s: click until \"%s\", over the floor of %.0f ms\n", qPrintable(what),
+                qPrintable(status), floorMs);
+    std::printf("  over the floor  %s ms; CPU of the click %s ms\n", qPrintable(Bench::show(s, "%.1f")),
+                qPrintable(Bench::show(Bench::spread(cpu), "%.1f")));
+    if (!perRate.empty())
+        std::printf("  of it (the simulator's log, 1 ms steps): %s ms per silent rate over its 1000 ms, %s ms from "
+                    "the first answered probe to the last command, %s ms before the first probe and after the last "
+                    "answer\n",
+                    qPrintable(Bench::show(Bench::spread(perRate), "%.1f")),
+                    qPrintable(Bench::show(Bench::spread(answered), "%.1f")),
+                    qPrintable(Bench::show(Bench::spread(rest), "%.1f")));
+    Bench::verdict(s.median <= 30, QStringLiteral("detection at 115200 bps (%1) %2 ms over the 4 x 1000 ms floor "
+                                                  "(goal <= 30 ms)")
+                                       .arg(what, Bench::show(s, "%.1f")));
+    return true;
+}
 
-    // For comparison: the same exchange without pacing, i.e. what the tool and the
-    // simulator add on top of the line.
-    click.clear();
-    for (int i = 0; i < rounds; ++i)
-        click << connectOnce({QStringLiteral("--rate"), QStringLiteral("9600")}).clickMs;
-    std::printf("Module at 9600 bps without pacing (tool and simulator alone): click median %.1f ms\n", median(click));
-
-    QList<double> raw;
-    for (int i = 0; i < rounds; ++i)
-        raw << rawClientOverLineTime();
-    const auto [lo, hi] = std::minmax_element(raw.begin(), raw.end());
-    std::printf("The same commands from a plain client on the paced simulator, no tool: over the line time "
-                "median %.1f ms, min %.1f, max %.1f\n",
-                median(raw), *lo, *hi);
+bool pacedModule(int rounds)
+{
+    const QStringList options = {QStringLiteral("--rate"), QStringLiteral("9600"), QStringLiteral("--pace")};
+    double rawOver = 0;
+    const Round warm = connectOnce(options);
+    const QList<Command> commands = commandsOf(warm.log);
+    if (!warm.ok() || !rawOverLineTime(commands, &rawOver)) {
+        std::fprintf(stderr, "9600 bps paced, untimed pair: %s\n",
+                     qPrintable(warm.ok() ? QStringLiteral("the raw client failed") : warm.failure));
+        return false;
+    }
+    std::vector<double> tool, raw, diff, line;
+    for (int i = 0; i < rounds; ++i) {
+        Round r;
+        bool rawOk = true;
+        if (i % 2 == 0) {
+            r = connectOnce(options);
+            rawOk = rawOverLineTime(commands, &rawOver);
+        } else {
+            rawOk = rawOverLineTime(commands, &rawOver);
+            r = connectOnce(options);
+        }
+        if (!r.ok() || !rawOk) {
+            std::fprintf(stderr, "9600 bps paced: pair %d: %s\n", i + 1,
+                         qPrintable(r.ok() ? QStringLiteral("the raw client failed") : r.failure));
+            return false;
+        }
+        tool.push_back(r.clickMs - r.lineMs);
+        raw.push_back(rawOver);
+        diff.push_back(tool.back() - rawOver);
+        line.push_back(r.lineMs);
+    }
+    const Bench::Spread s = Bench::spread(tool);
+    std::printf("\nmodule at 9600 bps paced at the line rate: the click against the line time (%.1f ms), beside a "
+                "raw client sending the same commands\n",
+                Bench::spread(line).median);
+    std::printf("  over line time  tool %s ms, raw %s ms; tool less raw %s ms\n", qPrintable(Bench::show(s, "%.1f")),
+                qPrintable(Bench::show(Bench::spread(raw), "%.1f")),
+                qPrintable(Bench::show(Bench::spread(diff), "%.1f")));
+    Bench::verdict(s.median <= 50, QStringLiteral("detection at 9600 bps paced %1 ms over the line time (goal <= 50 ms)")
+                                       .arg(Bench::show(s, "%.1f")));
     return true;
 }
 
@@ -201,14 +244,21 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     TestEnv::isolate();
-    const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+    Bench::pinClient();
+    const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 9;
 
-    if (!benchFastModule(rounds, "simulators only") || !benchPacedModule(rounds))
+    Bench::header(QStringLiteral("bench_connect: the Open click with automatic bit-rate detection, against the floor "
+                                 "no tool can beat"),
+                  QStringLiteral("a fresh simulator and window each round; one untimed round, then %1 rounds; "
+                                 "medians and IQR")
+                      .arg(rounds));
+    if (!fastModule(rounds, QStringLiteral("simulators' ports only")) || !pacedModule(rounds))
         return 1;
-    // As the program runs outside the tests: the machine's own serial ports are looked up
-    // as well whenever a COM number is mapped to its device.
+    // As the program runs outside the tests: the machine's own serial ports are looked up as
+    // well whenever a COM number is mapped to its device.
     ComPorts::setSystemPortsSource({});
-    if (!benchFastModule(rounds, "with the system's serial ports"))
+    if (!fastModule(rounds, QStringLiteral("with the system's serial ports")))
         return 1;
+    Bench::footer();
     return 0;
 }

@@ -1,138 +1,101 @@
-// The cost of the command exchange:
-//  (a) CPU seconds the tool's process uses during 10 s of waits on a silent module
-//      (ten WaitForPrompt time-outs); goal: under 0.1 s;
-//  (b) 1000 exchanges ("V") through WaitForPrompt against kavo-sim, beside a minimal raw
-//      POSIX client doing the same exchanges on the same pseudo-terminal; goal: the tool
-//      within 1.5 times the raw client.
-// Run by hand: build/bin/bench_exchange [exchanges] [rounds]
+// The cost of the command exchange, against kavo-sim unpaced at 9600 bps:
+//  - exchanges: 1000 "V" exchanges through KavoLink::SendAndWait beside a raw POSIX client
+//    doing the same exchanges on the same pseudo-terminal; goal: the tool's time at most
+//    1.05x the raw client's; with CPU, read and write calls per exchange, and system calls
+//    per exchange by name from separate counting runs under strace;
+//  - silent waits: the CPU the tool's process uses during 10 s of waits on a module that
+//    never answers (ten one-second time-outs); goal: under 2 ms.
+//
+//   bench_exchange [--exchanges N] [--pairs N] [--no-silent]
+//
+// bench/README.md describes the method.
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <algorithm>
+#include <QFile>
 #include <cstdio>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <termios.h>
-#include <unistd.h>
-
+#include "benchkit.h"
 #include "link/kavolink.h"
 #include "support/kavosim.h"
 #include "support/testenv.h"
 
 namespace {
 
+constexpr int Rate = 9600;
 const QByteArray Version = "Kavo v2.07KAV1 SN 00012345";
 
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+struct Run {
+    double ms = -1;   // -1: a wrong reply
+    double cpu = 0;   // CPU seconds of this process
+    Bench::IoCalls io;
+    Bench::Syscalls calls;   // when counted
+    bool ok() const { return ms >= 0; }
+};
 
-double median(std::vector<double> values)
+// The tool: `count` exchanges through the link; the port is opened before and closed
+// after the timed part.
+// With a counter, the timed part is a counting run instead (strace attached just before it
+// and detached just after it).
+Run toolExchanges(KavoLink &link, const KavoSim &sim, int count, Bench::SyscallCounter *counter = nullptr)
 {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
-bool openLink(KavoLink &link, const KavoSim &sim)
-{
+    Run run;
     QString error;
-    if (!link.openPort(sim.com(), 9600, &error)) {
+    if (!link.openPort(sim.com(), Rate, &error)) {
         std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(sim.comName()), qPrintable(error));
-        return false;
+        return run;
     }
     link.beginOperation();
-    return true;
-}
-
-// (a) Ten time-outs on a silent module: wall seconds and CPU seconds.
-bool silentWaits(double *wall, double *cpu)
-{
-    KavoSim sim;
-    if (!sim.start({"--silent"}))
-        return false;
-    KavoLink link;
-    if (!openLink(link, sim))
-        return false;
+    bool ok = true;
+    if (counter && !counter->attach())
+        return run;
+    const Bench::IoCalls io = Bench::ioCalls();
+    const double cpu = Bench::processCpu();
     QElapsedTimer clock;
     clock.start();
-    const double before = cpuSeconds();
-    for (int i = 0; i < 10; ++i) {
-        if (!link.SendAndWait("V").timedOut())
-            return false;
-    }
-    *cpu = cpuSeconds() - before;
-    *wall = clock.elapsed() / 1000.0;
-    return true;
-}
-
-// (b) The tool: `count` exchanges through the link; milliseconds, or -1 on a wrong reply.
-double toolExchanges(const KavoSim &sim, int count)
-{
-    KavoLink link;
-    if (!openLink(link, sim))
-        return -1;
-    QElapsedTimer clock;
-    clock.start();
-    for (int i = 0; i < count; ++i) {
-        if (link.SendAndWait("V").text != Version)
-            return -1;
-    }
+    for (int i = 0; i < count && ok; ++i)
+        ok = link.SendAndWait("V").text == Version;
     const double ms = clock.nsecsElapsed() / 1e6;
+    run.cpu = Bench::processCpu() - cpu;
+    run.io = Bench::ioCalls() - io;
+    if (counter)
+        run.calls = counter->detach();
     link.closePort();
-    return ms;
+    if (ok)
+        run.ms = ms;
+    return run;
 }
 
-// (b) The raw client: the same exchanges with plain system calls, reading until a read ends
-// with the prompt; milliseconds, or -1.
-double rawExchanges(const KavoSim &sim, int count)
+// The raw client: the same exchanges with plain system calls, reading until a read ends
+// with the prompt.
+Run rawExchanges(const KavoSim &sim, int count, Bench::SyscallCounter *counter = nullptr)
 {
-    const int fd = ::open(QFile::encodeName(sim.device()).constData(), O_RDWR | O_NOCTTY);
-    if (fd < 0)
-        return -1;
-    termios tio{};
-    tcgetattr(fd, &tio);
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, B9600);
-    cfsetospeed(&tio, B9600);
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    tcsetattr(fd, TCSANOW, &tio);
-    tcflush(fd, TCIOFLUSH);
-
+    Run run;
+    Bench::RawLine line;
+    if (!line.open(sim.device(), Rate))
+        return run;
+    const QByteArray expected = Version + '>';
+    bool ok = true;
+    if (counter && !counter->attach())
+        return run;
+    const Bench::IoCalls io = Bench::ioCalls();
+    const double cpu = Bench::processCpu();
     QElapsedTimer clock;
     clock.start();
-    char buffer[256];
-    for (int i = 0; i < count; ++i) {
-        if (::write(fd, "V\r", 2) != 2) {
-            ::close(fd);
-            return -1;
-        }
-        QByteArray reply;
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                ::close(fd);
-                return -1;
-            }
-            reply.append(buffer, n);
-            if (buffer[n - 1] == '>')
-                break;
-        }
-        reply.chop(1);
-        if (reply != Version) {
-            ::close(fd);
-            return -1;
-        }
-    }
+    for (int i = 0; i < count && ok; ++i)
+        ok = line.send("V\r", 2) && line.reply() == expected;
     const double ms = clock.nsecsElapsed() / 1e6;
-    ::close(fd);
-    return ms;
+    run.cpu = Bench::processCpu() - cpu;
+    run.io = Bench::ioCalls() - io;
+    if (counter)
+        run.calls = counter->detach();
+    if (ok)
+        run.ms = ms;
+    return run;
 }
+
+using Bench::show;
+using Bench::spread;
 
 } // namespace
 
@@ -140,56 +103,151 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     TestEnv::isolate();
+    Bench::pinClient();
+
+    int count = 1000, pairCount = 9;
+    bool silent = true;
     const QStringList args = app.arguments();
-    const int count = args.size() > 1 ? args[1].toInt() : 1000;
-    const int rounds = args.size() > 2 ? args[2].toInt() : 3;
-    if (count < 1 || rounds < 1) {
-        std::fprintf(stderr, "usage: bench_exchange [exchanges] [rounds]\n");
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QStringLiteral("--exchanges") && i + 1 < args.size())
+            count = args[++i].toInt();
+        else if (args[i] == QStringLiteral("--pairs") && i + 1 < args.size())
+            pairCount = args[++i].toInt();
+        else if (args[i] == QStringLiteral("--no-silent"))
+            silent = false;
+        else
+            count = 0;
+    }
+    if (count < 1 || pairCount < 1) {
+        std::fprintf(stderr, "usage: bench_exchange [--exchanges N] [--pairs N] [--no-silent]\n");
         return 2;
     }
 
-    double wall = 0, cpu = 0;
-    if (!silentWaits(&wall, &cpu)) {
-        std::fprintf(stderr, "the silent waits did not time out as they should\n");
-        return 1;
-    }
-    std::printf("silent waits: 10 time-outs in %.2f s, CPU %.4f s (goal < 0.1 s) %s\n", wall, cpu,
-                cpu < 0.1 ? "OK" : "MISSED");
+    Bench::header(QStringLiteral("bench_exchange: %1 \"V\" exchanges with kavo-sim (unpaced, %2 bps), the tool "
+                                 "(KavoLink::SendAndWait) beside a raw POSIX client; then 10 s of silent waits")
+                      .arg(count)
+                      .arg(Rate),
+                  QStringLiteral("%1 pairs of %2 exchanges each, the order alternating, after one untimed pair; "
+                                 "medians and IQR of the per-pair figures")
+                      .arg(pairCount)
+                      .arg(count));
 
     KavoSim sim;
-    if (!sim.start()) {
-        std::fprintf(stderr, "kavo-sim did not start: %s\n", qPrintable(sim.errorOutput()));
+    if (!Bench::startSim(sim))
+        return 1;
+    KavoLink link;
+    if (!toolExchanges(link, sim, count).ok() || !rawExchanges(sim, count).ok()) {
+        std::fprintf(stderr, "bench_exchange: a wrong reply in the untimed pair\n");
         return 1;
     }
-    // The machine's load changes from second to second: the two clients take turns in
-    // blocks of 100 exchanges, so that both see the same conditions.
-    const int block = std::min(count, 100);
-    std::vector<double> tool, raw, toolCpu;
-    for (int r = 0; r < rounds; ++r) {
-        double t = 0, w = 0, c = 0;
-        for (int done = 0; done < count; done += block) {
-            const int n = std::min(block, count - done);
-            const double cpuBefore = cpuSeconds();
-            const double tb = toolExchanges(sim, n);
-            c += cpuSeconds() - cpuBefore;
-            const double wb = rawExchanges(sim, n);
-            if (tb < 0 || wb < 0) {
-                std::fprintf(stderr, "round %d: a wrong reply\n", r + 1);
+    std::vector<double> toolMs, rawMs, ratio, toolCpu, rawCpu, toolReads, toolWrites, rawReads, rawWrites;
+    for (int i = 0; i < pairCount; ++i) {
+        Run t, r;
+        if (i % 2 == 0) {
+            t = toolExchanges(link, sim, count);
+            r = rawExchanges(sim, count);
+        } else {
+            r = rawExchanges(sim, count);
+            t = toolExchanges(link, sim, count);
+        }
+        if (!t.ok() || !r.ok()) {
+            std::fprintf(stderr, "bench_exchange: pair %d: a wrong reply\n", i + 1);
+            return 1;
+        }
+        toolMs.push_back(t.ms);
+        rawMs.push_back(r.ms);
+        ratio.push_back(t.ms / r.ms);
+        toolCpu.push_back(t.cpu * 1e6 / count);
+        rawCpu.push_back(r.cpu * 1e6 / count);
+        toolReads.push_back(double(t.io.reads) / count);
+        toolWrites.push_back(double(t.io.writes) / count);
+        rawReads.push_back(double(r.io.reads) / count);
+        rawWrites.push_back(double(r.io.writes) / count);
+    }
+
+    std::printf("\n%d exchanges:\n", count);
+    std::printf("  time              tool %s ms, raw %s ms\n", qPrintable(show(spread(toolMs), "%.1f")),
+                qPrintable(show(spread(rawMs), "%.1f")));
+    std::printf("  CPU per exchange  tool %s us, raw %s us (the whole process)\n",
+                qPrintable(show(spread(toolCpu), "%.1f")), qPrintable(show(spread(rawCpu), "%.1f")));
+    std::printf("  calls per exchange (/proc/self/io)  tool %.2f read + %.2f write, raw %.2f read + %.2f write\n",
+                spread(toolReads).median, spread(toolWrites).median, spread(rawReads).median,
+                spread(rawWrites).median);
+    if (Bench::SyscallCounter::available()) {
+        Bench::SyscallCounter toolCounter, rawCounter;
+        Run t = toolExchanges(link, sim, count, &toolCounter);
+        Run w = rawExchanges(sim, count, &rawCounter);
+        Bench::Syscalls tool = t.calls, raw = w.calls;
+        tool.valid = tool.valid && t.ok();
+        raw.valid = raw.valid && w.ok();
+        std::printf("  system calls per exchange (strace -c, one separate untimed run each)\n"
+                    "    tool %s\n    raw  %s\n",
+                    qPrintable(tool.describe(count)), qPrintable(raw.describe(count)));
+    } else {
+        std::printf("  system calls per exchange: not counted (%s)\n",
+                    qPrintable(Bench::SyscallCounter::unavailableReason()));
+    }
+    const Bench::Spread r = spread(ratio);
+    Bench::verdict(r.median <= 1.05,
+                   QStringLiteral("exchanges take %1x the raw client's time (goal <= 1.05x)").arg(show(r)));
+
+    if (silent) {
+        KavoSim quiet;
+        if (!Bench::startSim(quiet, {QStringLiteral("--silent")}))
+            return 1;
+        KavoLink silentLink;
+        QString error;
+        if (!silentLink.openPort(quiet.com(), Rate, &error)) {
+            std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(quiet.comName()), qPrintable(error));
+            return 1;
+        }
+        silentLink.beginOperation();
+        // The first wait is the untimed one.
+        if (!silentLink.SendAndWait("V").timedOut())
+            return 1;
+        QElapsedTimer clock;
+        clock.start();
+        const double before = Bench::processCpu();
+        for (int i = 0; i < 10; ++i) {
+            if (!silentLink.SendAndWait("V").timedOut()) {
+                std::fprintf(stderr, "bench_exchange: the silent module answered\n");
                 return 1;
             }
-            t += tb;
-            w += wb;
         }
-        tool.push_back(t);
-        raw.push_back(w);
-        toolCpu.push_back(c);
-        std::printf("round %d: %d exchanges, tool %.1f ms (CPU %.1f ms), raw client %.1f ms, ratio %.2f\n", r + 1,
-                    count, t, c * 1000, w, t / w);
+        const double cpuMs = (Bench::processCpu() - before) * 1000;
+        std::printf("\nsilent waits: 10 time-outs in %.3f s\n", clock.nsecsElapsed() / 1e9);
+        {
+            // For comparison, what ten 1 s waits cost a raw client on the same silent line: a
+            // write and a read that returns empty after a second.
+            silentLink.closePort();
+            Bench::RawLine line;
+            bool timedOut = line.open(quiet.device(), Rate, 10);
+            const double rawBefore = Bench::processCpu();
+            for (int i = 0; i < 10 && timedOut; ++i)
+                timedOut = line.send("V\r", 2) && line.reply().isEmpty();
+            const double rawMs = (Bench::processCpu() - rawBefore) * 1000;
+            line.close();
+            if (timedOut)
+                std::printf("  raw client's 10 waits of 1 s on the same line: %.3f ms of CPU\n", rawMs);
+            if (!silentLink.openPort(quiet.com(), Rate, &error))
+                return 1;
+            silentLink.beginOperation();
+        }
+        if (Bench::SyscallCounter::available()) {
+            Bench::SyscallCounter counter;
+            if (counter.attach()) {
+                bool done = true;
+                for (int i = 0; i < 10; ++i)
+                    done = silentLink.SendAndWait("V").timedOut() && done;
+                Bench::Syscalls calls = counter.detach();
+                calls.valid = calls.valid && done;
+                std::printf("  system calls per time-out (strace -c, a separate run of 10): %s\n",
+                            qPrintable(calls.describe(10)));
+            }
+        }
+        Bench::verdict(cpuMs < 2, QStringLiteral("10 s of silent waits cost %1 ms of CPU (goal < 2 ms)")
+                                      .arg(cpuMs, 0, 'f', 3));
     }
-    const double ratio = median(tool) / median(raw);
-    std::printf("median: tool %.1f ms (%.0f us per exchange, of it %.0f us CPU), raw client %.1f ms (%.0f us), "
-                "ratio %.2f (goal <= 1.5) %s\n",
-                median(tool), median(tool) * 1000 / count, median(toolCpu) * 1e6 / count, median(raw),
-                median(raw) * 1000 / count, ratio, ratio <= 1.5 ? "OK" : "MISSED");
+    Bench::footer();
     return 0;
 }

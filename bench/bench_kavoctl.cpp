@@ -4,7 +4,7 @@
 // the line (both ways, at the rate of each exchange). The figure is the time over the sum
 // of the floors, per module; goal: under 50 ms.
 // Run by hand: build/bin/bench_kavoctl [rounds] (default 3); KAVO_BENCH_TRAFFIC=1 prints
-// each module's floor.
+// each module's floor. One untimed round comes first. bench/README.md describes the method.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "benchkit.h"
 #include "support/kavosim.h"
 #include "support/testenv.h"
 
@@ -38,10 +39,8 @@ Round writeOnce(const QString &file)
     QStringList ports;
     for (const int rate : ModuleRates) {
         auto sim = std::make_unique<KavoSim>();
-        if (!sim->start({QStringLiteral("--pace"), QStringLiteral("--rate"), QString::number(rate)})) {
-            std::fprintf(stderr, "kavo-sim did not start: %s\n", qPrintable(sim->errorOutput()));
+        if (!Bench::startSim(*sim, {QStringLiteral("--pace"), QStringLiteral("--rate"), QString::number(rate)}))
             return round;
-        }
         ports << sim->comName();
         sims.push_back(std::move(sim));
     }
@@ -74,6 +73,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     TestEnv::isolate();
+    Bench::pinClient();
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("exhibition.kavo"));
@@ -82,11 +82,17 @@ int main(int argc, char *argv[])
         if (!f.open(QIODevice::WriteOnly) || f.write(Settings) != Settings.size())
             return 1;
     }
-    std::printf("kavoctl write to %lld paced modules (", static_cast<long long>(ModuleRates.size()));
+    QString rates;
     for (qsizetype i = 0; i < ModuleRates.size(); ++i)
-        std::printf("%s%d", i ? " " : "", ModuleRates[i]);
-    std::printf(" bps), %d rounds\n", rounds);
+        rates += (i ? QStringLiteral(" ") : QString()) + QString::number(ModuleRates[i]);
+    Bench::header(QStringLiteral("bench_kavoctl: one kavoctl write to %1 paced modules (%2 bps), the time per module "
+                                 "over the floor (1000 ms per silent rate tried plus the bytes' line time)")
+                      .arg(ModuleRates.size())
+                      .arg(rates),
+                  QStringLiteral("one untimed round, then %1 round(s); medians and IQR").arg(rounds));
 
+    if (!writeOnce(file).ok)
+        return 1;
     std::vector<double> overheads;
     for (int r = 0; r < rounds; ++r) {
         const Round round = writeOnce(file);
@@ -97,9 +103,9 @@ int main(int argc, char *argv[])
         std::printf("  round %d: %8.1f ms in all, floor %8.1f ms, %+6.1f ms per module over the floor\n", r + 1,
                     round.wallMs, round.floorMs, perModule);
     }
-    std::sort(overheads.begin(), overheads.end());
-    const double median = overheads[overheads.size() / 2];
-    std::printf("median over the floor: %+.1f ms per module (goal: under 50 ms) %s\n", median,
-                median < 50 ? "MET" : "NOT MET");
+    const Bench::Spread s = Bench::spread(overheads);
+    Bench::verdict(s.median < 50, QStringLiteral("kavoctl write %1 ms per module over the floor (goal under 50 ms)")
+                                      .arg(Bench::show(s, "%+.1f")));
+    Bench::footer();
     return 0;
 }
