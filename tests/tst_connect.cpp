@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "link/comports.h"
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
 #include "support/testenv.h"
@@ -296,7 +298,12 @@ void tst_Connect::portCannotBeOpened()
     KavoSim sim;
     std::unique_ptr<frmSerialData> w;
     QVERIFY(setUp(sim, w, {}));
+    // The link stays, stale: pointing at a path that no other program can get meanwhile
+    // (the killed simulator's pseudo-terminal number soon names someone else's device).
     sim.kill();
+    const QString link = ComPorts::portsFolder() + QStringLiteral("/COM%1").arg(sim.com());
+    QFile::remove(link);
+    QVERIFY(QFile::link(QDir::temp().filePath(QStringLiteral("kavo-vanished-device")), link));
     w->chkAutoBitRate->setChecked(automatic);
     w->lstPCBPS->setCurrentIndex(0);
     MessageBoxes boxes;

@@ -172,7 +172,7 @@ void tst_Startup::startupBoxTellsWhy()
     KavoSim sim;
     QSerialPort holder;
     QString device;
-    if (kind == "busy" || kind == "missing" || kind == "refused") {
+    if (kind == "busy" || kind == "refused") {
         QVERIFY(sim.start({"--com", "5"}));
         device = sim.device();
     }
@@ -180,7 +180,10 @@ void tst_Startup::startupBoxTellsWhy()
         holder.setPortName(device);
         QVERIFY(holder.open(QIODevice::ReadWrite));
     } else if (kind == "missing") {
-        sim.kill();
+        // As a killed simulator leaves it, but pointing at a path no other program can get
+        // meanwhile (a freed pseudo-terminal number soon names someone else's device).
+        device = dir.filePath("vanished-device");
+        QVERIFY(QFile::link(device, link));
     } else if (kind == "file" || kind == "folder") {
         device = dir.filePath(kind);
         if (kind == "file") {
