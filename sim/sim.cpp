@@ -457,15 +457,15 @@ bool Sim::armTimer(TimePoint wake)
         return false;
     if (wake == timerAt_)
         return true;
-    itimerspec spec {};
+    itimerspec when {};
     if (wake != TimePoint::max()) {
         // steady_clock counts CLOCK_MONOTONIC; a point already past fires at once.
         const auto ns = std::max<long long>(
             1, std::chrono::duration_cast<std::chrono::nanoseconds>(wake.time_since_epoch()).count());
-        spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-        spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+        when.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+        when.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
     }
-    if (::timerfd_settime(timer_, TFD_TIMER_ABSTIME, &spec, nullptr) != 0) {
+    if (::timerfd_settime(timer_, TFD_TIMER_ABSTIME, &when, nullptr) != 0) {
         timerAt_ = TimePoint::max();
         return false;
     }
