@@ -140,9 +140,22 @@ Reply KavoLink::WaitForPrompt()
             end = Reply::End::Silence;
             break;
         }
+        // Right after the command the answer is most likely a moment away: the port alone
+        // is watched, in short slices, with the other events let run in between often
+        // enough that nobody notices.
+        if (clock.elapsed() < QuickAnswerMs && MSComm1->PortOpen()) {
+            if (!m_eventsHandled.isValid() || m_eventsHandled.elapsed() >= EventsEveryMs) {
+                QCoreApplication::processEvents();
+                m_eventsHandled.start();
+            } else {
+                MSComm1->waitForInput(QuickSliceMs);
+            }
+            continue;
+        }
         // Sleeps until bytes arrive, the clock ticks or something ends the operation, and
         // runs every other pending event meanwhile.
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        m_eventsHandled.start();
     }
 
     if (end != Reply::End::Prompt)

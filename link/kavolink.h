@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -75,6 +76,12 @@ public:
     static constexpr int LongestAnswerMs = 5000;
     // Between the pieces of one answer a module pauses far less than this.
     static constexpr int QuietMs = 150;
+    // A module answers most commands within a few milliseconds: for that long a wait
+    // watches the port alone, in slices, rather than every event source; the window's
+    // events are still handled at least every EventsEveryMs.
+    static constexpr int QuickAnswerMs = 20;
+    static constexpr int QuickSliceMs = 5;
+    static constexpr int EventsEveryMs = 20;
 
 signals:
     // The open port failed underneath (device vanished); the port is closed already.
@@ -90,6 +97,7 @@ private:
     qint16 TimeOutTicks = 0;   // ticks of tmrTimeOut since the wait last took bytes
 
     QString m_lastDevice;
+    QElapsedTimer m_eventsHandled;   // when a wait last let the other events run
     bool m_aborted = false;
     bool m_shutdown = false;
 };

@@ -344,6 +344,11 @@ QByteArray SerialControl::Input()
     return m_port.isOpen() ? m_port.readAll() : QByteArray();
 }
 
+bool SerialControl::waitForInput(int ms)
+{
+    return m_port.isOpen() && m_port.waitForReadyRead(ms);
+}
+
 void SerialControl::handleError(QSerialPort::SerialPortError error)
 {
     switch (error) {

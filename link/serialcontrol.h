@@ -42,6 +42,9 @@ public:
 
     void setOutput(const QByteArray &bytes);
     QByteArray Input();
+    // Watches the open port alone for up to `ms` for bytes to come; they are announced
+    // through OnComm as always. False when none came (or the port is closed).
+    bool waitForInput(int ms);
     int CommEvent() const { return m_commEvent; }
 
     // The device path the open port uses (empty while closed).

@@ -565,16 +565,18 @@ void TestPlayTest::windowClosedMidUpload()
 
     QVERIFY(!w->isVisible());
     QVERIFY(!w->session->portOpen());
-    // The second piece's answer may have come in the same moment as the close.
-    QVERIFY2(bar.values == QList<int>{512} || bar.values == (QList<int>{512, 1024}), qPrintable(QString::number(bar.values.size())));
+    QCOMPARE(bar.values.first(), 512);
     QVERIFY(w->pbUploadFile->isHidden());
     QCOMPARE(boxes.texts(), QStringList{Question});
-    // The second piece may or may not have left before the close; then the card file is
-    // closed, and nothing else follows.
+    // The upload stops within moments of the close (the window's events are looked at
+    // every few milliseconds while the pieces stream), the card file is closed, and
+    // nothing else follows.
     sim.terminate();
     const QStringList all = sim.commands();
     const QStringList traffic = all.mid(all.lastIndexOf(LookUp) + 1);
-    QVERIFY2(traffic == (QStringList{Open} << Full << Close) || traffic == (QStringList{Open} << Full << Full << Close),
+    const qsizetype pieces = traffic.count(Full);
+    QVERIFY2(traffic.size() == pieces + 2 && traffic.first() == Open && traffic.last() == Close && pieces >= 1
+                 && pieces < 200,
              qPrintable(traffic.join(QLatin1Char('|'))));
 }
 
