@@ -46,6 +46,13 @@ Reply error(const std::string& code)
     return Reply{code, -1, {}};
 }
 
+// The module splits a line at single blanks: a blank at either end, or two in a row, leave an
+// empty word, and a line with an empty word is no command it knows.
+bool wellSpaced(std::string_view line)
+{
+    return line.empty() || (line.front() != ' ' && line.back() != ' ' && line.find("  ") == std::string_view::npos);
+}
+
 } // namespace
 
 int rateIndex(int bps)
@@ -127,6 +134,8 @@ Module::~Module()
 
 Reply Module::execute(std::string_view line)
 {
+    if (!wellSpaced(line))
+        return error(kUnknown);
     const std::vector<std::string> words = splitBlanks(line);
     if (words.empty())
         return {};
@@ -252,6 +261,8 @@ Reply Module::play(const std::vector<std::string>& words)
 
 bool Module::isWrite(std::string_view line, int& count)
 {
+    if (!wellSpaced(line))
+        return false;
     const std::vector<std::string> words = splitBlanks(line);
     long long n = 0;
     if (words.size() != 4 || words[0] != "FC" || words[1] != "W" || words[2] != "1"

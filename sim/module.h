@@ -57,7 +57,8 @@ public:
     // handled here: see isWrite() and writeData().
     Reply execute(std::string_view line);
 
-    // True when line is "FC W 1 n" with n in 1..65535: n raw bytes follow.
+    // True when line is "FC W 1 n" with n in 1..65535: n raw bytes follow. Like every
+    // command line, its words are separated by single blanks and its number has no leading zero.
     static bool isWrite(std::string_view line, int& count);
 
     // Appends the data of an "FC W" to the open file.

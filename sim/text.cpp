@@ -104,7 +104,7 @@ std::string escapeForLog(std::string_view bytes)
 
 bool parseDecimal(std::string_view text, long long max, long long& value)
 {
-    if (text.empty() || text.size() > 18)
+    if (text.empty() || text.size() > 18 || (text.size() > 1 && text[0] == '0'))
         return false;
     long long v = 0;
     for (const char c : text) {

@@ -27,7 +27,8 @@ bool decodePlain(std::string_view text, std::string& out, std::string& error);
 // every other control byte (tab included) and every byte from 0x7F up.
 std::string escapeForLog(std::string_view bytes);
 
-// Plain decimal digits only (no sign, no blanks), value at most max.
+// Plain decimal digits only (no sign, no blanks, no leading zero: "0" but not "020"),
+// value at most max.
 bool parseDecimal(std::string_view text, long long max, long long& value);
 
 // Splits at runs of blanks; leading and trailing blanks are ignored.

@@ -134,6 +134,8 @@ private slots:
     void initTestCase();
     void exchange_data();
     void exchange();
+    void refusedLines_data();
+    void refusedLines();
     void rateSwitchAfterPrompt();
     void wrongRateIsSilent();
     void upload();
@@ -202,12 +204,22 @@ void TestSim::exchange_data()
     row("settings in range", {}, 9600,
         {{"ST B 255\r", ">"}, {"ST B\r", "255>"}, {"ST N 32767\r", ">"}, {"ST N\r", "32767>"},
          {"ST V 10 20\r", ">"}, {"ST V\r", "10 20>"}, {"ST V 7\r", ">"}, {"ST V\r", "7 7>"},
-         {"ST  T   0 \r", ">"}, {"ST T\r", "0>"}});
+         {"ST T 0\r", ">"}, {"ST T\r", "0>"}});
     row("settings out of range", {}, 9600,
         {{"ST B 256\r", "E05>"}, {"ST H 2\r", "E05>"}, {"ST T -1\r", "E05>"}, {"ST S x\r", "E05>"},
          {"ST O 1 2\r", "E05>"}, {"ST V 255\r", "E05>"}, {"ST V 1 2 3\r", "E05>"}, {"ST Q\r", "E05>"},
          {"ST b\r", "E05>"}, {"ST B\r", "0>"}, {"ST V\r", "16 16>"}, {"ST O\r", "1>"}});
     row("unknown commands", {}, 9600, {{"XY\r", "E01>"}, {"FC Z\r", "E01>"}, {"v\r", "E01>"}});
+    // Every line the tool sends, as it sends them; the rate switch last.
+    QByteArray piece(512, '\0');
+    for (int i = 0; i < piece.size(); ++i)
+        piece[i] = char((i * 7) & 0xff);
+    row("the tool's lines", {"--capacity", "1000"}, 9600,
+        {{"\x1b\r", ">>"}, {"\x1b", ">"}, {"\r", ">"}, {"V\r", kVersion}, {"FC Q\r", "1000 1000>"},
+         {"FC F\r", "FAT32>"}, {"FC O 1 W /KAVOTEST.MP3\r", ">"}, {"FC W 1 512\r" + piece, ">"}, {"FC C 1\r", ">"},
+         {"FC L /KAVOTEST.MP3\r", "512>"}, {"PC F /KAVOTEST.MP3\r", ">"}, {"ST V 10\r", ">"}, {"ST V\r", "10 10>"},
+         {"ST V 10 20\r", ">"}, {"ST V\r", "10 20>"}, {"ST B 37\r", ">"}, {"ST B\r", "37>"}, {"ST D\r", "0>"},
+         {"ST D 4\r", ">"}});
     row("start rate", {"--rate", "38400"}, 38400, {{"V\r", kVersion}, {"ST D\r", "2>"}});
     row("state file", {"--state", m_stateFile}, 19200, {{"ST V\r", "10 20>"}, {"ST B\r", "37>"}, {"ST D\r", "1>"}});
     row("no card", {"--no-card"}, 9600,
@@ -250,6 +262,50 @@ void TestSim::exchange()
     QVERIFY(line.open(sim.device(), rate));
     for (qsizetype i = 0; i < commands.size(); ++i)
         QCOMPARE(line.ask(commands[i], answers[i].size()), answers[i]);
+}
+
+// Lines a module refuses, each answered with its error code; the line after it is taken as
+// usual, and nothing was stored.
+void TestSim::refusedLines_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("answer");
+
+    QTest::newRow("two blanks") << QByteArray("ST  T 5\r") << QByteArray("E01>");
+    QTest::newRow("two blanks before a value") << QByteArray("ST T  5\r") << QByteArray("E01>");
+    QTest::newRow("leading blank") << QByteArray(" ST T 5\r") << QByteArray("E01>");
+    QTest::newRow("trailing blank") << QByteArray("ST T 5 \r") << QByteArray("E01>");
+    QTest::newRow("trailing blank after a query") << QByteArray("V \r") << QByteArray("E01>");
+    QTest::newRow("blanks only") << QByteArray(" \r") << QByteArray("E01>");
+    QTest::newRow("leading zero") << QByteArray("ST T 020\r") << QByteArray("E05>");
+    QTest::newRow("leading zero, second value") << QByteArray("ST V 10 020\r") << QByteArray("E05>");
+    QTest::newRow("two zeros") << QByteArray("ST T 00\r") << QByteArray("E05>");
+    QTest::newRow("plus sign") << QByteArray("ST T +5\r") << QByteArray("E05>");
+    QTest::newRow("minus sign") << QByteArray("ST V -1\r") << QByteArray("E05>");
+    QTest::newRow("handle with a zero") << QByteArray("FC C 01\r") << QByteArray("E05>");
+    QTest::newRow("unknown word") << QByteArray("SET T 5\r") << QByteArray("E01>");
+    QTest::newRow("unknown card sub-command") << QByteArray("FC T\r") << QByteArray("E01>");
+    QTest::newRow("unknown play sub-command") << QByteArray("PC P /A.MP3\r") << QByteArray("E01>");
+    // Not a write: what would have been its data is command text.
+    QTest::newRow("write count with a zero") << QByteArray("FC W 1 0512\r") << QByteArray("E05>");
+    QTest::newRow("write with two blanks") << QByteArray("FC W 1  2\r") << QByteArray("E01>");
+    QTest::newRow("write with a trailing blank") << QByteArray("FC W 1 2 \r") << QByteArray("E01>");
+}
+
+void TestSim::refusedLines()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, answer);
+
+    KavoSim sim;
+    QVERIFY(start(sim));
+    Line line;
+    QVERIFY(line.open(sim.device(), 9600));
+    QCOMPARE(line.ask("FC O 1 W /R.MP3\r", 1), QByteArray(">"));
+    QCOMPARE(line.ask(command + "V\r", answer.size() + kVersion.size()), answer + kVersion);
+    QCOMPARE(line.ask("ST T\r", 3), QByteArray("20>"));
+    QCOMPARE(line.ask("ST V\r", 6), QByteArray("16 16>"));
+    QCOMPARE(line.ask("FC L /R.MP3\r", 2), QByteArray("0>"));
 }
 
 void TestSim::rateSwitchAfterPrompt()
