@@ -20,6 +20,7 @@ const std::string kNotFound = "EF2";
 const std::string kUnknown = "E01";
 const std::string kBadValue = "E05";
 const std::string kFileError = "EF9";
+const std::string kDataTimeOut = "E07";
 
 struct Range {
     int Settings::*field;
@@ -288,6 +289,11 @@ Reply Module::writeData(std::string_view data)
         done += static_cast<std::size_t>(n);
     }
     return {};
+}
+
+Reply Module::dataTimedOut()
+{
+    return error(kDataTimeOut);
 }
 
 void Module::closeFile()

@@ -64,6 +64,10 @@ public:
     // Appends the data of an "FC W" to the open file.
     Reply writeData(std::string_view data);
 
+    // The answer when the data of an "FC W" stopped coming for longer than setting T allows:
+    // nothing is written.
+    static Reply dataTimedOut();
+
 private:
     Reply setting(const std::vector<std::string>& words);
     Reply card(const std::vector<std::string>& words);

@@ -28,6 +28,10 @@ const char* usageText()
            "Faults:\n"
            "  --silent              never answer\n"
            "  --babble              never answer; send lines of text without end and never a prompt\n"
+           "  --babble-after N      answer N command lines, then babble as --babble does\n"
+           "  --echo                send every byte taken back at once, before the answer\n"
+           "  --delay 'CMD=MS'      answer command line CMD MS ms late (repeatable)\n"
+           "  --mismatch-silent     at a wrong bit rate or frame say nothing (default: garbled bytes)\n"
            "  --reply 'CMD=TEXT'    answer command line CMD with TEXT verbatim (repeatable)\n"
            "  --probe-reply TEXT    answer an ESC and the CR after it with TEXT\n"
            "  --chunk-delay MS      pause at each \\| in a text (50)\n"
@@ -157,6 +161,33 @@ ParseResult parseOptions(int argc, char** argv, Options& o, std::string& error)
                 return ParseResult::Error;
             o.babble = true;
             o.silent = true;
+        } else if (name == "--babble-after") {
+            if (!numeric(0, 1LL << 50, o.babbleAfter))
+                return ParseResult::Error;
+        } else if (name == "--echo") {
+            if (!flag())
+                return ParseResult::Error;
+            o.echo = true;
+        } else if (name == "--mismatch-silent") {
+            if (!flag())
+                return ParseResult::Error;
+            o.mismatchSilent = true;
+        } else if (name == "--delay") {
+            std::string raw;
+            if (!value(raw))
+                return ParseResult::Error;
+            const std::size_t eq = raw.rfind('=');
+            long long ms = 0;
+            std::string command;
+            if (eq == std::string::npos || !number(std::string_view(raw).substr(eq + 1), 0, 600000, ms)) {
+                error = "--delay: expected CMD=MS with MS from 0 to 600000, got \"" + raw + "\"";
+                return ParseResult::Error;
+            }
+            if (!decodePlain(raw.substr(0, eq), command, error)) {
+                error = "--delay: " + error;
+                return ParseResult::Error;
+            }
+            o.delays[command] = static_cast<int>(ms);
         } else if (name == "--reply") {
             std::string raw;
             if (!value(raw))

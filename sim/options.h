@@ -23,7 +23,11 @@ struct Options {
     std::string logFile;
     bool silent = false;
     bool babble = false;             // never answer; send lines of text without end, no prompt
+    long long babbleAfter = -1;      // >= 0: answer that many command lines, then babble
+    bool echo = false;               // send every byte taken back at once
+    bool mismatchSilent = false;     // at a wrong rate or frame say nothing (else: garbled answer)
     std::map<std::string, Chunked> replies; // exact command line -> answer bytes
+    std::map<std::string, int> delays;      // exact command line -> answer that many ms late
     std::optional<Chunked> probeReply;
     int chunkDelayMs = 50;
     int splitBytesMs = -1;           // < 0: answers go out in one write

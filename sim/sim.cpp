@@ -236,7 +236,7 @@ int Sim::run()
         if (fds[0].revents)
             readLine(woke);
         if (!mismatch_.empty() && Clock::now() >= mismatchFlushAt_)
-            flushMismatch();
+            flushMismatch(true);
     }
     tearDown();
     return exitCode_;
@@ -254,6 +254,7 @@ bool Sim::setUp()
         return false;
     }
     lineRate_ = kRates[settings.d];
+    babbling_ = o_.babble || o_.babbleAfter == 0;
 
     std::optional<std::string> card;
     if (!o_.noCard) {
@@ -450,6 +451,25 @@ int Sim::toolRate() const
     return 0;
 }
 
+Sim::ToolLine Sim::toolLine() const
+{
+    ToolLine line;
+    line.rate = toolRate();
+    termios tio {};
+    if (::tcgetattr(master_, &tio) == 0) {
+        switch (tio.c_cflag & CSIZE) {
+        case CS5: line.frame.dataBits = 5; break;
+        case CS6: line.frame.dataBits = 6; break;
+        case CS7: line.frame.dataBits = 7; break;
+        default: line.frame.dataBits = 8; break;
+        }
+        line.frame.parity = (tio.c_cflag & PARENB) != 0;
+        line.frame.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 1;
+        line.frame.flowControl = (tio.c_cflag & CRTSCTS) != 0 || (tio.c_iflag & (IXON | IXOFF)) != 0;
+    }
+    return line;
+}
+
 bool Sim::armTimer(TimePoint wake)
 {
 #ifdef __linux__
@@ -492,15 +512,15 @@ void Sim::readLine(TimePoint arrived)
     // after our last paced write it sent as much later as that write was late (the tool
     // answers what it sees); the schedule gives that time back, so our own late wake-ups
     // do not add up over a transfer.
-    const int rate = toolRate();
+    const ToolLine tool = toolLine();
     const TimePoint sent = arrived >= outWrote_ ? arrived - outLate_ : arrived;
     for (ssize_t i = 0; i < n; ++i) {
         TimePoint due = arrived;
         if (o_.pace) {
-            inClock_ = std::max(inClock_, sent) + byteTime(rate);
+            inClock_ = std::max(inClock_, sent) + byteTime(tool.rate);
             due = inClock_;
         }
-        in_.push_back({buffer[i], rate, arrived, due});
+        in_.push_back({buffer[i], tool.rate, tool.frame, arrived, due});
     }
 }
 
@@ -510,9 +530,14 @@ std::size_t Sim::takenTogether() const
     // makes the module answer, log or hang up. Those before it only add to the line being
     // typed or to the data being received, where nothing shows, so they are handled together
     // with it once it is due: one wake-up for a command, or for a kilobyte of data.
+    // With --echo every byte taken shows.
+    if (o_.echo && !silent())
+        return 1;
     std::string line = line_;
     bool data = dataMode_;
     std::size_t dataLeft = data ? write_.count - write_.data.size() : 0;
+    TimePoint dataLast = write_.last;
+    const std::chrono::milliseconds writeLimit(10 * module_->settings().t);
     bool esc = escPending_;
     std::size_t mismatch = mismatch_.size();
     long long received = received_;
@@ -522,7 +547,7 @@ std::size_t Sim::takenTogether() const
         const std::size_t taken = i + 1;
         if (o_.hangupAfter > 0 && ++received >= o_.hangupAfter)
             return taken;
-        if (in.rate != lineRate_) {
+        if (!heard(in)) {
             if (in.byte == '\r' || ++mismatch >= 256)
                 return taken;
             line.clear();
@@ -532,6 +557,11 @@ std::size_t Sim::takenTogether() const
         if (mismatch > 0)
             return taken;
         if (data) {
+            // After a pause longer than setting T the module gives up on the data before
+            // this byte comes.
+            if (writeLimit.count() > 0 && timeOf(in) - dataLast > writeLimit)
+                return std::max<std::size_t>(i, 1);
+            dataLast = timeOf(in);
             if (--dataLeft == 0)
                 return taken;
             continue;
@@ -550,6 +580,7 @@ std::size_t Sim::takenTogether() const
             line.clear();
             data = true;
             dataLeft = static_cast<std::size_t>(count);
+            dataLast = timeOf(in);
             continue;
         }
         if (esc)
@@ -564,7 +595,7 @@ std::size_t Sim::takenTogether() const
 // a line of text every 20 ms, whatever the tool sends, and never a prompt.
 void Sim::babble(TimePoint now, TimePoint& wake)
 {
-    if (!o_.babble)
+    if (!babbling_)
         return;
     if (now >= nextBabble_) {
         OutItem item;
@@ -580,7 +611,14 @@ bool Sim::processInput(TimePoint now, TimePoint& wake)
 {
     bool progress = false;
     // One command at a time: the next byte is taken once the answer has gone out.
-    while (!in_.empty() && out_.empty() && !quit_) {
+    while (out_.empty() && !quit_) {
+        if (writeTimedOut(now, wake)) {
+            giveUpWrite();
+            progress = true;
+            continue;
+        }
+        if (in_.empty())
+            break;
         const InByte in = in_.front();
         if (o_.pace && now < in.due) {
             // Asleep until the byte that does something is due, not one wake-up per byte.
@@ -663,7 +701,8 @@ bool Sim::pumpOutput(TimePoint now, TimePoint& wake)
             break;
         }
         progress = true;
-        answerDone_ = Clock::now();
+        if (!item.notAnAnswer)
+            answerDone_ = Clock::now();
         if (o_.pace) {
             outClock_ += perByte * n;
             outWrote_ = writing;
@@ -683,7 +722,7 @@ void Sim::handleByte(const InByte& in)
 {
     ++received_;
     const char c = static_cast<char>(in.byte);
-    if (in.rate != lineRate_) {
+    if (!heard(in)) {
         if (mismatch_.empty())
             mismatchStart_ = in.arrived;
         mismatchLast_ = in.arrived;
@@ -693,26 +732,35 @@ void Sim::handleByte(const InByte& in)
         lastArrived_ = in.arrived;
     }
     if (o_.hangupAfter > 0 && received_ >= o_.hangupAfter) {
-        flushMismatch();
+        flushMismatch(false);
         log(in.rate, dataMode_ ? write_.command : line_ + c, "", "hangup");
         hangUp();
         return;
     }
-    if (in.rate != lineRate_) {
-        // A line at the wrong rate delivers garbage: the module hears nothing it understands.
+    if (!heard(in)) {
+        // A line at the wrong rate or in the wrong frame delivers garbage: the module hears
+        // nothing it understands.
         if (dataMode_ || escPending_ || !line_.empty())
             resetParser();
         if (mismatch_.empty())
             mismatchRate_ = in.rate;
+        mismatchWrongRate_ = mismatchWrongRate_ || in.rate != lineRate_;
+        mismatchWrongFrame_ = mismatchWrongFrame_ || !in.frame.plain();
+        mismatchLine_ = {in.rate, in.frame};
         mismatch_ += c;
         mismatchFlushAt_ = Clock::now() + kMismatchQuiet;
         if (c == '\r' || mismatch_.size() >= 256)
-            flushMismatch();
+            flushMismatch(true);
         return;
     }
-    flushMismatch();
+    // The tool has come round to the module's rate and frame before the module answered the
+    // garbage: the answer would reach it intact, and no module answers a run without its CR.
+    flushMismatch(false);
+    if (o_.echo)
+        queue({{OutItem::Bytes, std::string(1, c), 0, true}});
     if (dataMode_) {
         write_.data += c;
+        write_.last = timeOf(in);
         if (write_.data.size() == write_.count)
             finishWrite(in.rate);
         return;
@@ -730,7 +778,7 @@ void Sim::handleByte(const InByte& in)
         return;
     }
     if (c == '\r') {
-        handleLine(in.rate);
+        handleLine(in);
         return;
     }
     if (escPending_) {
@@ -742,8 +790,9 @@ void Sim::handleByte(const InByte& in)
         line_ += c;
 }
 
-void Sim::handleLine(int rate)
+void Sim::handleLine(const InByte& in)
 {
+    const int rate = in.rate;
     std::string line;
     line.swap(line_);
     if (escPending_) {
@@ -755,16 +804,16 @@ void Sim::handleLine(int rate)
     int count = 0;
     if (Module::isWrite(line, count)) {
         dataMode_ = true;
-        write_ = PendingWrite{line, static_cast<std::size_t>(count), {}, ++writes_, reply};
+        write_ = PendingWrite{line, static_cast<std::size_t>(count), {}, ++writes_, reply, rate, timeOf(in)};
         write_.data.reserve(write_.count);
         return;
     }
-    if (reply) {
+    if (reply)
         respondVerbatim(rate, line, *reply, {});
-        return;
-    }
-    const bool command = !normalizeBlanks(line).empty();
-    respond(rate, line, command, [&] { return module_->execute(line); }, {});
+    else
+        respond(rate, line, !line.empty(), [&] { return module_->execute(line); }, {});
+    if (!line.empty())
+        lineAnswered();
 }
 
 void Sim::finishWrite(int rate)
@@ -782,9 +831,45 @@ void Sim::finishWrite(int rate)
     } else {
         respond(rate, write.command, true, [&] { return module_->writeData(write.data); }, note);
     }
+    lineAnswered();
 }
 
-void Sim::flushMismatch()
+bool Sim::writeTimedOut(TimePoint now, TimePoint& wake) const
+{
+    // Setting T: how long the module waits for the next byte of an "FC W", in 10 ms; 0 waits
+    // for ever.
+    if (!dataMode_ || module_->settings().t == 0)
+        return false;
+    const TimePoint giveUpAt = write_.last + std::chrono::milliseconds(10 * module_->settings().t);
+    if (!in_.empty() && timeOf(in_.front()) <= giveUpAt)
+        return false;
+    if (now >= giveUpAt)
+        return true;
+    wake = std::min(wake, giveUpAt);
+    return false;
+}
+
+void Sim::giveUpWrite()
+{
+    // What came of the data is dropped; what comes next is command text again.
+    const TimePoint gaveUp = write_.last + std::chrono::milliseconds(10 * module_->settings().t);
+    dataMode_ = false;
+    PendingWrite write = std::move(write_);
+    write_ = PendingWrite{};
+    takenDue_ = std::max(takenDue_, gaveUp);
+    respond(write.rate, write.command, false, [] { return Module::dataTimedOut(); },
+            "write-timeout=" + std::to_string(write.data.size()));
+    lineAnswered();
+}
+
+void Sim::lineAnswered()
+{
+    ++linesAnswered_;
+    if (o_.babbleAfter >= 0 && linesAnswered_ >= o_.babbleAfter)
+        babbling_ = true;
+}
+
+void Sim::flushMismatch(bool answer)
 {
     if (mismatch_.empty())
         return;
@@ -792,9 +877,23 @@ void Sim::flushMismatch()
     command.swap(mismatch_);
     if (command.back() == '\r')
         command.pop_back();
+    std::string note;
+    if (mismatchWrongRate_)
+        note = "rate-mismatch";
+    if (mismatchWrongFrame_)
+        note += note.empty() ? "format-mismatch" : " format-mismatch";
+    mismatchWrongRate_ = mismatchWrongFrame_ = false;
+    // The module takes the garbage for an unknown command and answers it at its own rate and
+    // in its own frame; the tool reads that as its receiver is set.
+    std::string garbled;
+    if (answer && !o_.mismatchSilent)
+        garbled = garble(o_.prefix.joined() + "E01>" + o_.suffix.joined(), lineRate_, mismatchLine_.rate,
+                         mismatchLine_.frame);
     loggingMismatch_ = true;
-    log(mismatchRate_, command, "", "rate-mismatch");
+    log(mismatchRate_, command, silent() ? std::string() : garbled, note);
     loggingMismatch_ = false;
+    if (!garbled.empty())
+        queue({{OutItem::Bytes, garbled, 0, true}});
 }
 
 void Sim::resetParser()
@@ -829,6 +928,17 @@ const Chunked* Sim::replyFor(const std::string& line) const
     return it == o_.replies.end() ? nullptr : &it->second;
 }
 
+void Sim::delayAnswer(const std::string& line, Items& items) const
+{
+    if (o_.delays.empty())
+        return;
+    auto it = o_.delays.find(line);
+    if (it == o_.delays.end())
+        it = o_.delays.find(normalizeBlanks(line));
+    if (it != o_.delays.end() && it->second > 0)
+        items.insert(items.begin(), OutItem{OutItem::Delay, {}, it->second});
+}
+
 void Sim::appendChunked(Items& items, const Chunked& text) const
 {
     for (std::size_t i = 0; i < text.pieces.size(); ++i) {
@@ -846,7 +956,7 @@ void Sim::queue(Items items)
     if (o_.pace && out_.empty())
         outClock_ = std::max(outClock_, takenDue_);
     for (OutItem& item : items) {
-        if (o_.silent && (item.kind == OutItem::Bytes || item.kind == OutItem::Delay))
+        if (silent() && (item.kind == OutItem::Bytes || item.kind == OutItem::Delay))
             continue;
         out_.push_back(std::move(item));
     }
@@ -897,6 +1007,7 @@ void Sim::respond(int rate, const std::string& command, bool faultable, const st
         applyFault(fault, items, answerAt, reply);
     if (reply.newRateIndex >= 0)
         items.push_back({OutItem::SetRate, {}, kRates[reply.newRateIndex]});
+    delayAnswer(command, items);
 
     std::vector<std::string> sent;
     for (const OutItem& item : items) {
@@ -908,7 +1019,7 @@ void Sim::respond(int rate, const std::string& command, bool faultable, const st
         randomNote = std::string("random:") + faultName(static_cast<int>(fault));
     if (fault == Fault::RateChange)
         randomNote += "=" + std::to_string(kRates[reply.newRateIndex]);
-    log(rate, command, o_.silent ? std::string() : sentBytes(sent),
+    log(rate, command, silent() ? std::string() : sentBytes(sent),
         joinNotes({reply.note, note, randomNote}));
     queue(std::move(items));
 }
@@ -917,7 +1028,8 @@ void Sim::respondVerbatim(int rate, const std::string& command, const Chunked& t
 {
     Items items;
     appendChunked(items, text);
-    log(rate, command, o_.silent ? std::string() : text.joined(), note);
+    delayAnswer(command, items);
+    log(rate, command, silent() ? std::string() : text.joined(), note);
     queue(std::move(items));
 }
 

@@ -2,6 +2,7 @@
 // that takes the tool's bytes, runs them through the module and sends the answers.
 #pragma once
 
+#include "garble.h"
 #include "module.h"
 #include "options.h"
 
@@ -35,17 +36,27 @@ private:
     // A byte from the tool, with the tool's bit rate when it arrived. With --pace, due is
     // when its last bit is on the line: ten bit times after the byte before it, or after
     // its arrival when the line was idle. Without pacing due is its arrival.
+    // frame: the character frame the tool had set.
     struct InByte {
         unsigned char byte;
         int rate;
+        Frame frame;
         TimePoint arrived;
         TimePoint due;
+    };
+    // The tool's side of the line as it set it on the port.
+    struct ToolLine {
+        int rate = 0;
+        Frame frame;
     };
     // One step of the way out.
     struct OutItem {
         enum Kind { Bytes, Delay, SetRate, Hangup } kind;
         std::string bytes;
         int value = 0; // Delay: milliseconds; SetRate: bit rate
+        // --echo bytes and the garbled answer to bytes the module did not hear: nothing the
+        // tool can know to wait for, so no answer for --mark-early.
+        bool notAnAnswer = false;
     };
     using Items = std::vector<OutItem>;
 
@@ -58,6 +69,13 @@ private:
     void tearDown();
 
     int toolRate() const;
+    ToolLine toolLine() const;
+    // The module hears a byte only at its own rate and in its own frame.
+    bool heard(const InByte& in) const { return in.rate == lineRate_ && in.frame.plain(); }
+    // When a byte came, as far as the write time-out is concerned: when it was due on the line
+    // with --pace, else when it was read.
+    TimePoint timeOf(const InByte& in) const { return o_.pace ? in.due : in.arrived; }
+    bool silent() const { return o_.silent || babbling_; }
     void readLine(TimePoint arrived);
     std::size_t takenTogether() const;
     bool armTimer(TimePoint wake);
@@ -65,9 +83,16 @@ private:
     bool processInput(TimePoint now, TimePoint& wake);
     bool pumpOutput(TimePoint now, TimePoint& wake);
     void handleByte(const InByte& in);
-    void handleLine(int rate);
+    void handleLine(const InByte& in);
     void finishWrite(int rate);
-    void flushMismatch();
+    // Logs the bytes the module could not make out; with answer (and no --mismatch-silent)
+    // sends back what the tool's receiver makes of the module's answer to them.
+    void flushMismatch(bool answer);
+    // The data of an "FC W" has stopped coming for longer than setting T allows: true when the
+    // module gives up now, else wake is moved to when it will, if no byte comes by then.
+    bool writeTimedOut(TimePoint now, TimePoint& wake) const;
+    void giveUpWrite();
+    void lineAnswered();
     void resetParser();
     void hangUp();
 
@@ -79,6 +104,8 @@ private:
     void appendChunked(Items& items, const Chunked& text) const;
     void queue(Items items);
     const Chunked* replyFor(const std::string& line) const;
+    // --delay: the answer to this line starts that many ms late.
+    void delayAnswer(const std::string& line, Items& items) const;
 
     Fault rollFault();
     std::uint64_t nextRandom();
@@ -107,7 +134,10 @@ private:
     std::string line_;
     bool escPending_ = false;
     std::string mismatch_;
-    int mismatchRate_ = 0;
+    int mismatchRate_ = 0;        // the tool's rate at the first byte of the run
+    bool mismatchWrongRate_ = false;
+    bool mismatchWrongFrame_ = false;
+    ToolLine mismatchLine_;       // the tool's line at the last byte of the run
     TimePoint mismatchFlushAt_{};
 
     // The "FC W 1 n" whose data is being received.
@@ -117,6 +147,8 @@ private:
         std::string data;
         long long index = 0;
         const Chunked* reply = nullptr;
+        int rate = 0;
+        TimePoint last{};   // when the command's CR or the last data byte came (timeOf())
     } write_;
     long long writes_ = 0;
     long long received_ = 0;
@@ -145,6 +177,8 @@ private:
     TimePoint timerAt_ = TimePoint::max();
     TimePoint readBackoffUntil_{};
     TimePoint nextBabble_{};   // --babble: when the next line of text goes out
+    bool babbling_ = false;
+    long long linesAnswered_ = 0; // command lines (not ESC, not an empty line) answered
 
     std::uint64_t random_ = 0;
     bool quit_ = false;

@@ -1,6 +1,7 @@
 // End-to-end checks of kavo-sim over its pseudo-terminal, driven with plain POSIX calls.
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -55,13 +56,18 @@ public:
         m_fd = -1;
     }
 
-    bool setRate(int bps)
+    // Raw, 8N1 without flow control, then the control and input flags given changed.
+    bool setRate(int bps, tcflag_t cflagOff = 0, tcflag_t cflagOn = 0, tcflag_t iflagOn = 0)
     {
         termios tio {};
         if (::tcgetattr(m_fd, &tio) != 0)
             return false;
         ::cfmakeraw(&tio);
         tio.c_cflag |= CLOCAL | CREAD;
+        tio.c_cflag &= ~(CSTOPB | CRTSCTS);
+        tio.c_iflag &= ~(IXON | IXOFF);
+        tio.c_cflag = (tio.c_cflag & ~cflagOff) | cflagOn;
+        tio.c_iflag |= iflagOn;
         ::cfsetispeed(&tio, speedOf(bps));
         ::cfsetospeed(&tio, speedOf(bps));
         return ::tcsetattr(m_fd, TCSANOW, &tio) == 0;
@@ -137,7 +143,15 @@ private slots:
     void refusedLines_data();
     void refusedLines();
     void rateSwitchAfterPrompt();
-    void wrongRateIsSilent();
+    void mismatch_data();
+    void mismatch();
+    void halfTakenForgotten_data();
+    void halfTakenForgotten();
+    void writeTimeOut_data();
+    void writeTimeOut();
+    void babbleAfter();
+    void delay_data();
+    void delay();
     void upload();
     void pacedLineTime_data();
     void pacedLineTime();
@@ -220,6 +234,9 @@ void TestSim::exchange_data()
          {"FC L /KAVOTEST.MP3\r", "512>"}, {"PC F /KAVOTEST.MP3\r", ">"}, {"ST V 10\r", ">"}, {"ST V\r", "10 10>"},
          {"ST V 10 20\r", ">"}, {"ST V\r", "10 20>"}, {"ST B 37\r", ">"}, {"ST B\r", "37>"}, {"ST D\r", "0>"},
          {"ST D 4\r", ">"}});
+    row("echo", {"--echo"}, 9600,
+        {{"V\r", "V\r" + kVersion}, {"\x1b\r", "\x1b>\r>"}, {"FC O 1 W /E.MP3\r", "FC O 1 W /E.MP3\r>"},
+         {"FC W 1 3\ra>\r", "FC W 1 3\ra>\r>"}, {"FC L /E.MP3\r", "FC L /E.MP3\r3>"}});
     row("start rate", {"--rate", "38400"}, 38400, {{"V\r", kVersion}, {"ST D\r", "2>"}});
     row("state file", {"--state", m_stateFile}, 19200, {{"ST V\r", "10 20>"}, {"ST B\r", "37>"}, {"ST D\r", "1>"}});
     row("no card", {"--no-card"}, 9600,
@@ -262,6 +279,33 @@ void TestSim::exchange()
     QVERIFY(line.open(sim.device(), rate));
     for (qsizetype i = 0; i < commands.size(); ++i)
         QCOMPARE(line.ask(commands[i], answers[i].size()), answers[i]);
+}
+
+void TestSim::rateSwitchAfterPrompt()
+{
+    KavoSim sim;
+    QVERIFY(start(sim, {"--pace"}));
+    Line line;
+    QVERIFY(line.open(sim.device(), 9600));
+    // Answered at the old rate, prompt included.
+    QCOMPARE(line.ask("ST D 1\r", 1), QByteArray(">"));
+
+    // At the old rate the module no longer makes out a thing, nor the tool its answer.
+    QVERIFY(line.send("V\r"));
+    QTRY_VERIFY_WITH_TIMEOUT(!sim.log().isEmpty() && sim.log().last().note == "rate-mismatch", 10000);
+    QCOMPARE(sim.log().last().rate, 9600);
+    QCOMPARE(sim.log().last().command, QString("V"));
+    const QByteArray garbled = KavoSim::unescape(sim.log().last().answer);
+    QVERIFY(!garbled.isEmpty() && !garbled.contains('>'));
+    QCOMPARE(line.read(garbled.size()), garbled);
+
+    QVERIFY(line.setRate(19200));
+    QCOMPARE(line.ask("V\r", kVersion.size()), kVersion);
+    QCOMPARE(line.ask("ST D\r", 2), QByteArray("1>"));
+
+    // The tool closing and reopening the port changes nothing.
+    QVERIFY(line.open(sim.device(), 19200));
+    QCOMPARE(line.ask("ST D\r", 2), QByteArray("1>"));
 }
 
 // Lines a module refuses, each answered with its error code; the line after it is taken as
@@ -308,47 +352,253 @@ void TestSim::refusedLines()
     QCOMPARE(line.ask("FC L /R.MP3\r", 2), QByteArray("0>"));
 }
 
-void TestSim::rateSwitchAfterPrompt()
+// At a rate or in a frame other than the module's, what the tool sends is garbage to the
+// module, and the module's answer (to a line it does not know) garbage to the tool: bytes a
+// receiver makes of characters it cannot frame, never a prompt or a line end, the same for
+// the same line. A faster receiver cuts each character into several, a slower one merges
+// them. A Linux pseudo-terminal keeps 8 data bits and no parity whatever the tool sets, so
+// the frames a tool can get wrong here are the stop bits and flow control. With
+// --mismatch-silent the module says nothing.
+void TestSim::mismatch_data()
 {
-    KavoSim sim;
-    QVERIFY(start(sim, {"--pace"}));
-    Line line;
-    QVERIFY(line.open(sim.device(), 9600));
-    // Answered at the old rate, prompt included.
-    QCOMPARE(line.ask("ST D 1\r", 1), QByteArray(">"));
+    QTest::addColumn<int>("moduleRate");
+    QTest::addColumn<int>("toolRate");
+    QTest::addColumn<uint>("cflagOff");
+    QTest::addColumn<uint>("cflagOn");
+    QTest::addColumn<uint>("iflagOn");
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<QString>("note");
+    QTest::addColumn<int>("size");   // against the 4 bytes of "E01>": -1 fewer, 0 as many, 1 more
 
-    // At the old rate the module no longer hears anything.
-    QVERIFY(line.send("V\r"));
-    QTRY_VERIFY_WITH_TIMEOUT(!sim.log().isEmpty() && sim.log().last().note == "rate-mismatch", 10000);
-    QCOMPARE(sim.log().last().rate, 9600);
-    QCOMPARE(sim.log().last().command, QString("V"));
-
-    QVERIFY(line.setRate(19200));
-    QCOMPARE(line.ask("V\r", kVersion.size()), kVersion);
-    QCOMPARE(line.ask("ST D\r", 2), QByteArray("1>"));
-
-    // The tool closing and reopening the port changes nothing.
-    QVERIFY(line.open(sim.device(), 19200));
-    QCOMPARE(line.ask("ST D\r", 2), QByteArray("1>"));
+    QTest::newRow("slower tool") << 57600 << 9600 << 0u << 0u << 0u << false << "rate-mismatch" << -1;
+    QTest::newRow("faster tool") << 9600 << 115200 << 0u << 0u << 0u << false << "rate-mismatch" << 1;
+    QTest::newRow("two stop bits") << 19200 << 19200 << 0u << uint(CSTOPB) << 0u << false << "format-mismatch" << 0;
+    QTest::newRow("RTS/CTS") << 9600 << 9600 << 0u << uint(CRTSCTS) << 0u << false << "format-mismatch" << 0;
+    QTest::newRow("XON/XOFF") << 9600 << 9600 << 0u << 0u << uint(IXON | IXOFF) << false << "format-mismatch" << 0;
+    QTest::newRow("slower tool, RTS/CTS") << 38400 << 9600 << 0u << uint(CRTSCTS) << 0u << false
+                                          << "rate-mismatch format-mismatch" << -1;
+    QTest::newRow("silent, wrong rate") << 57600 << 9600 << 0u << 0u << 0u << true << "rate-mismatch" << 0;
+    QTest::newRow("silent, RTS/CTS") << 9600 << 9600 << 0u << uint(CRTSCTS) << 0u << true << "format-mismatch" << 0;
 }
 
-void TestSim::wrongRateIsSilent()
+void TestSim::mismatch()
 {
+    QFETCH(int, moduleRate);
+    QFETCH(int, toolRate);
+    QFETCH(uint, cflagOff);
+    QFETCH(uint, cflagOn);
+    QFETCH(uint, iflagOn);
+    QFETCH(bool, silent);
+    QFETCH(QString, note);
+    QFETCH(int, size);
+
     KavoSim sim;
-    QVERIFY(start(sim, {"--rate", "57600"}));
+    QStringList options {"--rate", QString::number(moduleRate)};
+    if (silent)
+        options << "--mismatch-silent";
+    QVERIFY(start(sim, options));
+    Line line;
+    QVERIFY(line.open(sim.device(), toolRate));
+    QVERIFY(line.setRate(toolRate, cflagOff, cflagOn, iflagOn));
+
+    QByteArray first;
+    for (int round = 0; round < 2; ++round) {
+        QVERIFY(line.send("\x1b\r"));
+        QTRY_COMPARE_WITH_TIMEOUT(sim.log().size(), round + 1, 10000);
+        const TrafficLine entry = sim.log().last();
+        QCOMPARE(entry.rate, toolRate);
+        QCOMPARE(entry.command, QString("\\e"));
+        QCOMPARE(entry.note, note);
+        const QByteArray garbled = KavoSim::unescape(entry.answer);
+        if (silent) {
+            QCOMPARE(garbled, QByteArray());
+            continue;
+        }
+        QCOMPARE(line.read(garbled.size()), garbled);
+        // Low bits first, then only high ones: what a receiver reads from a start bit stretched
+        // over some of its data bits, then a line at rest.
+        static const QByteArray framingErrors("\x00\x80\xc0\xe0\xf0\xf8\xfc\xfe\xff", 9);
+        for (const char c : garbled)
+            QVERIFY2(framingErrors.contains(c), qPrintable(entry.answer));
+        QVERIFY2(size < 0 ? garbled.size() < 4 : size > 0 ? garbled.size() > 4 : garbled.size() == 4,
+                 qPrintable(entry.answer));
+        if (round == 0)
+            first = garbled;
+        else
+            QCOMPARE(garbled, first);
+    }
+
+    // Back at the module's rate and frame: the first bytes are the probe's answer.
+    QVERIFY(line.setRate(moduleRate));
+    QCOMPARE(line.ask("\x1b\r", 2), QByteArray(">>"));
+}
+
+// What the module had taken of a line or of a write's data before bytes came at another rate
+// is forgotten. The echo tells when the module has taken the bytes sent at its own rate.
+void TestSim::halfTakenForgotten_data()
+{
+    QTest::addColumn<QByteArray>("half");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QByteArray>("answer");
+
+    QTest::newRow("line") << QByteArray("ST B 7") << QByteArray("\r") << QByteArray("\r>");
+    QTest::newRow("write") << QByteArray("FC W 1 4\rab") << QByteArray("cd\r") << QByteArray("cd\rE01>");
+}
+
+void TestSim::halfTakenForgotten()
+{
+    QFETCH(QByteArray, half);
+    QFETCH(QByteArray, after);
+    QFETCH(QByteArray, answer);
+
+    KavoSim sim;
+    QVERIFY(start(sim, {"--echo", "--mismatch-silent"}));
     Line line;
     QVERIFY(line.open(sim.device(), 9600));
-    QVERIFY(line.send("\x1b\r"));
-    QTRY_COMPARE_WITH_TIMEOUT(sim.log().size(), 1, 10000);
-    const TrafficLine entry = sim.log().first();
-    QCOMPARE(entry.rate, 9600);
-    QCOMPARE(entry.command, QString("\\e"));
-    QCOMPARE(entry.answer, QString());
-    QCOMPARE(entry.note, QString("rate-mismatch"));
+    QCOMPARE(line.ask("FC O 1 W /H.MP3\r", 17), QByteArray("FC O 1 W /H.MP3\r>"));
+    QCOMPARE(line.ask(half, half.size()), half);
+    QVERIFY(line.setRate(19200));
+    QVERIFY(line.send("x\r"));
+    QTRY_VERIFY_WITH_TIMEOUT(!sim.log().isEmpty() && sim.log().last().note == "rate-mismatch", 10000);
+    QVERIFY(line.setRate(9600));
+    QCOMPARE(line.ask(after, answer.size()), answer);
+    QCOMPARE(line.ask("ST B\r", 7), QByteArray("ST B\r0>"));
+    QCOMPARE(line.ask("FC L /H.MP3\r", 14), QByteArray("FC L /H.MP3\r0>"));
+}
 
-    // The first bytes at the right rate are the probe's answer: nothing came before.
-    QVERIFY(line.setRate(57600));
+// Setting T: when the data of an "FC W" stops for longer than T x 10 ms, the module gives up.
+// What came of it is dropped, the file stays as it was, what follows is command text again,
+// and the module answers E07. Paced, the pause is one of line time: a line and its data sent
+// in one write never make one, however long the line needs to carry them.
+void TestSim::writeTimeOut_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("t");          // -1: left at its default
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<QByteArray>("headAnswer");
+    QTest::addColumn<QByteArray>("tail");  // sent once headAnswer came, or after a pause of 300 ms
+    QTest::addColumn<QByteArray>("tailAnswer");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("note");   // of the head's log entry
+
+    QByteArray piece(512, '\0');
+    for (int i = 0; i < piece.size(); ++i)
+        piece[i] = char((i * 7) & 0xff);
+
+    QTest::newRow("no data") << QStringList() << 5 << QByteArray("FC W 1 4\r") << QByteArray("E07>")
+                             << QByteArray("V\r") << kVersion << QByteArray("xy") << "write-timeout=0";
+    QTest::newRow("short data") << QStringList() << 5 << QByteArray("FC W 1 4\rab") << QByteArray("E07>")
+                                << QByteArray("cd\r") << QByteArray("E01>") << QByteArray("xy")
+                                << "write-timeout=2";
+    QTest::newRow("short data, default T") << QStringList() << -1 << QByteArray("FC W 1 4\rabc") << QByteArray("E07>")
+                                           << QByteArray("d\r") << QByteArray("E01>") << QByteArray("xy")
+                                           << "write-timeout=3";
+    QTest::newRow("short data, paced") << QStringList {"--pace"} << 5 << QByteArray("FC W 1 4\rab") << QByteArray("E07>")
+                                       << QByteArray("cd\r") << QByteArray("E01>") << QByteArray("xy")
+                                       << "write-timeout=2";
+    QTest::newRow("one write, paced at 9600") << QStringList {"--pace"} << 1 << "FC W 1 512\r" + piece << QByteArray(">")
+                                              << QByteArray("ST T\r") << QByteArray("1>") << "xy" + piece << "data=512";
+    QTest::newRow("T 0 waits") << QStringList() << 0 << QByteArray("FC W 1 4\rab") << QByteArray()
+                               << QByteArray("cd") << QByteArray(">") << QByteArray("xyabcd") << "data=4";
+}
+
+void TestSim::writeTimeOut()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, t);
+    QFETCH(QByteArray, head);
+    QFETCH(QByteArray, headAnswer);
+    QFETCH(QByteArray, tail);
+    QFETCH(QByteArray, tailAnswer);
+    QFETCH(QByteArray, file);
+    QFETCH(QString, note);
+
+    KavoSim sim;
+    QVERIFY(start(sim, options));
+    Line line;
+    QVERIFY(line.open(sim.device(), 9600));
+    if (t >= 0)
+        QCOMPARE(line.ask("ST T " + QByteArray::number(t) + "\r", 1), QByteArray(">"));
+    QCOMPARE(line.ask("FC O 1 W /T.MP3\r", 1), QByteArray(">"));
+    QCOMPARE(line.ask("FC W 1 2\rxy", 1), QByteArray(">"));
+    const qsizetype before = sim.log().size();
+
+    QCOMPARE(line.ask(head, headAnswer.size()), headAnswer);
+    if (headAnswer.isEmpty()) {
+        // The pause the module must sit through: longer than the default T.
+        QTest::qSleep(300);
+    }
+    QCOMPARE(line.ask(tail, tailAnswer.size()), tailAnswer);
+    QCOMPARE(line.ask("FC C 1\r", 1), QByteArray(">"));
+
+    QFile card(QDir(sim.cardDir()).filePath("T.MP3"));
+    QVERIFY(card.open(QIODevice::ReadOnly));
+    QCOMPARE(card.readAll(), file);
+    const QList<TrafficLine> log = sim.log();
+    QVERIFY(log.size() > before);
+    QCOMPARE(log[before].command, QString::fromLatin1(head.left(head.indexOf('\r'))));
+    QCOMPARE(log[before].answer, KavoSim::escape(headAnswer.isEmpty() ? tailAnswer : headAnswer));
+    QCOMPARE(log[before].note, note);
+}
+
+// --babble-after N: N command lines answered (the probe and empty lines do not count), then
+// lines of text without end, never a prompt; commands still take effect.
+void TestSim::babbleAfter()
+{
+    KavoSim sim;
+    QVERIFY(start(sim, {"--babble-after", "2"}));
+    Line line;
+    QVERIFY(line.open(sim.device(), 9600));
     QCOMPARE(line.ask("\x1b\r", 2), QByteArray(">>"));
+    QCOMPARE(line.ask("V\r", kVersion.size()), kVersion);
+    QCOMPARE(line.ask("ST B 9\r", 1), QByteArray(">"));
+    const QByteArray babble = line.ask("ST B\r", 1000);
+    QCOMPARE(babble.size(), 1000);
+    QVERIFY(!babble.contains('>'));
+    QVERIFY(babble.count("$GPGGA,") >= 10);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains("ST B"), 10000);
+    const TrafficLine last = sim.log().last();
+    QCOMPARE(last.command, QString("ST B"));
+    QCOMPARE(last.answer, QString());
+}
+
+// --delay 'CMD=MS': the answer to CMD starts MS ms late; the next command, sent without
+// waiting, is taken once that answer is out, and every other command answered as usual.
+void TestSim::delay_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("late");
+
+    const QStringList delays {"--delay", "PC F /D.MP3=300", "--delay", "FC C 1=300"};
+    QTest::newRow("play") << delays << QByteArray("PC F /D.MP3\r") << QByteArray(">") << true;
+    QTest::newRow("close") << delays << QByteArray("FC C 1\r") << QByteArray(">") << true;
+    QTest::newRow("close, paced") << delays + QStringList {"--pace"} << QByteArray("FC C 1\r") << QByteArray(">") << true;
+    QTest::newRow("error reply") << QStringList {"--delay", "PC F /NONE.MP3=300"} << QByteArray("PC F /NONE.MP3\r")
+                                 << QByteArray("EF2>") << true;
+    QTest::newRow("another command") << delays << QByteArray("FC L /D.MP3\r") << QByteArray("0>") << false;
+}
+
+void TestSim::delay()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, late);
+
+    KavoSim sim;
+    QVERIFY(start(sim, options));
+    Line line;
+    QVERIFY(line.open(sim.device(), 9600));
+    QCOMPARE(line.ask("FC O 1 W /D.MP3\r", 1), QByteArray(">"));
+
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(line.ask(command + "ST B\r", answer.size() + 2), answer + "0>");
+    if (late)
+        QVERIFY2(clock.elapsed() >= 300, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(sim.commands().mid(1), QStringList({QString::fromLatin1(command.chopped(1)), "ST B"}));
 }
 
 void TestSim::upload()
