@@ -171,8 +171,11 @@ Reply KavoLink::SendAndWait(const QByteArray &command)
     return WaitForPrompt();
 }
 
-bool KavoLink::ProbeDevice()
+bool KavoLink::ProbeDevice(Reply::End *ended)
 {
+    Reply::End unused;
+    if (!ended)
+        ended = &unused;
     for (int attempt = 0;; ++attempt) {
         BufferIn.clear();
         SendText(QByteArrayLiteral("\x1b\r"));
@@ -184,12 +187,17 @@ bool KavoLink::ProbeDevice()
             if (rest.prompted())
                 reply.text = '>' + rest.text;
         }
+        *ended = reply.end;
         if (reply.prompted() && reply.text.startsWith('>'))
             return true;
         // Text that ends in a prompt is some other answer: the rest of an exchange that an
         // earlier program left, or a late answer. Once the line is quiet, ask again.
-        if (attempt > 0 || !reply.prompted() || reply.text.isEmpty() || !quietLine(true))
+        if (attempt > 0 || !reply.prompted() || reply.text.isEmpty())
             return false;
+        if (!quietLine(true)) {
+            *ended = m_aborted ? Reply::End::Aborted : Reply::End::Endless;
+            return false;
+        }
     }
 }
 

@@ -21,6 +21,7 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
 {
     using Result = ConnectOutcome::Result;
     ConnectOutcome out;
+    bool endless = false;   // the chosen rate met a device that keeps sending
     m_version.clear();
     const auto aborted = [&] {
         out.result = Result::Aborted;
@@ -84,14 +85,17 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
         } else {
             if (!say(QStringLiteral("Searching for Kavo at ") + rate + QStringLiteral(" bps")))
                 return aborted();
-            if (m_link->ProbeDevice()) {
+            Reply::End probeEnded = Reply::End::Silence;
+            if (m_link->ProbeDevice(&probeEnded)) {
                 out.rateIndex = request.chosen;
                 if (!identify())
                     return aborted();
             } else {
                 if (m_link->operationAborted())
                     return aborted();
-                out.messages << notConnectedText(request.portName());
+                // Something answers, but without end: saying it timed out would mislead.
+                endless = probeEnded == Reply::End::Endless;
+                out.messages << (endless ? endlessText() : notConnectedText(request.portName()));
                 closePort();
             }
         }
@@ -114,6 +118,10 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
         say(QStringLiteral("The device on %1 is not a Kavo").arg(port));
         break;
     default:
+        if (endless) {
+            say(endlessText());
+            break;
+        }
         say(request.automatic ? QStringLiteral("No Kavo answered on %1 at any bit rate").arg(port)
                               : QStringLiteral("No Kavo answered on %1 at %2 bps").arg(port, request.rates.value(request.chosen)));
         break;

@@ -131,6 +131,10 @@ void tst_Session::connectModule_data()
     // Detection moves on from a device that keeps sending as from silence.
     QTest::newRow("a device that keeps sending") << QStringList{"--babble"} << -1 << int(R::NotFound) << -1 << 5
                                                  << QStringList{none};
+    // At the one rate chosen, such a device is told for what it is, not as a time-out.
+    QTest::newRow("a device that keeps sending, chosen rate")
+        << QStringList{"--babble"} << 0 << int(R::NotFound) << -1 << 1
+        << QStringList{"The device on %1 keeps sending without a prompt; it may not be a Kavo."};
     QTest::newRow("another identity, detected")
         << QStringList{"--identity", "KAV2"} << -1 << int(R::WrongIdentity) << 0 << 1 << QStringList{other, none};
     QTest::newRow("another identity, chosen rate")
