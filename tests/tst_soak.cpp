@@ -1,14 +1,18 @@
 // The randomized fault soak. Two kavo-sim modules in random-fault mode (garbage and
 // out-of-range replies, error replies, replies split at random points, silence, bytes
-// after the prompt, hang-ups, rate changes) stand on COM1 and COM2, while a driver clicks
-// Open/Close, Read, Write and Play, edits the settings, toggles automatic detection, picks
-// ports and bit rates, takes the test file off a card, pulls a module and restarts the
-// program, all at random; timers fire more clicks and edits while replies are awaited,
-// and every message box gets some before it is answered Yes, No or OK at random.
+// after the prompt, hang-ups, rate changes) stand on COM1 and COM2, some of them also
+// echoing every byte, answering the play and card-file close commands late, or starting
+// to send without end after a while. A driver clicks Open/Close, Read, Write and Play,
+// edits the settings, toggles automatic detection, picks ports and bit rates, takes the
+// test file off a card, pulls a module, points a COM link at the other module while its
+// port is open, follows a read that stopped with a Write and restarts the program, all at
+// random; timers fire more clicks and edits while replies are awaited, and every message
+// box gets some before it is answered Yes, No or OK at random.
 //
 // What must hold throughout is checked after every step, and while operations run:
 // Soak::checkWhileBusy(), Soak::checkIdle(), LineCheck (nothing interleaved on the line),
-// Soak::checkUpload() and the time bound of every click (Soak::boundMs()).
+// Soak::checkUpload(), Soak::checkSettingWritten() (settings go only to the module they
+// were read from) and the time bound of every click (Soak::boundMs()).
 //
 // The driver's random start value is printed at the start. KAVO_SOAK_RANDOM=<n> runs the
 // same driver decisions again; the simulators' faults follow their own start values (drawn
@@ -139,17 +143,15 @@ QString describe(const TrafficLine &line)
 // Nothing interleaved on the line. The simulator (--mark-early) notes "early=<ms>" on every
 // log entry whose first byte it read before it had written the last byte of the previous
 // entry's answer, i.e. a command the tool sent while that answer was still on its way.
-// The tool waits for the answer of every command it sends, with three exceptions that are
-// part of its design and are allowed here:
+// The tool waits for the answer of every command it sends (those to "PC F" and "FC C 1"
+// too, which some modules here give late), with these exceptions:
 //  - the probe sends ESC and CR together: the empty command right after "\e";
-//  - the answers to "FC C 1" and "PC F ..." are not awaited, so whatever comes next may
-//    overtake them;
-//  - a prompt that was not awaited (one of those answers, or one in the bytes after the
-//    prompt of a faulty answer: the answer holds a '>' before its end) can land after the
-//    next exchange emptied BufferIn and end that exchange's wait early; the tool is then
-//    one answer behind the module until the line is quiet, and its next commands may come
-//    early too. A gap of 1.5 s between two entries (more than the longest split answer,
-//    0.36 s, plus the 1 s time-out) means the line was quiet and the tool caught up;
+//  - a prompt in the bytes after the prompt of a faulty answer (the answer holds a '>'
+//    before its end) can land after the next exchange emptied BufferIn and end that
+//    exchange's wait early; the tool is then one answer behind the module until the line
+//    is quiet, and its next commands may come early too. A gap of 1.5 s between two
+//    entries (more than the longest split answer, 0.36 s, plus the 1 s time-out) means the
+//    line was quiet and the tool caught up;
 //  - a window closed in the middle of an exchange leaves its answer unread: the next
 //    program's first commands may come while it is still arriving (abandoned()).
 // Any other early entry is two exchanges on the line at once.
@@ -172,10 +174,9 @@ public:
                 problem = QStringLiteral("a command came while the previous answer was still on its way:\n  %1\n  %2")
                               .arg(m_haveLast ? describe(m_last) : QStringLiteral("(none)"), describe(line));
         }
-        const bool unawaited = line.command == CloseCommand || line.command.startsWith(QStringLiteral("PC F "));
         const qsizetype prompt = line.answer.indexOf(QLatin1Char('>'));
         const bool promptInside = prompt >= 0 && prompt < line.answer.size() - 1;
-        if (unawaited || promptInside)
+        if (promptInside)
             m_behind = true;
         m_last = line;
         m_haveLast = true;
@@ -204,7 +205,17 @@ struct SimSlot {
     LineCheck lineCheck;
     QList<TrafficLine> opLines;   // this slot's log lines of the step in progress
     bool noCard = false;
+    bool babbles = false;          // sends without end after some command lines
+    int steps = 0;                 // steps since this simulator started
     int started = 0;
+};
+
+// The module whose settings the window's controls hold: a slot and which of the
+// simulators started on it; no slot when the controls hold no complete read of a module.
+struct SettingsSource {
+    const SimSlot *slot = nullptr;
+    int started = 0;
+    bool operator==(const SettingsSource &) const = default;
 };
 
 // Counts the events delivered anywhere while armed.
@@ -260,7 +271,7 @@ private:
 
 enum class Op {
     Connect, Close, Read, Write, Play, DisabledClick, Edit, ToggleAuto, PickRate, PickPort,
-    RemoveCardFile, PullModule, RestartProgram, Count
+    RemoveCardFile, PullModule, RepointLink, RestartProgram, Count
 };
 
 const char *opName(Op op)
@@ -278,6 +289,7 @@ const char *opName(Op op)
     case Op::PickPort: return "pick-port";
     case Op::RemoveCardFile: return "remove-card-file";
     case Op::PullModule: return "pull-module";
+    case Op::RepointLink: return "repoint-link";
     case Op::RestartProgram: return "restart-program";
     case Op::Count: break;
     }
@@ -327,6 +339,7 @@ private:
     void pickPort();
     void removeCardFile();
     void pullModule(const char *where);
+    void repointLink();
     void closeWindowNow(const char *where);
 
     // checks
@@ -335,9 +348,13 @@ private:
     void checkIdle();
     void collectLines();
     void checkUpload(Op kind);
+    void checkSettingWritten(const SimSlot &slot, const TrafficLine &line);
+    void noteSettingsSource(Op kind);
     qint64 boundMs(Op kind) const;
     int ptyDescriptors() const;
     SimSlot *slotOf(const QString &portName);
+    SimSlot *slotOfDevice(const QString &device);
+    void retire(SimSlot &slot, const QString &why);
 
     int pick(int n) { return int(m_rng.bounded(quint32(n))); }
     bool chance(int percent) { return pick(100) < percent; }
@@ -364,6 +381,10 @@ private:
     bool m_inClick = false;
     bool m_windowClosed = false;
     bool m_lostInOp = false;   // the port was lost while the click's operation ran
+    bool m_allReceived = false;   // the click's read ended with "All Settings Received"
+    bool m_writeNext = false;     // a read stopped: the next step is a Write
+    SettingsSource m_source;
+    SettingsSource m_writeSource;   // m_source when the last Write was clicked
 
     QStringList m_problems;
     QStringList m_trail;
@@ -381,6 +402,8 @@ private:
     int m_simsStarted = 0;
     int m_earlyProbe = 0;
     int m_earlyTolerated = 0;
+    int m_writesChecked = 0;
+    int m_writesAfterStoppedRead = 0;
     qint64 m_elapsed = 0;
 };
 
@@ -427,6 +450,21 @@ bool Soak::startSim(SimSlot &slot)
         options << QStringLiteral("--no-card");
     else
         options << QStringLiteral("--card") << slot.cardDir;
+    // Faults of their own: a console that echoes, a module that answers the play and the
+    // card file's close late (within the 1 s a wait allows), a device that begins to send
+    // without end after a few commands.
+    QStringList extra;
+    if (chance(6))
+        extra << QStringLiteral("--echo");
+    if (chance(25)) {
+        extra << QStringLiteral("--delay") << QStringLiteral("%1=%2").arg(PlayCommand).arg(50 + pick(550))
+              << QStringLiteral("--delay") << QStringLiteral("%1=%2").arg(CloseCommand).arg(50 + pick(550));
+    }
+    slot.babbles = chance(6);
+    if (slot.babbles)
+        extra << QStringLiteral("--babble-after") << QString::number(5 + pick(60));
+    slot.steps = 0;
+    options << extra;
     auto sim = std::make_unique<KavoSim>();
     if (!sim->start(options)) {
         fail(QStringLiteral("kavo-sim did not start on COM%1: %2").arg(slot.com).arg(sim->errorOutput()));
@@ -437,9 +475,10 @@ bool Soak::startSim(SimSlot &slot)
     slot.lineCheck = LineCheck();
     ++slot.started;
     ++m_simsStarted;
-    note(QStringLiteral("COM%1: kavo-sim %2 at %3 bps, --random %4 --faults %5%6")
+    note(QStringLiteral("COM%1: kavo-sim %2 at %3 bps, --random %4 --faults %5%6%7")
              .arg(slot.com).arg(slot.started).arg(rate).arg(simStart).arg(faults)
-             .arg(slot.noCard ? QStringLiteral(" --no-card") : QString()));
+             .arg(slot.noCard ? QStringLiteral(" --no-card") : QString(),
+                  extra.isEmpty() ? QString() : QLatin1Char(' ') + extra.join(QLatin1Char(' '))));
     return true;
 }
 
@@ -499,9 +538,15 @@ bool Soak::openProgram()
         fail(QStringLiteral("the port list holds %1 ports instead of %2").arg(w->lstPCCOM->count()).arg(m_slots.size()));
     QObject::connect(w->session, &KavoSession::portLost, w, [this] {
         ++m_lostPorts;
+        m_source = {};
         if (w && w->operationRunning())
             m_lostInOp = true;
     });
+    QObject::connect(w->session, &KavoSession::status, w, [this](const QString &text) {
+        if (text == QStringLiteral("All Settings Received"))
+            m_allReceived = true;
+    });
+    m_source = {};
     return true;
 }
 
@@ -536,6 +581,14 @@ SimSlot *Soak::slotOf(const QString &portName)
 {
     for (auto &slot : m_slots)
         if (QStringLiteral("COM%1").arg(slot->com) == portName)
+            return slot.get();
+    return nullptr;
+}
+
+SimSlot *Soak::slotOfDevice(const QString &device)
+{
+    for (auto &slot : m_slots)
+        if (slot->sim && !device.isEmpty() && slot->sim->device() == device)
             return slot.get();
     return nullptr;
 }
@@ -636,6 +689,7 @@ void Soak::collectLines()
             const QString problem = slot->lineCheck.take(line);
             if (!problem.isEmpty())
                 fail(QStringLiteral("COM%1: %2").arg(slot->com).arg(problem));
+            checkSettingWritten(*slot, line);
         }
         m_earlyProbe += slot->lineCheck.probeCrs;
         m_earlyTolerated += slot->lineCheck.tolerated;
@@ -686,6 +740,48 @@ void Soak::checkUpload(Op kind)
         if (!anyUpload)
             fail(QStringLiteral("\"Upload complete\" without any upload on the line"));
     }
+}
+
+// Only Write sends a setting ("ST x value"), and only to the module whose complete read
+// filled the controls on this connection: never to another module, never after a read
+// that stopped, never what a module that was pulled and plugged in again had before.
+void Soak::checkSettingWritten(const SimSlot &slot, const TrafficLine &line)
+{
+    static const QRegularExpression set(QStringLiteral("^ST [A-Z] "));
+    if (!set.match(line.command).hasMatch())
+        return;
+    ++m_writesChecked;
+    if (m_writeSource.slot == &slot && m_writeSource.started == slot.started)
+        return;
+    fail(QStringLiteral("COM%1 (module %2) was sent '%3', but the settings in the window %4")
+             .arg(slot.com)
+             .arg(slot.started)
+             .arg(line.command,
+                  m_writeSource.slot ? QStringLiteral("were read from COM%1's module %2")
+                                           .arg(m_writeSource.slot->com)
+                                           .arg(m_writeSource.started)
+                                     : QStringLiteral("came from no complete read of this connection")));
+}
+
+// After a click: which module's settings the controls now hold. A complete read (its
+// status "All Settings Received") of the module on the open port makes it that module;
+// a read that stopped, a close, a lost port and a new program make it none.
+void Soak::noteSettingsSource(Op kind)
+{
+    if (m_windowClosed || !w || m_lostInOp || !w->connected() || kind == Op::Close) {
+        m_source = {};
+        return;
+    }
+    if (kind != Op::Connect && kind != Op::Read)
+        return;
+    if (!m_allReceived) {
+        m_source = {};
+        // What a user may well do next: press Write.
+        m_writeNext = kind == Op::Read && chance(60);
+        return;
+    }
+    const SimSlot *slot = slotOfDevice(w->session->link().devicePath());
+    m_source = slot ? SettingsSource{slot, slot->started} : SettingsSource{};
 }
 
 // The longest a click may take: every reply wait ends after 1 s without a byte, and a
@@ -773,6 +869,11 @@ bool Soak::run()
 
 void Soak::step()
 {
+    // A module that sends without end has made its point after a few steps; each click on
+    // it takes seconds.
+    for (auto &slot : m_slots)
+        if (slot->babbles && ++slot->steps > 10 && slot->sim && slot->sim->running())
+            retire(*slot, QStringLiteral("sends without end"));
     if (!ensureSims())
         return;
     if (!w && !openProgram())
@@ -799,6 +900,7 @@ void Soak::step()
         {Op::PickPort, portChosen ? 5 : 30},
         {Op::RemoveCardFile, 4},
         {Op::PullModule, 2},
+        {Op::RepointLink, connected ? 3 : 0},
         {Op::RestartProgram, 1},
     };
     int total = 0;
@@ -813,6 +915,11 @@ void Soak::step()
         }
         r -= c.weight;
     }
+    if (m_writeNext && connected) {
+        op = Op::Write;
+        ++m_writesAfterStoppedRead;
+    }
+    m_writeNext = false;
     m_op = op;
 
     switch (op) {
@@ -839,6 +946,7 @@ void Soak::step()
                          .arg(slot->sim->device(), w->session->link().devicePath()));
         }
         break;
+    case Op::RepointLink: repointLink(); break;
     case Op::RestartProgram:
         note(QStringLiteral("program restarted"));
         closeProgram();
@@ -879,6 +987,10 @@ void Soak::click(QPushButton *button, Op kind)
     m_op = kind;
     note(QStringLiteral("click %1 (%2)").arg(button->objectName(), QLatin1String(opName(kind))));
     const bool wasConnected = w->connected();
+    m_allReceived = false;
+    m_lostInOp = false;
+    if (kind == Op::Write)
+        m_writeSource = m_source;
     if (kind == Op::Play)
         m_status.start(w->StatusPanel[2]);
     m_nudge.start(pick(400));
@@ -899,6 +1011,7 @@ void Soak::click(QPushButton *button, Op kind)
         ++m_connected;
     note(QStringLiteral("  took %1 ms; caption '%2', status '%3'")
              .arg(took).arg(w->cmdOpenCOM->text(), w->StatusPanel[2]->text()));
+    noteSettingsSource(kind);
 }
 
 // From a timer that fires while a click runs (during its waits, status updates and
@@ -1059,6 +1172,59 @@ void Soak::pullModule(const char *where)
     slot->sim->kill();
 }
 
+// The module is taken away between steps (and plugged in again before the next one); a
+// window connected to it sees its port go.
+void Soak::retire(SimSlot &slot, const QString &why)
+{
+    note(QStringLiteral("COM%1 pulled: %2").arg(slot.com).arg(why));
+    const bool open = w && slotOfDevice(w->session->link().devicePath()) == &slot;
+    slot.sim->kill();
+    if (open && !QTest::qWaitFor([this] { return !w->session->portOpen(); }, 10000))
+        fail(QStringLiteral("COM%1 (%2) vanished and the open port did not notice in 10 s").arg(slot.com).arg(slot.sim->device()));
+}
+
+// While a port is open, its COM link is pointed at the other module's device (a link
+// re-pointed, a module on a new pseudo-terminal); then the user writes, reads, or closes
+// and opens again. The tool keeps to the device it opened, or refuses; the link goes
+// back afterwards.
+void Soak::repointLink()
+{
+    SimSlot *from = w->connected() ? slotOfDevice(w->session->link().devicePath()) : nullptr;
+    SimSlot *to = nullptr;
+    for (auto &slot : m_slots)
+        if (slot.get() != from)
+            to = slot.get();
+    if (!from || !to || !to->sim || !to->sim->running())
+        return;
+    const QString link = ComPorts::portsFolder() + QStringLiteral("/COM%1").arg(from->com);
+    const QFileInfo before(link);
+    if (!before.isSymLink() || before.symLinkTarget() != from->sim->device())
+        return;
+    if (!QFile::remove(link) || !QFile::link(to->sim->device(), link)) {
+        fail(QStringLiteral("could not point COM%1 at %2").arg(from->com).arg(to->sim->device()));
+        return;
+    }
+    note(QStringLiteral("COM%1 now names COM%2's module (%3)").arg(from->com).arg(to->com).arg(to->sim->device()));
+    switch (pick(3)) {
+    case 0: click(w->cmdWriteSettings, Op::Write); break;
+    case 1: click(w->cmdReadSettings, Op::Read); break;
+    default:
+        click(w->cmdOpenCOM, Op::Close);
+        if (!m_windowClosed && !w->connected())
+            click(w->cmdOpenCOM, Op::Connect);
+        break;
+    }
+    // The module comes back on its own number, unless it went meanwhile (then its number
+    // is free for the simulator started in its place).
+    const QFileInfo after(link);
+    if (after.isSymLink() && after.symLinkTarget() == to->sim->device()) {
+        QFile::remove(link);
+        if (from->sim && from->sim->running())
+            QFile::link(from->sim->device(), link);
+    }
+    m_op = Op::RepointLink;
+}
+
 void Soak::closeWindowNow(const char *where)
 {
     note(QStringLiteral("window closed (%1)").arg(QLatin1String(where)));
@@ -1080,7 +1246,8 @@ QString Soak::summary() const
     return QStringLiteral("soak: random start value %1; %2 operations in %3 s (%4); during operations: %5; "
                           "%16 command lines, faults: %6; %7 message boxes, %8 connects, %9 uploads complete, %10 play commands, "
                           "%11 ports lost, %12 simulators started; early commands: %13 probe CRs, %14 after an "
-                          "unawaited or abandoned answer; longest clicks: %15")
+                          "abandoned answer or a prompt inside an answer; %17 settings sent, each to the module it "
+                          "was read from; %18 writes right after a read that stopped; longest clicks: %15")
         .arg(m_start)
         .arg(m_operations)
         .arg(double(m_elapsed) / 1000.0, 0, 'f', 1)
@@ -1094,7 +1261,9 @@ QString Soak::summary() const
         .arg(m_earlyProbe)
         .arg(m_earlyTolerated)
         .arg(longest.join(QStringLiteral(", ")))
-        .arg(m_commands);
+        .arg(m_commands)
+        .arg(m_writesChecked)
+        .arg(m_writesAfterStoppedRead);
 }
 
 // The offscreen platform says for every window shown that it cannot pass size hints on;
