@@ -110,6 +110,13 @@ public:
         return got;
     }
 
+    // True when bytes are waiting to be read.
+    bool pending()
+    {
+        pollfd p {m_fd, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0;
+    }
+
     QByteArray ask(const QByteArray &command, qsizetype answerSize)
     {
         return send(command) ? read(answerSize) : QByteArray("<send failed>");
@@ -152,6 +159,7 @@ private slots:
     void babbleAfter();
     void delay_data();
     void delay();
+    void delayedCommandTakesEffect();
     void upload();
     void pacedLineTime_data();
     void pacedLineTime();
@@ -599,6 +607,23 @@ void TestSim::delay()
     if (late)
         QVERIFY2(clock.elapsed() >= 300, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(sim.commands().mid(1), QStringList({QString::fromLatin1(command.chopped(1)), "ST B"}));
+}
+
+// The command behind a delayed answer has done its work before the answer comes.
+void TestSim::delayedCommandTakesEffect()
+{
+    KavoSim sim;
+    QVERIFY(start(sim, {"--delay", "FC O 1 W /N.MP3=3000"}));
+    Line line;
+    QVERIFY(line.open(sim.device(), 9600));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(line.send("FC O 1 W /N.MP3\r"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(sim.cardDir()).filePath("N.MP3")), 2500);
+    QVERIFY(clock.elapsed() < 3000);
+    QVERIFY(!line.pending());
+    QCOMPARE(line.read(1), QByteArray(">"));
+    QVERIFY(clock.elapsed() >= 3000);
 }
 
 void TestSim::upload()
