@@ -141,14 +141,17 @@ Reply KavoLink::WaitForPrompt()
             break;
         }
         // Right after the command the answer is most likely a moment away: the port alone
-        // is watched, in short slices, with the other events let run in between often
-        // enough that nobody notices.
-        if (clock.elapsed() < QuickAnswerMs && MSComm1->PortOpen()) {
+        // is watched, with the other events let run in between often enough that nobody
+        // notices.
+        if (m_answersQuick && clock.elapsed() < QuickAnswerMs && MSComm1->PortOpen()) {
             if (!m_eventsHandled.isValid() || m_eventsHandled.elapsed() >= EventsEveryMs) {
                 QCoreApplication::processEvents();
                 m_eventsHandled.start();
             } else {
-                MSComm1->waitForInput(QuickSliceMs);
+                // Until the other events are due, or the quick part of the wait is over:
+                // bytes end the slice at once, so a silent line costs one wake-up here.
+                const qint64 slice = qMin(EventsEveryMs - m_eventsHandled.elapsed(), QuickAnswerMs - clock.elapsed());
+                MSComm1->waitForInput(int(qMax<qint64>(slice, 1)));
             }
             continue;
         }
@@ -158,6 +161,11 @@ Reply KavoLink::WaitForPrompt()
         m_eventsHandled.start();
     }
 
+    // A line that answered in the quick part is watched that way next time; one that kept
+    // silent (nothing there, a module at another rate) is not, which spares each further
+    // silent wait a wake-up.
+    if (end == Reply::End::Prompt || end == Reply::End::Silence)
+        m_answersQuick = end == Reply::End::Prompt && clock.elapsed() < QuickAnswerMs;
     if (end != Reply::End::Prompt)
         return {QByteArray(), end};
     reply.chop(1);

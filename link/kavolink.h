@@ -79,10 +79,9 @@ public:
     // Between the pieces of one answer a module pauses far less than this.
     static constexpr int QuietMs = 150;
     // A module answers most commands within a few milliseconds: for that long a wait
-    // watches the port alone, in slices, rather than every event source; the window's
-    // events are still handled at least every EventsEveryMs.
+    // watches the port alone rather than every event source; the window's events are
+    // still handled at least every EventsEveryMs.
     static constexpr int QuickAnswerMs = 20;
-    static constexpr int QuickSliceMs = 5;
     static constexpr int EventsEveryMs = 20;
 
 signals:
@@ -100,6 +99,7 @@ private:
 
     QString m_lastDevice;
     QElapsedTimer m_eventsHandled;   // when a wait last let the other events run
+    bool m_answersQuick = true;      // the last answer came within QuickAnswerMs
     bool m_aborted = false;
     bool m_shutdown = false;
 };
