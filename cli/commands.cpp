@@ -163,9 +163,15 @@ private:
         case Result::WrongIdentity:
             m_report.fail(QStringLiteral("not a Kavo (identity '%1')").arg(outcome.identity), outcome.messages);
             return false;
-        case Result::NotFound:
-            m_report.fail(QStringLiteral("no Kavo answered"), outcome.messages);
+        case Result::NotFound: {
+            QStringList messages = outcome.messages;
+            if (outcome.otherRateAnswers && !messages.isEmpty())
+                messages.last() += QStringLiteral("\r\nSomething answers on %1, but not at %2 bps: try --rate auto.")
+                                       .arg(m_port)
+                                       .arg(m_in.rate);
+            m_report.fail(QStringLiteral("no Kavo answered"), messages);
             return false;
+        }
         }
         m_report.json.insert(QStringLiteral("version"), outcome.version);
         m_report.json.insert(QStringLiteral("rate"), m_session.bitRate());
@@ -299,7 +305,9 @@ private:
     void play()
     {
         showProgress(TestFile::cardPath());
-        const PlayOutcome outcome = m_session.playTest(TestFile::localPath(), [this](UploadOffer) { return m_in.upload; });
+        const PlayOutcome outcome = m_session.playTest(TestFile::localPath(), [this](const UploadOffer &) {
+            return m_in.upload ? OfferAnswer::Upload : OfferAnswer::Stop;
+        });
         m_report.json.insert(QStringLiteral("uploaded"), outcome.uploaded);
         m_report.json.insert(QStringLiteral("played"), outcome.result == PlayOutcome::Result::Played);
         using Result = PlayOutcome::Result;
@@ -315,13 +323,19 @@ private:
             m_report.fail(QStringLiteral("no card"), outcome.messages);
             break;
         case Result::Declined:
-            if (outcome.incomplete)
-                m_report.fail(QStringLiteral("the test file on the card is incomplete"),
-                              {QStringLiteral("The test file on the card is incomplete: an upload to this Kavo stopped "
-                                              "before its end; --upload sends it again.")});
+            if (outcome.offer.reason == UploadOffer::Reason::SizeDiffers)
+                m_report.fail(QStringLiteral("the test file on the card has another size"),
+                              {QStringLiteral("The test file on the card has %1 bytes, the one beside the program %2: "
+                                              "the card's copy may be incomplete; --upload sends it again.")
+                                   .arg(outcome.offer.cardSize)
+                                   .arg(outcome.offer.localSize)});
             else
                 m_report.fail(QStringLiteral("the test file is not on the card"),
                               {QStringLiteral("The test file does not exist on the card; --upload sends it first.")});
+            break;
+        case Result::Unanswered:
+            m_report.fail(QStringLiteral("the Kavo did not answer the play command"),
+                          {QStringLiteral("Asked the Kavo to play %1, but it did not answer").arg(TestFile::cardPath())});
             break;
         case Result::PlayRefused:
             m_report.fail(QStringLiteral("the Kavo did not play it"),

@@ -167,7 +167,7 @@ Reply KavoLink::WaitForPrompt()
     if (end == Reply::End::Prompt || end == Reply::End::Silence)
         m_answersQuick = end == Reply::End::Prompt && clock.elapsed() < QuickAnswerMs;
     if (end != Reply::End::Prompt)
-        return {QByteArray(), end};
+        return {QByteArray(), end, reply.size()};
     reply.chop(1);
     return {reply, end};
 }
@@ -179,11 +179,11 @@ Reply KavoLink::SendAndWait(const QByteArray &command)
     return WaitForPrompt();
 }
 
-bool KavoLink::ProbeDevice(Reply::End *ended)
+bool KavoLink::ProbeDevice(Reply *decided)
 {
-    Reply::End unused;
-    if (!ended)
-        ended = &unused;
+    Reply unused;
+    if (!decided)
+        decided = &unused;
     for (int attempt = 0;; ++attempt) {
         BufferIn.clear();
         SendText(QByteArrayLiteral("\x1b\r"));
@@ -195,7 +195,7 @@ bool KavoLink::ProbeDevice(Reply::End *ended)
             if (rest.prompted())
                 reply.text = '>' + rest.text;
         }
-        *ended = reply.end;
+        *decided = reply;
         if (reply.prompted() && reply.text.startsWith('>'))
             return true;
         // Text that ends in a prompt is some other answer: the rest of an exchange that an
@@ -203,7 +203,7 @@ bool KavoLink::ProbeDevice(Reply::End *ended)
         if (attempt > 0 || !reply.prompted() || reply.text.isEmpty())
             return false;
         if (!quietLine(true)) {
-            *ended = m_aborted ? Reply::End::Aborted : Reply::End::Endless;
+            decided->end = m_aborted ? Reply::End::Aborted : Reply::End::Endless;
             return false;
         }
     }

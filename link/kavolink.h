@@ -45,9 +45,10 @@ public:
     Reply SendAndWait(const QByteArray &command);
     // Escape and carriage return: true when a Kavo answers with its prompts. When the tail
     // of another answer comes first, the line is let fall quiet and the probe sent again.
-    // `ended`, when given, tells how the wait that decided ended (a device that keeps
-    // sending fails the probe as silence does, but is worth telling apart).
-    bool ProbeDevice(Reply::End *ended = nullptr);
+    // `decided`, when given, receives the wait that decided: how it ended and what came
+    // (a device that keeps sending, or one that answers at another rate, fails the probe
+    // as silence does, but is worth telling apart).
+    bool ProbeDevice(Reply *decided = nullptr);
     // Drops what has arrived; when anything had (or `always`), waits until the line has
     // been quiet for a while (an answer's pieces come closer together than that). False
     // when it kept sending for longer than a Kavo ever does, or the operation was ended.

@@ -14,6 +14,9 @@ struct Reply {
 
     QByteArray text;
     End end = End::Silence;
+    // Bytes that came without a prompt to end them (a wait that did not end at the prompt):
+    // something answers, but not as a Kavo at this rate does.
+    qsizetype unprompted = 0;
 
     bool prompted() const { return end == End::Prompt; }
     bool timedOut() const { return end == End::Silence; }

@@ -18,6 +18,17 @@ LookUp lookUp(const QByteArray &reply)
     return LookUp::Error;
 }
 
+std::optional<qint64> sizeOf(const QByteArray &reply)
+{
+    const QByteArray digits = reply.trimmed();
+    if (digits.isEmpty() || digits.size() > 18)
+        return std::nullopt;
+    for (const char c : digits)
+        if (c < '0' || c > '9')
+            return std::nullopt;
+    return digits.toLongLong();
+}
+
 QByteArray lookUpCommand(const QString &cardPath)
 {
     return QByteArrayLiteral("FC L ") + cardPath.toLatin1();

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 // The commands for files on the module's card, and what its answer to a look-up means.
 namespace CardFile {
@@ -16,6 +17,9 @@ enum class LookUp {
 };
 
 LookUp lookUp(const QByteArray &reply);
+// The card file's size in a look-up's answer (plain decimal digits, blanks and line ends
+// around them allowed); nothing when the answer holds no such number.
+std::optional<qint64> sizeOf(const QByteArray &reply);
 
 // "FC L /KAVOTEST.MP3", "PC F /KAVOTEST.MP3", "FC O 1 W /KAVOTEST.MP3", "FC C 1".
 QByteArray lookUpCommand(const QString &cardPath);

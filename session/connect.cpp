@@ -69,9 +69,9 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
                 return aborted();
             break;
         }
-        // A port that could not be opened has been told already: saying that no Kavo
-        // answered on it would contradict that.
-        if (!portOpen() && out.result != Result::PortUnavailable)
+        // Every search that found no Kavo ends with this, a port that could not be opened
+        // included (its own message came first).
+        if (!portOpen())
             out.messages << notConnectedText(request.portName());
     } else {
         const QString rate = request.rates.value(request.chosen);
@@ -85,8 +85,8 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
         } else {
             if (!say(QStringLiteral("Searching for Kavo at ") + rate + QStringLiteral(" bps")))
                 return aborted();
-            Reply::End probeEnded = Reply::End::Silence;
-            if (m_link->ProbeDevice(&probeEnded)) {
+            Reply probe;
+            if (m_link->ProbeDevice(&probe)) {
                 out.rateIndex = request.chosen;
                 if (!identify())
                     return aborted();
@@ -94,8 +94,10 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
                 if (m_link->operationAborted())
                     return aborted();
                 // Something answers, but without end: saying it timed out would mislead.
-                endless = probeEnded == Reply::End::Endless;
+                endless = probe.endless();
                 out.messages << (endless ? endlessText() : notConnectedText(request.portName()));
+                // Bytes without a prompt: a module at another rate garbles its answer.
+                out.otherRateAnswers = !endless && probe.unprompted > 0;
                 closePort();
             }
         }

@@ -69,13 +69,13 @@ public:
     // the PC port follows to it.
     WriteOutcome writeSettings(const std::function<QString(char letter)> &settingString);
     // Sends a local file to the card in 512-byte pieces. `testFile` words the texts for
-    // the play test's own file. A file the upload leaves incomplete is remembered for this
-    // module until an upload completes it.
+    // the play test's own file.
     UploadOutcome upload(const QString &localPath, const QString &cardPath, bool testFile = false);
-    // The play test: looks the test file up on the card; when it is missing or known to be
-    // incomplete, asks `offerUpload` whether to send `localPath` first; then tells the
-    // module to play it.
-    PlayOutcome playTest(const QString &localPath, const std::function<bool(UploadOffer)> &offerUpload);
+    // The play test: looks the test file up on the card; when it is missing, or the card's
+    // copy has another size than `localPath`, asks `offerUpload` whether to send
+    // `localPath` first; then tells the module to play it (the card's own copy when the
+    // answer says so).
+    PlayOutcome playTest(const QString &localPath, const std::function<OfferAnswer(const UploadOffer &)> &offerUpload);
 
 signals:
     void status(const QString &text);

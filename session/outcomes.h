@@ -38,6 +38,9 @@ struct ConnectOutcome {
     int rateIndex = -1;     // the rate that answered
     QString version;        // the whole version reply
     QString identity;       // characters 11 to 14 of it
+    // At the one rate chosen, the probe drew bytes but no prompt: something answers on the
+    // port, only not at this rate (automatic detection would find it).
+    bool otherRateAnswers = false;
 
     bool connected() const { return result == Result::Connected; }
     bool aborted() const { return result == Result::Aborted; }
@@ -92,17 +95,40 @@ struct UploadOutcome {
 };
 
 // Why the play test offers to send the test file.
-enum class UploadOffer {
-    Missing,      // the card lacks it
-    Incomplete,   // an upload to this module stopped before its end
+struct UploadOffer {
+    enum class Reason {
+        Missing,       // the card lacks it
+        SizeDiffers,   // the card's copy has another size than the local file (an upload
+                       // that stopped before its end leaves a shorter one)
+    };
+    Reason reason = Reason::Missing;
+    qint64 cardSize = -1;    // SizeDiffers: the card's copy, in bytes
+    qint64 localSize = -1;   // SizeDiffers: the local test file, in bytes
+};
+
+// What the user says to an upload offer.
+enum class OfferAnswer {
+    Upload,         // send the local test file, then play it
+    PlayCardCopy,   // play the card's own copy as it is (offered for a copy of another size)
+    Stop,           // neither: the play test ends here
 };
 
 struct PlayOutcome {
-    enum class Result { Played, PlayRefused, NoCard, Declined, UploadFailed, LookUpError, Endless, Aborted };
+    enum class Result {
+        Played,
+        Unanswered,   // the play command was sent, but the module did not answer it
+        PlayRefused,
+        NoCard,
+        Declined,
+        UploadFailed,
+        LookUpError,
+        Endless,
+        Aborted,
+    };
     Result result = Result::Played;
     QStringList messages;
     bool uploaded = false;
-    bool incomplete = false;     // the card's test file was known to be incomplete
+    UploadOffer offer;           // Declined: what was offered
     QByteArray lookUpReply;
     QByteArray playReply;        // the module's error reply to the play command
 };

@@ -1,11 +1,13 @@
-// The play test: the test file looked up on the card, uploaded when it is missing (or known
-// to be incomplete) and the user wants it, then played.
+// The play test: the test file looked up on the card, uploaded when it is missing (or the
+// card's copy has another size than the local one) and the user wants it, then played.
+#include <QFileInfo>
+
 #include "playtest/cardfile.h"
 #include "playtest/testfile.h"
-#include "playtest/uploadmarks.h"
 #include "session/kavosession.h"
 
-PlayOutcome KavoSession::playTest(const QString &localPath, const std::function<bool(UploadOffer)> &offerUpload)
+PlayOutcome KavoSession::playTest(const QString &localPath,
+                                  const std::function<OfferAnswer(const UploadOffer &)> &offerUpload)
 {
     using Result = PlayOutcome::Result;
     PlayOutcome out;
@@ -32,10 +34,18 @@ PlayOutcome KavoSession::playTest(const QString &localPath, const std::function<
     out.lookUpReply = reply.text;
     const QString replyText = quoted(reply.text);
 
-    CardFile::LookUp found = CardFile::lookUp(reply.text);
-    // A file an upload left incomplete is there, but is no test of anything.
-    if (found == CardFile::LookUp::Found && UploadMarks::isMarked(m_version, cardPath))
-        out.incomplete = true;
+    const CardFile::LookUp found = CardFile::lookUp(reply.text);
+    UploadOffer offer;
+    if (found == CardFile::LookUp::Found) {
+        // The look-up answers with the card file's size: a copy that an upload left
+        // incomplete is shorter than the local file, and is no test of anything. An answer
+        // that is no size (or no local file to compare with) counts as found, as ever.
+        const std::optional<qint64> cardSize = CardFile::sizeOf(reply.text);
+        const QFileInfo local(localPath);
+        if (cardSize && local.isFile() && local.size() != *cardSize)
+            offer = {UploadOffer::Reason::SizeDiffers, *cardSize, local.size()};
+    }
+    const bool sizeDiffers = offer.reason == UploadOffer::Reason::SizeDiffers;
 
     switch (found) {
     case CardFile::LookUp::NoCard:
@@ -52,16 +62,19 @@ PlayOutcome KavoSession::playTest(const QString &localPath, const std::function<
     case CardFile::LookUp::Missing:
     case CardFile::LookUp::Found:
         emit cardStatus(QString());
-        if (found == CardFile::LookUp::Found && !out.incomplete)
+        if (found == CardFile::LookUp::Found && !sizeDiffers)
             break;   // found, or no answer at all: try to play it either way
-        if (!offerUpload(out.incomplete ? UploadOffer::Incomplete : UploadOffer::Missing)) {
-            if (m_link->operationAborted())
-                return aborted();
-            out.result = Result::Declined;
-            return out;
-        }
+        const OfferAnswer answer = offerUpload(offer);
         if (m_link->operationAborted())
             return aborted();
+        // The card's own copy is played as it is, as a found file is.
+        if (answer == OfferAnswer::PlayCardCopy && sizeDiffers)
+            break;
+        if (answer != OfferAnswer::Upload) {
+            out.result = Result::Declined;
+            out.offer = offer;
+            return out;
+        }
         {
             const UploadOutcome upload = this->upload(localPath, cardPath, true);
             out.messages << upload.messages;
@@ -82,11 +95,15 @@ PlayOutcome KavoSession::playTest(const QString &localPath, const std::function<
         return aborted();
     if (played.endless())
         return endless();
-    // An error reply is told; silence is not an error: the module may be busy playing.
+    // An error reply is told; so is silence: the play was asked for, but nothing says it
+    // began.
     if (played.prompted() && played.text.startsWith('E')) {
         out.result = Result::PlayRefused;
         out.playReply = played.text;
         say(QStringLiteral("Could not play %1: the Kavo answered '%2'").arg(cardPath, quoted(played.text)));
+    } else if (played.timedOut()) {
+        out.result = Result::Unanswered;
+        say(QStringLiteral("Asked the Kavo to play %1, but it did not answer").arg(cardPath));
     } else {
         out.result = Result::Played;
         say(QStringLiteral("Playing %1").arg(cardPath));

@@ -1,5 +1,6 @@
 // Reading the module's nine settings, and writing nine setting strings back, the bit rate
 // last.
+#include <optional>
 #include <string_view>
 
 #include "session/kavosession.h"
@@ -9,6 +10,13 @@ namespace {
 QString settingTitle(char letter)
 {
     return QStringLiteral("%1 - '%2'").arg(SettingTable::nameOf(letter), QString(QLatin1Char(letter)));
+}
+
+// Why a setting's answer does not take it: " (no answer)", " (reply 'E05')".
+QString notStoredWhy(const Reply &reply)
+{
+    return reply.timedOut() ? QStringLiteral(" (no answer)")
+                            : QStringLiteral(" (reply '%1')").arg(KavoSession::quoted(reply.text));
 }
 
 } // namespace
@@ -83,7 +91,7 @@ WriteOutcome KavoSession::writeSettings(const std::function<QString(char letter)
             missing << SettingTable::nameOf(letter);
     if (!missing.isEmpty()) {
         out.result = Result::NotRead;
-        out.problems << QStringLiteral("Nothing written: the settings must be read first (no value for %1)")
+        out.problems << QStringLiteral("Nothing written: no value for %1 (press Read, set them, or open a settings file)")
                             .arg(missing.join(QStringLiteral(", ")));
         say(out.problems.constFirst());
         return out;
@@ -99,7 +107,7 @@ WriteOutcome KavoSession::writeSettings(const std::function<QString(char letter)
         return out;
     }
 
-    bool bitRateStored = false;
+    Reply bitRateReply;
     int moduleRate = -1;
     for (const char letter : std::string_view(SettingTable::WriteOrder)) {
         if (!say(QStringLiteral("Setting ") + settingTitle(letter)))
@@ -118,48 +126,91 @@ WriteOutcome KavoSession::writeSettings(const std::function<QString(char letter)
             say(endlessText());
             return m_link->operationAborted() ? aborted() : out;
         }
-        // The module takes a setting with its prompt alone; anything else refuses it.
-        const bool stored = reply.bare();
-        if (!stored)
-            out.notStored << settingTitle(letter)
-                                 + (reply.timedOut() ? QStringLiteral(" (no answer)")
-                                                     : QStringLiteral(" (reply '%1')").arg(quoted(reply.text)));
         if (letter == 'D') {
-            bitRateStored = stored;
+            bitRateReply = reply;
             if (const auto d = SettingTable::parseSettingString(command, nullptr); d && d->letter == 'D')
                 moduleRate = d->value;
         }
+        // The module takes a setting with its prompt alone; anything else refuses it. The
+        // bit rate is judged by where the module answers afterwards when it changes.
+        if (!reply.bare())
+            out.notStored << settingTitle(letter) + notStoredWhy(reply);
     }
-    if (!out.notStored.isEmpty())
-        out.problems << QStringLiteral("Not stored: ") + out.notStored.join(QStringLiteral(", "));
 
     const QList<qint32> &rates = SettingTable::bitRates();
-    if (moduleRate >= 0 && rates.at(moduleRate) != bitRate()) {
-        if (!bitRateStored) {
-            // The module keeps its old rate, so the PC port must stay where it is.
-            out.problems << QStringLiteral("PC COM bit rate left at %1 bps").arg(bitRate());
+    const qint32 oldRate = bitRate();
+    if (moduleRate >= 0 && rates.at(moduleRate) != oldRate) {
+        const qint32 newRate = rates.at(moduleRate);
+        const QString bitRateRow = settingTitle('D') + notStoredWhy(bitRateReply);
+        if (bitRateReply.prompted() && bitRateReply.text.startsWith('E')) {
+            // Refused: the module keeps its old rate, so the PC port stays where it is.
+            out.problems << QStringLiteral("Not stored: ") + out.notStored.join(QStringLiteral(", "))
+                         << QStringLiteral("PC COM bit rate left at %1 bps").arg(oldRate);
         } else {
+            // Taken, or answered late or oddly: the module may have moved either way, so
+            // the PC port follows it and looks; when nothing answers there, it looks back
+            // at the old rate, and stays where the module answers.
             if (!say(QStringLiteral("Changing PC COM bit rate to match new setting")))
                 return aborted();
             const int port = commPort();
-            closePort();
-            out.rateIndex = moduleRate;
-            emit rateSelected(moduleRate);
-            const qint32 rate = rates.at(moduleRate);
-            const PortOpening opening = openPort(port, rate);
-            if (!opening.message.isEmpty())
-                out.messages << opening.message;
-            if (!opening.open) {
-                out.portClosed = true;
-                out.problems << QStringLiteral("COM%1 could not be reopened at %2 bps; not connected").arg(port).arg(rate);
-            } else if (!m_link->ProbeDevice()) {
-                if (m_link->operationAborted())
-                    return aborted();
-                out.problems << QStringLiteral("the Kavo does not answer at %1 bps").arg(rate);
-            }
+            const auto moveTo = [&](qint32 rate) -> std::optional<bool> {
+                closePort();
+                const PortOpening opening = openPort(port, rate);
+                if (!opening.message.isEmpty())
+                    out.messages << opening.message;
+                if (!opening.open)
+                    return std::nullopt;
+                const bool answered = m_link->ProbeDevice();
+                return answered;
+            };
+            std::optional<bool> atNew = moveTo(newRate);
             if (m_link->operationAborted())
                 return aborted();
+            qint32 settled = newRate;
+            if (!atNew) {
+                out.portClosed = true;
+                out.problems << QStringLiteral("COM%1 could not be reopened at %2 bps; not connected").arg(port).arg(newRate);
+            } else if (*atNew) {
+                // It answers at the new rate: the bit rate was stored, whatever its answer.
+                out.notStored.removeOne(bitRateRow);
+            } else {
+                if (!say(QStringLiteral("The Kavo does not answer at %1 bps; looking for it at %2 bps").arg(newRate).arg(oldRate)))
+                    return aborted();
+                const std::optional<bool> atOld = moveTo(oldRate);
+                if (m_link->operationAborted())
+                    return aborted();
+                if (atOld && *atOld) {
+                    settled = oldRate;
+                    out.problems << QStringLiteral("the Kavo answers at %1 bps, not at %2 bps: PC COM bit rate left at %1 bps")
+                                        .arg(oldRate)
+                                        .arg(newRate);
+                } else {
+                    // Nowhere: back to the rate it was told to use, as the PC port would
+                    // be if it had answered there.
+                    const std::optional<bool> again = moveTo(newRate);
+                    if (m_link->operationAborted())
+                        return aborted();
+                    if (!again) {
+                        out.portClosed = true;
+                        out.problems << QStringLiteral("COM%1 could not be reopened at %2 bps; not connected")
+                                            .arg(port)
+                                            .arg(newRate);
+                    } else {
+                        out.problems << QStringLiteral("the Kavo does not answer at %1 bps, nor at %2 bps")
+                                            .arg(newRate)
+                                            .arg(oldRate);
+                    }
+                }
+            }
+            if (!out.portClosed) {
+                out.rateIndex = SettingTable::bitRateIndex(settled);
+                emit rateSelected(out.rateIndex);
+            }
+            if (!out.notStored.isEmpty())
+                out.problems.prepend(QStringLiteral("Not stored: ") + out.notStored.join(QStringLiteral(", ")));
         }
+    } else if (!out.notStored.isEmpty()) {
+        out.problems << QStringLiteral("Not stored: ") + out.notStored.join(QStringLiteral(", "));
     }
 
     out.result = out.problems.isEmpty() ? Result::Stored : Result::NotStored;

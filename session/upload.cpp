@@ -7,7 +7,6 @@
 #endif
 
 #include "playtest/cardfile.h"
-#include "playtest/uploadmarks.h"
 #include "playtest/uploadplan.h"
 #include "session/kavosession.h"
 
@@ -28,7 +27,8 @@ QString KavoSession::closeCardFile(const QString &cardPath)
     const Reply reply = m_link->SendAndWait(CardFile::closeCommand());
     if (reply.endless())
         return endlessText();
-    if (reply.prompted() && !reply.bare())
+    // Only an error reply refuses the close, as for the other file commands.
+    if (reply.prompted() && reply.text.startsWith('E'))
         return QStringLiteral("The file %1 on the card could not be closed: the Kavo answered '%2'.")
             .arg(cardPath, quoted(reply.text));
     return {};
@@ -85,15 +85,17 @@ UploadOutcome KavoSession::upload(const QString &localPath, const QString &cardP
     const auto refuse = [&](const QString &message) {
         out.result = Result::LocalFileProblem;
         out.messages << message;
+        say(QStringLiteral("Upload not started: ") + message.section(QLatin1Char('\r'), 0, 0));
         return out;
     };
 
     // Only a regular file (or a link to one) is read: a named pipe or a device would
     // block or never end, and nothing is sent for them.
+    const QString notFound = QStringLiteral("Could not find '") + localPath + QStringLiteral("'");
     if (!QFileInfo::exists(localPath))
-        return refuse(QStringLiteral("Could not find '") + localPath + QStringLiteral("'"));
+        return refuse(notFound);
     if (const QString kind = notARegularFile(localPath); !kind.isEmpty())
-        return refuse(QStringLiteral("The %1 '%2' is %3, not a file that can be sent.").arg(what, localPath, kind));
+        return refuse(notFound + QStringLiteral("\r\nIt is %1, not a file that can be sent.").arg(kind));
 
     // Every local problem is told before any file command goes to the Kavo.
     QFile file(localPath);
@@ -108,6 +110,7 @@ UploadOutcome KavoSession::upload(const QString &localPath, const QString &cardP
         emit uploadShown(false);
         out.result = Result::Endless;
         out.messages << endlessText();
+        say(endlessText());
         return out;
     };
     if (cardPath.isEmpty())
@@ -134,9 +137,6 @@ UploadOutcome KavoSession::upload(const QString &localPath, const QString &cardP
         out.messages << QStringLiteral("Could not open file on Kavo");
         return out;
     }
-    // From here on the card holds part of the file until the last piece is in and closed.
-    UploadMarks::mark(m_version, cardPath);
-
     emit uploadShown(true);
     say((testFile ? QStringLiteral("Uploading test file (") : QStringLiteral("Uploading file ("))
         + cardPath + QStringLiteral(") ..."));
@@ -169,6 +169,7 @@ UploadOutcome KavoSession::upload(const QString &localPath, const QString &cardP
             if (pieceOnTheWay)
                 m_link->WaitForPrompt();
             closeCardFile(cardPath);
+            say(QStringLiteral("Upload stopped: ") + cardPath + QStringLiteral(" on the card is incomplete"));
             m_link->abortOperation();
         }
         return out;
@@ -236,9 +237,9 @@ UploadOutcome KavoSession::upload(const QString &localPath, const QString &cardP
     if (!closing.isEmpty()) {
         out.result = Result::WriteFailed;
         out.messages << closing + QStringLiteral("\r\n") + incomplete;
+        say(QStringLiteral("Upload failed: ") + cardPath + QStringLiteral(" on the card could not be closed"));
         return out;
     }
-    UploadMarks::clear(m_version, cardPath);
     say(QStringLiteral("Upload complete"));
     // What the file took from the card.
     readCardInfo();

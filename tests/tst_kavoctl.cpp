@@ -303,7 +303,21 @@ void tst_Kavoctl::play()
     QCOMPARE(with.code, 0);
     QVERIFY2(with.out.contains(sim.comName() + ": test file uploaded, playing /KAVOTEST.MP3"), qPrintable(describe(with)));
     QTRY_VERIFY_WITH_TIMEOUT(!sim.log().isEmpty() && sim.log().last().note == "played /KAVOTEST.MP3", 10000);
-    QCOMPARE(readFile(sim.cardDir() + "/KAVOTEST.MP3"), readFile(QFileInfo(KAVOCTL_PATH).path() + "/KAVOTEST.MP3"));
+    const QByteArray shipped = readFile(QFileInfo(KAVOCTL_PATH).path() + "/KAVOTEST.MP3");
+    QCOMPARE(readFile(sim.cardDir() + "/KAVOTEST.MP3"), shipped);
+
+    // A copy of another size (an upload that stopped) is no test: a failure that says so,
+    // until --upload replaces it.
+    QVERIFY(writeFile(sim.cardDir() + "/KAVOTEST.MP3", shipped.left(512)));
+    const Run shorter = kavoctl({"play", "--port", sim.comName()});
+    QCOMPARE(shorter.code, 1);
+    QVERIFY2(shorter.err.contains(QString("The test file on the card has 512 bytes, the one beside the program %1: the "
+                                          "card's copy may be incomplete; --upload sends it again.")
+                                      .arg(shipped.size())),
+             qPrintable(describe(shorter)));
+    const Run replaced = kavoctl({"play", "--upload", "--port", sim.comName()});
+    QCOMPARE(replaced.code, 0);
+    QCOMPARE(readFile(sim.cardDir() + "/KAVOTEST.MP3"), shipped);
 }
 
 void tst_Kavoctl::upload()

@@ -1,6 +1,7 @@
 // The module session without a window, over kavo-sim: connecting at each rate and by
 // detection, the identity check, reading and writing with refused and unanswered settings,
 // uploads of every shape and their failures, and ending an operation early.
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
@@ -8,7 +9,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include "playtest/uploadmarks.h"
 #include "session/kavosession.h"
 #include "settings/settingsfile.h"
 #include "support/kavosim.h"
@@ -65,13 +65,16 @@ private slots:
     void readSettings();
     void writeSettings_data();
     void writeSettings();
-    void writeMovesThePort();
+    void writeFollowsTheModule_data();
+    void writeFollowsTheModule();
     void writeNeedsEveryString();
     void upload_data();
     void upload();
     void uploadFails_data();
     void uploadFails();
     void interruptedUpload();
+    void playTest_data();
+    void playTest();
     void endlessDevice_data();
     void endlessDevice();
     void shutdownEndsTheWait();
@@ -263,31 +266,49 @@ void tst_Session::writeSettings()
     QCOMPARE(outcome.rateIndex, -1);
 }
 
-// "ST D 4" taken: the PC port follows to 115200 and the module answers there.
-void tst_Session::writeMovesThePort()
+// After "ST D 4" the PC port follows the module, wherever the module went: it goes to the
+// new rate unless the module refused, and back to the old one when nothing answers there.
+void tst_Session::writeFollowsTheModule_data()
 {
-    QVERIFY(connected({}));
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("rate");              // the PC port's afterwards
+    QTest::addColumn<QStringList>("problems");
+
+    QTest::newRow("taken") << QStringList() << 115200 << QStringList();
+    // The module moves once its answer has gone out, 1.3 s after the command: later than
+    // the wait for it, but the port follows all the same.
+    QTest::newRow("answered late") << QStringList{"--delay", "ST D 4=1300"} << 115200 << QStringList();
+    QTest::newRow("refused") << QStringList{"--reply", "ST D 4=E05>"} << 9600
+                             << QStringList{"Not stored: Bit Rate - 'D' (reply 'E05')", "PC COM bit rate left at 9600 bps"};
+    // A prompt, but the module stays where it was: found there again.
+    QTest::newRow("taken, but not moved") << QStringList{"--reply", "ST D 4=>"} << 9600
+                                          << QStringList{"the Kavo answers at 9600 bps, not at 115200 bps: PC COM bit "
+                                                         "rate left at 9600 bps"};
+}
+
+void tst_Session::writeFollowsTheModule()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, rate);
+    QFETCH(QStringList, problems);
+
+    QVERIFY(connected(options));
     QSignalSpy selected(m_session.get(), &KavoSession::rateSelected);
     SettingsFile::Strings strings = defaults();
     strings['D'] = "ST D 4";
     const WriteOutcome outcome = m_session->writeSettings([&](char letter) { return strings.value(letter); });
-    QCOMPARE(outcome.result, WriteOutcome::Result::Stored);
-    QCOMPARE(outcome.rateIndex, 4);
-    QCOMPARE(selected.size(), 1);
-    QCOMPARE(selected.first().value(0).toInt(), 4);
-    QCOMPARE(m_session->bitRate(), 115200);
-    QCOMPARE(m_sim->log().last().rate, 115200);   // the probe at the new rate
+    QCOMPARE(outcome.problems, problems);
+    QCOMPARE(outcome.result, problems.isEmpty() ? WriteOutcome::Result::Stored : WriteOutcome::Result::NotStored);
+    QVERIFY(!outcome.portClosed);
+    QCOMPARE(m_session->bitRate(), rate);
+    // The rate list follows whenever the port moved (and came back).
+    QCOMPARE(selected.size(), outcome.rateIndex >= 0 ? 1 : 0);
+    if (outcome.rateIndex >= 0)
+        QCOMPARE(selected.first().value(0).toInt(), SettingTable::bitRateIndex(rate));
+    // The module answers where the port stayed.
     const ReadOutcome back = m_session->readSettings();
-    QVERIFY(back.complete);
-    QCOMPARE(back.readings.value('D').value, 4);
-
-    // Refused: the module keeps its rate and so does the port.
-    QVERIFY(connected({"--reply", "ST D 2=E05>"}));
-    strings['D'] = "ST D 2";
-    const WriteOutcome refused = m_session->writeSettings([&](char letter) { return strings.value(letter); });
-    QCOMPARE(refused.result, WriteOutcome::Result::NotStored);
-    QVERIFY(refused.problems.contains("PC COM bit rate left at 9600 bps"));
-    QCOMPARE(m_session->bitRate(), 9600);
+    QVERIFY2(back.complete, qPrintable(back.failure));
+    QCOMPARE(back.readings.value('D').value, SettingTable::bitRateIndex(rate));
 }
 
 // A missing setting string sends nothing at all.
@@ -299,7 +320,8 @@ void tst_Session::writeNeedsEveryString()
     strings.remove('B');
     const WriteOutcome outcome = m_session->writeSettings([&](char letter) { return strings.value(letter); });
     QCOMPARE(outcome.result, WriteOutcome::Result::NotRead);
-    QCOMPARE(outcome.problems, QStringList{"Nothing written: the settings must be read first (no value for Bass Boost)"});
+    QCOMPARE(outcome.problems,
+             QStringList{"Nothing written: no value for Bass Boost (press Read, set them, or open a settings file)"});
     QCOMPARE(m_sim->commands().size(), before);
 }
 
@@ -343,7 +365,6 @@ void tst_Session::upload()
     // The close is awaited, then the free space read again.
     const QStringList expected = QStringList{"FC O 1 W /TONE.MP3"} + writes + QStringList{"FC C 1", "FC Q"};
     QCOMPARE(commandsAfter(*m_sim, before), expected);
-    QVERIFY(!UploadMarks::isMarked(m_session->moduleVersion(), "/TONE.MP3"));
     QList<qint64> values;
     for (const QList<QVariant> &s : steps)
         values << s.value(0).toLongLong();
@@ -360,50 +381,63 @@ void tst_Session::upload()
 void tst_Session::uploadFails_data()
 {
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<bool>("localFile");
+    QTest::addColumn<QString>("local");   // "file", "none" or "folder"
     QTest::addColumn<int>("result");
     QTest::addColumn<QStringList>("sent");
     QTest::addColumn<QString>("message");
 
     using R = UploadOutcome::Result;
     const QString open = "FC O 1 W /TONE.MP3";
-    QTest::newRow("no local file") << QStringList() << false << int(R::LocalFileProblem) << QStringList() << "Could not find '%1'";
-    QTest::newRow("card refuses") << QStringList{"--reply", open + "=E05>"} << true << int(R::CardRefused)
+    QTest::newRow("no local file") << QStringList() << "none" << int(R::LocalFileProblem) << QStringList()
+                                   << "Could not find '%1'";
+    QTest::newRow("local folder") << QStringList() << "folder" << int(R::LocalFileProblem) << QStringList()
+                                  << "Could not find '%1'\r\nIt is a folder, not a file that can be sent.";
+    QTest::newRow("card refuses") << QStringList{"--reply", open + "=E05>"} << "file" << int(R::CardRefused)
                                   << QStringList{open} << "Could not open file on Kavo";
     QTest::newRow("second piece refused")
-        << QStringList{"--write-error", "2"} << true << int(R::WriteFailed)
+        << QStringList{"--write-error", "2"} << "file" << int(R::WriteFailed)
         << QStringList{open, "FC W 1 512", "FC W 1 512", "FC C 1"}
         << "Error during write.\r\nThe Kavo answered: EF9\r\nThe file /TONE.MP3 on the card is incomplete.";
     QTest::newRow("last piece unanswered")
-        << QStringList{"--write-silent", "3"} << true << int(R::WriteFailed)
+        << QStringList{"--write-silent", "3"} << "file" << int(R::WriteFailed)
         << QStringList{open, "FC W 1 512", "FC W 1 512", "FC W 1 276", "FC C 1"}
         << "Error during write (2)\r\nThe Kavo did not answer.\r\nThe file /TONE.MP3 on the card is incomplete.";
+    // Only an error reply refuses the close (an answer of another kind is not one).
+    QTest::newRow("close refused")
+        << QStringList{"--reply", "FC C 1=E05>"} << "file" << int(R::WriteFailed)
+        << QStringList{open, "FC W 1 512", "FC W 1 512", "FC W 1 276", "FC C 1"}
+        << "The file /TONE.MP3 on the card could not be closed: the Kavo answered 'E05'.\r\n"
+           "The file /TONE.MP3 on the card is incomplete.";
 }
 
 void tst_Session::uploadFails()
 {
     QFETCH(QStringList, options);
-    QFETCH(bool, localFile);
+    QFETCH(QString, local);
     QFETCH(int, result);
     QFETCH(QStringList, sent);
     QFETCH(QString, message);
 
     QVERIFY(connected(options));
     QTemporaryDir dir;
-    const QString local = dir.filePath("tone.mp3");
-    if (localFile) {
-        QFile f(local);
+    const QString path = dir.filePath("tone.mp3");
+    if (local == "file") {
+        QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(pattern(1300));
+    } else if (local == "folder") {
+        QVERIFY(QDir().mkdir(path));
     }
+    QSignalSpy statuses(m_session.get(), &KavoSession::status);
     const qsizetype before = m_sim->commands().size();
-    const UploadOutcome outcome = m_session->upload(local, "/TONE.MP3");
+    const UploadOutcome outcome = m_session->upload(path, "/TONE.MP3");
     QCOMPARE(int(outcome.result), result);
-    QCOMPARE(outcome.messages, QStringList{message.contains("%1") ? message.arg(local) : message});
+    QCOMPARE(outcome.messages, QStringList{message.contains("%1") ? message.arg(path) : message});
     QCOMPARE(commandsAfter(*m_sim, before), sent);
-    // A card file that was opened and not completed is remembered as incomplete.
-    QCOMPARE(UploadMarks::isMarked(m_session->moduleVersion(), "/TONE.MP3"), result == int(UploadOutcome::Result::WriteFailed));
-    UploadMarks::clear(m_session->moduleVersion(), "/TONE.MP3");
+    // The status line ends with what became of the upload, not with "Uploading ...".
+    QVERIFY(!statuses.isEmpty());
+    const QString last = statuses.last().value(0).toString();
+    QVERIFY2(!last.startsWith("Uploading"), qPrintable(last));
 }
 
 // Ctrl+C in kavoctl: the upload ends at once, and the card file is still closed.
@@ -426,11 +460,80 @@ void tst_Session::interruptedUpload()
     QVERIFY(m_session->interrupted());
     QVERIFY(m_session->portOpen());
     QCOMPARE(m_sim->commands().last(), QString("FC C 1"));
-    QVERIFY(UploadMarks::isMarked(m_session->moduleVersion(), "/LONG.MP3"));
     // The session takes the next operation.
     m_session->endOperation();
     QVERIFY(m_session->beginOperation());
     QVERIFY(!m_session->aborted());
+}
+
+// The play test: a card file of another size than the local one is offered for upload (an
+// upload that stopped leaves a shorter one); declined, the card's copy is played. A play
+// command the module does not answer is not reported as playing.
+void tst_Session::playTest_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("cardSize");   // -1: no test file on the card
+    QTest::addColumn<int>("answer");     // OfferAnswer
+    QTest::addColumn<int>("offer");      // -1: no offer, else UploadOffer::Reason
+    QTest::addColumn<int>("result");     // PlayOutcome::Result
+    QTest::addColumn<QString>("status");
+
+    using R = PlayOutcome::Result;
+    using O = UploadOffer::Reason;
+    const QString playing = "Playing /KAVOTEST.MP3";
+    const int upload = int(OfferAnswer::Upload), asIs = int(OfferAnswer::PlayCardCopy), stop = int(OfferAnswer::Stop);
+    QTest::newRow("same size") << QStringList() << 1300 << stop << -1 << int(R::Played) << playing;
+    QTest::newRow("shorter, played as it is") << QStringList() << 512 << asIs << int(O::SizeDiffers) << int(R::Played)
+                                              << playing;
+    QTest::newRow("shorter, sent again") << QStringList() << 512 << upload << int(O::SizeDiffers) << int(R::Played)
+                                         << playing;
+    QTest::newRow("shorter, stopped") << QStringList() << 512 << stop << int(O::SizeDiffers) << int(R::Declined) << "";
+    QTest::newRow("missing, declined") << QStringList() << -1 << stop << int(O::Missing) << int(R::Declined) << "";
+    QTest::newRow("silent play") << QStringList{"--reply", "PC F /KAVOTEST.MP3="} << 1300 << stop << -1
+                                 << int(R::Unanswered) << "Asked the Kavo to play /KAVOTEST.MP3, but it did not answer";
+}
+
+void tst_Session::playTest()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, cardSize);
+    QFETCH(int, answer);
+    QFETCH(int, offer);
+    QFETCH(int, result);
+    QFETCH(QString, status);
+
+    QVERIFY(connected(options));
+    QTemporaryDir dir;
+    const QString local = dir.filePath("KAVOTEST.MP3");
+    {
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(pattern(1300));
+    }
+    if (cardSize >= 0) {
+        QFile card(m_sim->cardDir() + "/KAVOTEST.MP3");
+        QVERIFY(card.open(QIODevice::WriteOnly));
+        card.write(pattern(cardSize));
+    }
+    QList<UploadOffer> offers;
+    QSignalSpy statuses(m_session.get(), &KavoSession::status);
+    const PlayOutcome outcome = m_session->playTest(local, [&](const UploadOffer &o) {
+        offers << o;
+        return OfferAnswer(answer);
+    });
+    const bool accept = answer == int(OfferAnswer::Upload);
+    QCOMPARE(int(outcome.result), result);
+    QCOMPARE(offers.size(), offer < 0 ? 0 : 1);
+    if (offer == int(UploadOffer::Reason::SizeDiffers)) {
+        QCOMPARE(offers.first().cardSize, qint64(cardSize));
+        QCOMPARE(offers.first().localSize, qint64(1300));
+    }
+    QCOMPARE(outcome.uploaded, accept);
+    if (!status.isEmpty())
+        QCOMPARE(statuses.last().value(0).toString(), status);
+    QFile card(m_sim->cardDir() + "/KAVOTEST.MP3");
+    if (accept)
+        QTRY_COMPARE_WITH_TIMEOUT(card.size(), qint64(1300), 10000);
 }
 
 // Whatever operation meets a device that sends without end and never a prompt ends, with
@@ -471,7 +574,7 @@ void tst_Session::endlessDevice()
         QCOMPARE(write.result, WriteOutcome::Result::Endless);
         messages = write.messages;
     } else if (operation == "play") {
-        const PlayOutcome play = session.playTest(local, [](UploadOffer) { return true; });
+        const PlayOutcome play = session.playTest(local, [](const UploadOffer &) { return OfferAnswer::Upload; });
         QCOMPARE(play.result, PlayOutcome::Result::Endless);
         messages = play.messages;
     } else {
