@@ -11,6 +11,8 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 
+#include "settings/settingtable.h"
+
 void frmSerialData::setConnectedState(bool isConnected)
 {
     cmdOpenCOM->setText(isConnected ? QStringLiteral("Close") : QStringLiteral("Open"));
@@ -19,34 +21,54 @@ void frmSerialData::setConnectedState(bool isConnected)
     updateButtons();
 }
 
-void frmSerialData::clearModuleValues()
+void frmSerialData::clearModuleValues(bool keepSettings)
 {
     ReadableText::show(lblVersion, QString());
-    for (QLabel *box : {lblStatus, lblCapacity, lblFreeSpace, outKAVOBPS, outWriteTimeout, outInputStyle, outFileOffset,
-                        outBusyIndicator, outVolume, outLoopCount, outBassBoost, outUninterrupted})
+    for (QLabel *box : {lblStatus, lblCapacity, lblFreeSpace})
         box->clear();
+    if (!keepSettings)
+        for (const SettingTable::Setting &s : SettingTable::all())
+            clearSetting(s.letter);
+    updateButtons();
+}
+
+void frmSerialData::clearSetting(char letter)
+{
     // Back to the designed start, raising no handler: the controls show nothing of a module.
-    for (QComboBox *list : {lstKAVOBPS, lstInputStyle}) {
-        const QSignalBlocker quiet(list);
-        list->setCurrentIndex(-1);
-    }
-    for (QScrollBar *spinner : {vscWriteTimeout, vscFileOffset, vscLoopCount, vscBBFreq, vscBBBoost}) {
-        const QSignalBlocker quiet(spinner);
-        spinner->setValue(spinner->maximum());
-    }
-    for (QScrollBar *spinner : {vscVolumeL, vscVolumeR}) {
-        const QSignalBlocker quiet(spinner);
-        spinner->setValue(0);
-    }
-    for (QLineEdit *box : {txtWriteTimeout, txtFileOffset, txtVolumeL, txtVolumeR, txtLoopCount, txtBBFreq, txtBBBoost})
+    const auto list = [](QComboBox *box) {
+        const QSignalBlocker quiet(box);
+        box->setCurrentIndex(-1);
+    };
+    const auto spinner = [](QScrollBar *bar, QLineEdit *box, int start) {
+        const QSignalBlocker quiet(bar);
+        bar->setValue(start);
         box->clear();
-    // "Same as L" is the user's choice, not the module's, and stays.
-    for (QCheckBox *box : {chkBusyIndicator, chkBassBoost, chkUninterrupted}) {
+    };
+    const auto check = [](QCheckBox *box) {
         const QSignalBlocker quiet(box);
         box->setChecked(false);
+    };
+    switch (letter) {
+    case 'D': list(lstKAVOBPS); break;
+    case 'S': list(lstInputStyle); break;
+    case 'T': spinner(vscWriteTimeout, txtWriteTimeout, vscWriteTimeout->maximum()); break;
+    case 'N': spinner(vscFileOffset, txtFileOffset, vscFileOffset->maximum()); break;
+    case 'O': spinner(vscLoopCount, txtLoopCount, vscLoopCount->maximum()); break;
+    case 'H': check(chkBusyIndicator); break;
+    case 'U': check(chkUninterrupted); break;
+    case 'V':
+        // "Same as L" is the user's choice, not the module's, and stays.
+        spinner(vscVolumeL, txtVolumeL, 0);
+        spinner(vscVolumeR, txtVolumeR, 0);
+        break;
+    case 'B':
+        spinner(vscBBFreq, txtBBFreq, vscBBFreq->maximum());
+        spinner(vscBBBoost, txtBBBoost, vscBBBoost->maximum());
+        check(chkBassBoost);
+        break;
     }
-    m_settingsComplete = false;
-    updateButtons();
+    if (QLabel *out = settingStringLabel(letter))
+        out->clear();
 }
 
 void frmSerialData::cmdOpenCOM_Click()
@@ -56,11 +78,10 @@ void frmSerialData::cmdOpenCOM_Click()
     if (!operation.acquired())
         return;
 
-    // Closing: nothing is sent to the module.
+    // Closing: nothing is sent to the module, and the window keeps what it showed.
     if (connected()) {
         setConnectedState(false);
         CloseComPort();
-        clearModuleValues();
         ShowStatus(QStringLiteral("Connection Closed"));
         return;
     }
@@ -83,14 +104,26 @@ void frmSerialData::cmdOpenCOM_Click()
         return;
     }
 
-    // Nothing of an earlier module stays to be written to this one.
-    clearModuleValues();
+    // Settings opened from a file before connecting are meant for this module; anything
+    // else in the controls is another module's (or an earlier connection's) and goes, so
+    // that it is neither shown as this module's nor written to it.
+    const bool keepFileSettings = !m_settingsFromFile.isEmpty();
+    if (!keepFileSettings && !mayDropEdits(QStringLiteral("Open reads the settings of the Kavo")))
+        return;
+    clearModuleValues(keepFileSettings);
+    if (!keepFileSettings)
+        noteSettingsBaseline();
     const ConnectOutcome outcome = session->connectModule(request);
     // A lost port or a closing window ends the attempt without further messages: the
     // status line has told the user already.
     if (outcome.aborted())
         return;
-    showMessages(outcome.messages);
+    QStringList messages = outcome.messages;
+    if (outcome.otherRateAnswers && !messages.isEmpty())
+        messages.last() += QStringLiteral("\r\nSomething answers on %1, but not at %2 bps: turn on Auto Bit Rate "
+                                          "Detection.")
+                               .arg(request.portName(), request.rates.value(request.chosen));
+    showMessages(messages);
 
     // The connected check.
     if (!outcome.connected() || !session->portOpen() || session->aborted())
@@ -98,7 +131,12 @@ void frmSerialData::cmdOpenCOM_Click()
     ShowCardInfo();
     if (session->aborted())
         return;
-    ReadAllSettings();
+    if (keepFileSettings)
+        ShowStatus(QStringLiteral("The settings from %1 are kept: press Write to store them in the Kavo, or Read to "
+                                  "load the Kavo's own")
+                       .arg(m_settingsFromFile));
+    else
+        ReadAllSettings();
     // The port may have gone while the settings were read; then the window stays
     // not connected and the status line says why.
     if (!session->portOpen() || session->aborted())

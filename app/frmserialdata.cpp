@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -192,13 +193,15 @@ void frmSerialData::buildWindow()
     dialogFont.setStretch(QFont::SemiCondensed);
     setFont(dialogFont);
 
-    // Menus: no shortcut keys.
+    // Menus: Ctrl+O and Ctrl+S open and save settings files.
     mnuFile = menuBar()->addMenu(QStringLiteral("File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     mnuFileOpenSettings = mnuFile->addAction(QStringLiteral("Open Settings..."));
     mnuFileOpenSettings->setObjectName(QStringLiteral("mnuFileOpenSettings"));
+    mnuFileOpenSettings->setShortcut(QKeySequence::Open);
     mnuFileSaveSettings = mnuFile->addAction(QStringLiteral("Save Settings..."));
     mnuFileSaveSettings->setObjectName(QStringLiteral("mnuFileSaveSettings"));
+    mnuFileSaveSettings->setShortcut(QKeySequence::Save);
     mnuFileSaveSettings->setEnabled(false);
     mnuFile->addSeparator();
     mnuFileExit = mnuFile->addAction(QStringLiteral("Exit"));
@@ -237,7 +240,7 @@ void frmSerialData::buildWindow()
     outKAVOBPS = outputBox(frmSerial, "outKAVOBPS", twips(3240, 360, 1215, 255));
     Label17 = caption(frmSerial, "Label17", QStringLiteral("Write Timeout:"), twips(120, 840, 1095, 255));
     txtWriteTimeout = numberBox(frmSerial, "txtWriteTimeout", twips(1320, 840, 615, 285));
-    txtWriteTimeout->setToolTip(QStringLiteral("0  = No write time-out, 10 to 2540 = milliseconds"));
+    txtWriteTimeout->setToolTip(QStringLiteral("0  = No write time-out, 1 to 254 = 10 to 2540 milliseconds"));
     vscWriteTimeout = spinner(frmSerial, "vscWriteTimeout", twips(1920, 840, 255, 375), 254, 254, 10);
     outWriteTimeout = outputBox(frmSerial, "outWriteTimeout", twips(3240, 840, 1215, 255));
 
@@ -291,7 +294,7 @@ void frmSerialData::buildWindow()
     Label15 = caption(frmAudio, "Label15", QStringLiteral("Boost (dB)"), twips(2280, 1680, 855, 255), Qt::AlignCenter);
     chkBassBoost = checkBox(frmAudio, "chkBassBoost", QStringLiteral("Bass Boost:"), twips(120, 1920, 1215, 255), false);
     txtBBFreq = numberBox(frmAudio, "txtBBFreq", twips(1320, 1920, 615, 285));
-    txtBBFreq->setToolTip(QStringLiteral("Frequency around which the boost occurs (20 to 150 Hz)."));
+    txtBBFreq->setToolTip(QStringLiteral("Frequency around which the boost occurs (0 to 150 Hz, in steps of 10)."));
     vscBBFreq = spinner(frmAudio, "vscBBFreq", twips(1920, 1920, 255, 375), 15, 15, 5);
     txtBBBoost = numberBox(frmAudio, "txtBBBoost", twips(2280, 1920, 615, 285));
     txtBBBoost->setToolTip(QStringLiteral("Boost amount in dB (0 to 15)"));
@@ -422,6 +425,13 @@ void frmSerialData::connectHandlers()
     connect(chkVolumeLocked, &QCheckBox::stateChanged, this, &frmSerialData::chkVolumeLocked_Click);
     connect(chkBassBoost, &QCheckBox::stateChanged, this, &frmSerialData::chkBassBoost_Click);
     connect(chkUninterrupted, &QCheckBox::stateChanged, this, &frmSerialData::chkUninterrupted_Click);
+    // An edit of the user's own takes a refused number's text off the status line.
+    for (QScrollBar *bar : {vscWriteTimeout, vscFileOffset, vscVolumeL, vscVolumeR, vscLoopCount, vscBBFreq, vscBBBoost})
+        connect(bar, &QScrollBar::actionTriggered, this, &frmSerialData::clearRangeError);
+    for (QComboBox *list : {lstKAVOBPS, lstInputStyle})
+        connect(list, &QComboBox::activated, this, &frmSerialData::clearRangeError);
+    for (QCheckBox *box : {chkBusyIndicator, chkVolumeLocked, chkBassBoost, chkUninterrupted})
+        connect(box, &QCheckBox::clicked, this, &frmSerialData::clearRangeError);
 
     // Typed numbers: the box notes that the user typed (textEdited comes from the user's
     // edits alone, never from the handlers filling the box); Enter or leaving the box
@@ -429,6 +439,8 @@ void frmSerialData::connectHandlers()
     for (QLineEdit *box : {txtWriteTimeout, txtFileOffset, txtVolumeL, txtVolumeR, txtLoopCount, txtBBFreq, txtBBBoost}) {
         connect(box, &QLineEdit::textEdited, box, [box] { box->setProperty("typed", true); });
         connect(box, &QLineEdit::editingFinished, this, [this, box] { numberBoxTyped(box); });
+        // Up and Down step the number.
+        box->installEventFilter(this);
     }
 }
 
@@ -441,5 +453,12 @@ bool frmSerialData::eventFilter(QObject *watched, QEvent *event)
     }
     if (watched == StatusBar1 && event->type() == QEvent::Resize)
         placeStatusPanels(StatusBar1, StatusPanel);
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (auto *box = qobject_cast<QLineEdit *>(watched); box && (key == Qt::Key_Up || key == Qt::Key_Down)) {
+            numberBoxStepped(box, key == Qt::Key_Up ? 1 : -1);
+            return true;
+        }
+    }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -29,6 +29,8 @@ class QTimer;
 class frmSerialData : public QMainWindow
 {
     Q_OBJECT
+    // An operation with the module runs (what a test waits on until the window is idle).
+    Q_PROPERTY(bool busy READ operationRunning)
 public:
     explicit frmSerialData(QWidget *parent = nullptr);
     ~frmSerialData() override;
@@ -51,6 +53,10 @@ public:
     // plain text. While the window is closing nothing is shown (Ask answers No).
     void MsgBox(const QString &text, const QString &title = QStringLiteral("KavoConfig"));
     bool AskYesNo(const QString &text);
+    // What to do with settings changed and neither written nor saved: Write (offered when
+    // `offerWrite`), Save Settings... (when `offerSave`), Discard or Cancel.
+    enum class EditsChoice { Write, Save, Discard, Cancel };
+    EditsChoice AskAboutEdits(const QString &text, bool offerWrite, bool offerSave);
 
     // --- COM ports (app/portroutines.cpp) --------------------------------------------
     bool ListComPorts();
@@ -79,11 +85,16 @@ public:
     void ShowCardInfo();
     // Switches the window to the connected or the not-connected state.
     void setConnectedState(bool isConnected);
-    // Forgets what the window showed of a module: version, card, the nine settings.
-    void clearModuleValues();
-    // All nine settings of the module now connected are in the controls: read completely,
-    // or opened from a settings file, on this connection. Write sends nothing without it.
-    bool settingsComplete() const { return m_settingsComplete; }
+    // Forgets what the window showed of a module: version and card; the nine settings too
+    // unless `keepSettings`.
+    void clearModuleValues(bool keepSettings = false);
+    // Empties one setting's controls and setting string, as they are at start.
+    void clearSetting(char letter);
+    // The settings in the window differ from what was last read, written, opened or saved.
+    bool unsavedEdits() const { return settingStrings() != m_baseline; }
+    // Asks what to do with unsaved edits before they are lost: `purpose` says what would
+    // lose them. True when the caller may go on (the edits were written, saved or may go).
+    bool mayDropEdits(const QString &purpose);
 
     // --- settings -----------------------------------------------------------------------
     // True when all nine settings were read into the controls.
@@ -107,6 +118,10 @@ public:
     // A number typed into one of the spinners' boxes: checked against the spinner's range,
     // then the spinner moves (and its handler runs) as an arrow click would move it.
     void numberBoxTyped(QLineEdit *box);
+    // Up or Down in a number box: the number one step up or down, as the spinner would.
+    void numberBoxStepped(QLineEdit *box, int steps);
+    // A valid edit takes a refused number's text off the status line.
+    void clearRangeError();
     // A setting string into the controls, through their handlers, as if the user had set
     // them.
     void putIntoControls(const SettingTable::Stored &stored);
@@ -239,8 +254,15 @@ private:
     // Who asks for a setting file's name: a file dialog, or a test.
     QString askFileName(bool forSaving);
 
+    // Marks what the settings in the window were last read, written, opened or saved as.
+    void noteSettingsBaseline() { m_baseline = settingStrings(); }
+
     bool m_closing = false;
-    bool m_settingsComplete = false;
+    // The settings file whose values the controls hold, opened while not connected and
+    // neither written nor replaced by a read since: the next Open keeps them.
+    QString m_settingsFromFile;
+    QString m_rangeError;   // the refusal of a typed number, while the status line shows it
+    SettingsFile::Strings m_baseline;
     QWidget *m_operationOrigin = nullptr;
     QElapsedTimer m_barMoved;
 

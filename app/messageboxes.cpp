@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
@@ -112,6 +113,35 @@ bool frmSerialData::AskYesNo(const QString &text)
     box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     box->setDefaultButton(QMessageBox::Yes);
     return box->exec() == QMessageBox::Yes && !m_closing;
+}
+
+frmSerialData::EditsChoice frmSerialData::AskAboutEdits(const QString &text, bool offerWrite, bool offerSave)
+{
+    if (m_closing)
+        return EditsChoice::Discard;
+    std::unique_ptr<QMessageBox> box(newMessageBox(isVisible() ? this : nullptr, QStringLiteral("KavoConfig"), text));
+    QMessageBox::StandardButtons buttons = QMessageBox::Discard | QMessageBox::Cancel;
+    if (offerWrite)
+        buttons |= QMessageBox::Apply;
+    if (offerSave)
+        buttons |= QMessageBox::Save;
+    box->setStandardButtons(buttons);
+    if (offerWrite)
+        box->button(QMessageBox::Apply)->setText(QStringLiteral("Write"));
+    if (offerSave)
+        box->button(QMessageBox::Save)->setText(QStringLiteral("Save Settings..."));
+    box->setDefaultButton(QMessageBox::Cancel);
+    box->setEscapeButton(QMessageBox::Cancel);
+    switch (box->exec()) {
+    case QMessageBox::Apply:
+        return EditsChoice::Write;
+    case QMessageBox::Save:
+        return EditsChoice::Save;
+    case QMessageBox::Discard:
+        return EditsChoice::Discard;
+    default:
+        return EditsChoice::Cancel;
+    }
 }
 
 void frmSerialData::showMessages(const QStringList &messages)

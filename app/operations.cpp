@@ -24,7 +24,9 @@ void frmSerialData::endOperation()
     session->endOperation();
     // The button that started it takes the keyboard focus back: disabled meanwhile, it
     // had passed the focus on to whatever came next (a list a wheel turn would change).
-    if (m_operationOrigin && m_operationOrigin->isEnabled() && isActiveWindow())
+    // After a message box the window may not be active again yet: the focus is then given
+    // as soon as it is.
+    if (m_operationOrigin && m_operationOrigin->isEnabled())
         m_operationOrigin->setFocus(Qt::OtherFocusReason);
     m_operationOrigin = nullptr;
     if (m_closing)
@@ -43,9 +45,9 @@ void frmSerialData::updateButtons()
 
 void frmSerialData::onPortLost(const QString &what)
 {
+    // The window keeps what it showed of the module, as after Close; the next Open
+    // begins clean.
     if (connected())
         setConnectedState(false);
-    // Whatever the window showed was that module's.
-    clearModuleValues();
     ShowStatus(what + QStringLiteral("; the port is closed. Reconnect the module, then press Open."));
 }

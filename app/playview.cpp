@@ -19,15 +19,21 @@ void frmSerialData::cmdPlayTest_Click()
     if (!operation.acquired())
         return;
 
-    const PlayOutcome outcome = session->playTest(TestFile::localPath(), [this](UploadOffer offer) {
-        if (offer == UploadOffer::Incomplete)
-            return AskYesNo(QStringLiteral("The test file on the card is incomplete: an upload to this Kavo stopped "
-                                           "before its end.\r\n"
+    const PlayOutcome outcome = session->playTest(TestFile::localPath(), [this](const UploadOffer &offer) {
+        if (offer.reason == UploadOffer::Reason::SizeDiffers)
+            return AskYesNo(QStringLiteral("The test file on the card has %1 bytes, the one beside the program %2: the "
+                                           "card's copy may be incomplete.\r\n"
                                            "Would you like to send the test file to\r\n"
-                                           "the Kavo again and play it?"));
+                                           "the Kavo again and play it?")
+                                .arg(offer.cardSize)
+                                .arg(offer.localSize))
+                       ? OfferAnswer::Upload
+                       : OfferAnswer::PlayCardCopy;
         return AskYesNo(QStringLiteral("The test file does not exist on the card.\r\n"
                                        "Would you like to send the test file to\r\n"
-                                       "the Kavo and play it?"));
+                                       "the Kavo and play it?"))
+                   ? OfferAnswer::Upload
+                   : OfferAnswer::Stop;
     });
     showMessages(outcome.messages);
 }

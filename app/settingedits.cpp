@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QScrollBar>
 #include <algorithm>
+#include <optional>
 
 #include "settings/settingtable.h"
 
@@ -140,55 +141,83 @@ void frmSerialData::chkBassBoost_Click()
         outBassBoost->setText(SettingTable::bassBoostString(false, 0, 0));
 }
 
+namespace {
+
+// A number box beside its spinner: which setting it shows, and how its number maps onto the
+// spinner's position.
+struct NumberBox {
+    QLineEdit *box;
+    QScrollBar *spinner;
+    QLabel *out;
+    void (frmSerialData::*change)();
+    const char *what;
+    const char *unit;   // after the range, e.g. " Hz"
+    int scale;          // the box shows the spinner's number times this
+    bool fromTop;       // the number is the distance of the position from the maximum
+
+    // The number the spinner's position stands for, and the position for a number.
+    int numberAt(int position) const { return (fromTop ? spinner->maximum() - position : position) * scale; }
+    int positionFor(int number) const
+    {
+        const int steps = number / scale;
+        return fromTop ? spinner->maximum() - steps : steps;
+    }
+    int highest() const { return spinner->maximum() * scale; }
+};
+
+std::optional<NumberBox> numberBoxOf(frmSerialData *w, const QLineEdit *box)
+{
+    const NumberBox boxes[] = {
+        {w->txtWriteTimeout, w->vscWriteTimeout, w->outWriteTimeout, &frmSerialData::vscWriteTimeout_Change,
+         "Write Time-out", "", 1, true},
+        {w->txtFileOffset, w->vscFileOffset, w->outFileOffset, &frmSerialData::vscFileOffset_Change,
+         "Input File Number Offset", "", 1, true},
+        {w->txtVolumeL, w->vscVolumeL, w->outVolume, &frmSerialData::vscVolumeL_Change, "Volume Left", "", 1, false},
+        {w->txtVolumeR, w->vscVolumeR, w->outVolume, &frmSerialData::vscVolumeR_Change, "Volume Right", "", 1, false},
+        {w->txtLoopCount, w->vscLoopCount, w->outLoopCount, &frmSerialData::vscLoopCount_Change, "Loop Count", "", 1,
+         true},
+        {w->txtBBFreq, w->vscBBFreq, w->outBassBoost, &frmSerialData::vscBBFreq_Change, "Bass Boost Frequency", " Hz",
+         10, true},
+        {w->txtBBBoost, w->vscBBBoost, w->outBassBoost, &frmSerialData::vscBBBoost_Change, "Bass Boost", " dB", 1, true},
+    };
+    for (const NumberBox &b : boxes)
+        if (b.box == box)
+            return b;
+    return std::nullopt;
+}
+
+} // namespace
+
+// Moves the spinner to `position`; when it already stands there its handler runs all the
+// same, so the box and the setting string show its number.
+static void moveSpinner(frmSerialData *w, const NumberBox &entry, int position)
+{
+    if (entry.spinner->value() != position)
+        entry.spinner->setValue(position);   // raises the change handler
+    else
+        (w->*entry.change)();
+}
+
 // A typed number. Only what the user typed is looked at ("typed" is set by the box's
 // textEdited, which the program's own changes do not raise). The number is checked against
 // the range the box shows; a good one moves the spinner, whose change handler then fills
-// the box and composes the setting string as an arrow click would. When the spinner
-// already stands there, its handler runs all the same, so the box and the setting string
-// show the number. Anything else is refused on the status line, with the range; the
-// spinner and the setting string stay, and the box shows the spinner's number again (or
-// stays empty while the setting has no setting string yet). A frequency must be a multiple
-// of 10 Hz, the spinner's steps: 45 is refused rather than rounded, so that what is
-// written is what was typed.
+// the box and composes the setting string as an arrow click would. Anything else is
+// refused on the status line, with the range; the spinner and the setting string stay, and
+// the box shows the spinner's number again (or stays empty while the setting has no
+// setting string yet). A frequency must be a multiple of 10 Hz, the spinner's steps: 45 is
+// refused rather than rounded, so that what is written is what was typed.
 void frmSerialData::numberBoxTyped(QLineEdit *box)
 {
     if (!box->property("typed").toBool() || box->isReadOnly() || m_closing)
         return;
     box->setProperty("typed", false);
-
-    struct NumberBox {
-        QLineEdit *box;
-        QScrollBar *spinner;
-        QLabel *out;
-        void (frmSerialData::*change)();
-        const char *what;
-        const char *unit;   // after the range, e.g. " Hz"
-        int scale;          // the box shows the spinner's number times this
-        bool fromTop;       // the number is the distance of the position from the maximum
-    };
-    const NumberBox boxes[] = {
-        {txtWriteTimeout, vscWriteTimeout, outWriteTimeout, &frmSerialData::vscWriteTimeout_Change, "Write Time-out",
-         "", 1, true},
-        {txtFileOffset, vscFileOffset, outFileOffset, &frmSerialData::vscFileOffset_Change, "Input File Number Offset",
-         "", 1, true},
-        {txtVolumeL, vscVolumeL, outVolume, &frmSerialData::vscVolumeL_Change, "Volume Left", "", 1, false},
-        {txtVolumeR, vscVolumeR, outVolume, &frmSerialData::vscVolumeR_Change, "Volume Right", "", 1, false},
-        {txtLoopCount, vscLoopCount, outLoopCount, &frmSerialData::vscLoopCount_Change, "Loop Count", "", 1, true},
-        {txtBBFreq, vscBBFreq, outBassBoost, &frmSerialData::vscBBFreq_Change, "Bass Boost Frequency", " Hz", 10, true},
-        {txtBBBoost, vscBBBoost, outBassBoost, &frmSerialData::vscBBBoost_Change, "Bass Boost", " dB", 1, true},
-    };
-    const NumberBox *entry = nullptr;
-    for (const NumberBox &b : boxes)
-        if (b.box == box)
-            entry = &b;
+    const std::optional<NumberBox> entry = numberBoxOf(this, box);
     if (!entry)
         return;
-    QScrollBar *spinner = entry->spinner;
 
     const QString typed = box->text().trimmed();
-    const int highest = spinner->maximum() * entry->scale;
     const QString range = QStringLiteral("(0 to %1%2%3)")
-                              .arg(highest)
+                              .arg(entry->highest())
                               .arg(QLatin1String(entry->unit))
                               .arg(entry->scale > 1 ? QStringLiteral(" in steps of %1").arg(entry->scale) : QString());
     const QString what = QLatin1String(entry->what);
@@ -204,26 +233,43 @@ void frmSerialData::numberBoxTyped(QLineEdit *box)
     QString refusal;
     if (!isNumber)
         refusal = QStringLiteral("%1: '%2' is not a number %3").arg(what, typed, range);
-    else if (negative || !fits || number > highest)
+    else if (negative || !fits || number > entry->highest())
         refusal = QStringLiteral("%1: %2 is out of range %3").arg(what, typed, range);
     else if (number % entry->scale != 0)
         refusal = QStringLiteral("%1: %2 is not a multiple of %3 %4").arg(what, typed).arg(entry->scale).arg(range);
 
     if (!refusal.isEmpty()) {
-        const int position = spinner->value();
-        const int shown = (entry->fromTop ? spinner->maximum() - position : position) * entry->scale;
-        box->setText(entry->out->text().isEmpty() ? QString() : QString::number(shown));
+        box->setText(entry->out->text().isEmpty() ? QString() : QString::number(entry->numberAt(entry->spinner->value())));
         // After Enter the user is still in the box: ready for the next try.
         if (box->hasFocus())
             box->selectAll();
+        m_rangeError = refusal;
         ShowStatus(refusal);
         return;
     }
+    clearRangeError();
+    moveSpinner(this, *entry, entry->positionFor(number));
+}
 
-    const int steps = number / entry->scale;
-    const int position = entry->fromTop ? spinner->maximum() - steps : steps;
-    if (spinner->value() != position)
-        spinner->setValue(position);   // raises the change handler
-    else
-        (this->*entry->change)();
+void frmSerialData::numberBoxStepped(QLineEdit *box, int steps)
+{
+    if (box->isReadOnly() || m_closing)
+        return;
+    const std::optional<NumberBox> entry = numberBoxOf(this, box);
+    if (!entry)
+        return;
+    box->setProperty("typed", false);
+    // From the number shown (the spinner's), one step of the box's scale up or down,
+    // within the range.
+    const int from = entry->numberAt(entry->spinner->value());
+    const int to = std::clamp(from + steps * entry->scale, 0, entry->highest());
+    clearRangeError();
+    moveSpinner(this, *entry, entry->positionFor(to));
+}
+
+void frmSerialData::clearRangeError()
+{
+    if (!m_rangeError.isEmpty() && StatusPanel[2]->text() == m_rangeError)
+        ShowStatus(QString());
+    m_rangeError.clear();
 }

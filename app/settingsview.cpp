@@ -72,8 +72,11 @@ void frmSerialData::onSettingRead(char letter, const Reading &r)
         chkBusyIndicator_Click();
         break;
     case 'V':
-        // "Same as L" is left as the user set it: when checked, the left value is
-        // shown and stored for both channels.
+        // Two different channels cannot stand locked together: Write would then send the
+        // left value for both and change the module's right channel. One value for both
+        // leaves "Same as L" as the user set it.
+        if (r.right != r.value)
+            chkVolumeLocked->setChecked(false);
         vscVolumeL->setValue(r.value);
         vscVolumeR->setValue(r.right);
         vscVolumeL_Change();
@@ -141,8 +144,19 @@ bool frmSerialData::ReadAllSettings()
     const ReadOutcome outcome = session->readSettings();
     if (outcome.aborted)
         return false;
-    // A read that stopped leaves some controls with what they showed before.
-    m_settingsComplete = outcome.complete;
+    // A read that stopped leaves the settings it did not read empty: what they showed
+    // before is not what the module holds now.
+    if (!outcome.complete && outcome.failed) {
+        bool unread = false;
+        for (const SettingTable::Setting &s : SettingTable::all()) {
+            unread = unread || s.letter == outcome.failed;
+            if (unread)
+                clearSetting(s.letter);
+        }
+    }
+    // What the module holds: nothing of a settings file is left to keep.
+    m_settingsFromFile.clear();
+    noteSettingsBaseline();
     updateButtons();
     showMessages(outcome.messages);
     return outcome.complete;
@@ -158,17 +172,20 @@ void frmSerialData::cmdReadSettings_Click()
 
 void frmSerialData::WriteAllSettings()
 {
-    // Only this module's own settings (read, or opened from a file, on this connection)
-    // are written: never what another module or a stopped read left in the controls.
-    if (!m_settingsComplete && settingStrings().size() == int(SettingTable::all().size())) {
-        ShowStatus(QStringLiteral("Nothing written: not all settings of this Kavo have been read; press Read "
-                                  "(or open a settings file) first"));
-        return;
-    }
-    const WriteOutcome outcome
-        = session->writeSettings([this](char letter) { return settingStringLabel(letter)->text(); });
+    // Each row is taken from its label at the moment it is sent; with every row taken,
+    // that is what the module now holds.
+    SettingsFile::Strings sent;
+    const WriteOutcome outcome = session->writeSettings([this, &sent](char letter) {
+        const QString text = settingStringLabel(letter)->text();
+        sent.insert(letter, text);
+        return text;
+    });
     if (outcome.result == WriteOutcome::Result::Aborted)
         return;
+    if (outcome.result == WriteOutcome::Result::Stored) {
+        m_settingsFromFile.clear();
+        m_baseline = sent;
+    }
     // Without a port there is no connection.
     if (outcome.portClosed)
         setConnectedState(false);

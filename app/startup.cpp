@@ -56,6 +56,10 @@ void frmSerialData::mnuFileExit_Click()
 
 void frmSerialData::closeEvent(QCloseEvent *event)
 {
+    if (!m_closing && !mayDropEdits(QStringLiteral("Exit closes the program"))) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }

@@ -18,6 +18,7 @@
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
 #include "support/testenv.h"
+#include "support/windowdriver.h"
 #include "support/windowfixture.h"
 
 namespace {
@@ -218,7 +219,12 @@ void tst_Connect::chosenRate_data()
 
     QTest::newRow("right") << QStringLiteral("57600") << 3 << QStringList() << true
                            << QStringList{QStringLiteral("Opening COM1"), QStringLiteral("Searching for Kavo at 57600 bps")};
-    QTest::newRow("wrong") << QStringLiteral("57600") << 1 << QStringList{timeOutText(QStringLiteral("COM1"))} << false
+    // The module answers, garbled at the wrong rate: the box says so, and what to do.
+    QTest::newRow("wrong") << QStringLiteral("57600") << 1
+                           << QStringList{timeOutText(QStringLiteral("COM1"))
+                                          + QStringLiteral("\r\nSomething answers on COM1, but not at 19200 bps: turn on "
+                                                           "Auto Bit Rate Detection.")}
+                           << false
                            << QStringList{QStringLiteral("Opening COM1"), QStringLiteral("Searching for Kavo at 19200 bps")};
     QTest::newRow("none") << QStringLiteral("9600") << -1
                           << QStringList{QStringLiteral("Please select a bit rate for COM1")} << false << QStringList();
@@ -284,13 +290,13 @@ void tst_Connect::portCannotBeOpened_data()
 {
     QTest::addColumn<bool>("automatic");
     QTest::addColumn<int>("boxCount");
-    QTest::newRow("automatic") << true << 1;
+    QTest::newRow("automatic") << true << 2;
     QTest::newRow("chosen rate") << false << 1;
 }
 
 // The device behind the COM link is gone (the link stays, stale): the port layer's
-// reason, and no further rate is tried. No second box says that no Kavo answered on a
-// port that could not even be opened; the status line says what happened.
+// reason, and no further rate is tried. A search over all rates ends with the box that no
+// Kavo answered, as every unsuccessful search does; the status line says what happened.
 void tst_Connect::portCannotBeOpened()
 {
     QFETCH(bool, automatic);
@@ -316,6 +322,8 @@ void tst_Connect::portCannotBeOpened()
     QVERIFY2(boxes.seen[0].text.startsWith(QStringLiteral("Com%1 is not available.\r\n").arg(sim.com())),
              qPrintable(boxes.seen[0].text));
     QVERIFY(boxes.seen[0].text.size() > QStringLiteral("Com1 is not available.\r\n").size());
+    if (automatic)
+        QCOMPARE(boxes.seen[1].text, timeOutText(sim.comName()));
     QVERIFY(status.searching().isEmpty());
     QCOMPARE(w->StatusPanel[2]->text(), sim.comName() + QStringLiteral(" could not be opened"));
     verifyNotConnected(w.get());
@@ -439,9 +447,9 @@ void tst_Connect::unplugWhileConnected()
     QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("%1 (%2) was disconnected; the port is closed. Reconnect the "
                                                        "module, then press Open.").arg(sim.comName(), sim.device()));
     QVERIFY(boxes.seen.isEmpty());
-    // Nothing of the module that went stays to be written to the next one.
-    QVERIFY(w->lblVersion->text().isEmpty());
-    QVERIFY(w->outVolume->text().isEmpty());
+    // What the window showed of the module stays on show, as after Close.
+    QCOMPARE(w->lblVersion->text(), QStringLiteral("Kavo v2.07KAV1 SN 00012345"));
+    QCOMPARE(w->outVolume->text(), QStringLiteral("ST V 16"));
 
     KavoSim again;
     QVERIFY(again.start({QStringLiteral("--com"), QString::number(sim.com())}));
@@ -557,8 +565,9 @@ void tst_Connect::focusBackOnTheButton()
     QVERIFY(boxes.seen.isEmpty());
 }
 
-// Module A read, Close, module B whose read stops: the window shows nothing of A, and
-// Write sends none of it to B.
+// Module A read, Close: the window still shows A. Open on module B begins clean, so B's
+// read that stops leaves nothing of A behind, and Write sends none of it: it is refused,
+// naming what is missing, until the user has set those settings by hand; then it goes to B.
 void tst_Connect::onlyThisModulesSettingsWritten()
 {
     KavoSim a, b;
@@ -572,28 +581,47 @@ void tst_Connect::onlyThisModulesSettingsWritten()
     QVERIFY(a.start({QStringLiteral("--state"), state}));
     QVERIFY(b.start({QStringLiteral("--reply"), QStringLiteral("ST V=E05>")}));
     auto w = openWindow();
-    QVERIFY(w && selectEntry(w->lstPCCOM, a.comName()));
+    QVERIFY(w);
+    WindowDriver window(w.get());
     MessageBoxes boxes;
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.pick(QStringLiteral("lstPCCOM"), a.comName()));
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
     verifyConnected(w.get());
-    QCOMPARE(w->outWriteTimeout->text(), QStringLiteral("ST T 77"));
+    QCOMPARE(window.text(QStringLiteral("outWriteTimeout")), QStringLiteral("ST T 77"));
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
     verifyNotConnected(w.get());
-    for (QLabel *box : {w->lblVersion, w->lblCapacity, w->lblFreeSpace, w->outKAVOBPS, w->outWriteTimeout, w->outVolume,
-                        w->outBassBoost, w->outUninterrupted})
-        QVERIFY2(box->text().isEmpty(), qPrintable(box->objectName() + QStringLiteral(": ") + box->text()));
-    QVERIFY(w->txtWriteTimeout->text().isEmpty());
-    QCOMPARE(w->lstKAVOBPS->currentIndex(), -1);
+    QCOMPARE(window.text(QStringLiteral("lblVersion")), QStringLiteral("Kavo v2.07KAV1 SN 00012345"));
+    QCOMPARE(window.text(QStringLiteral("outWriteTimeout")), QStringLiteral("ST T 77"));
+    QCOMPARE(window.text(QStringLiteral("outLoopCount")), QStringLiteral("ST O 9"));
 
-    QVERIFY(selectEntry(w->lstPCCOM, b.comName()));
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.pick(QStringLiteral("lstPCCOM"), b.comName()));
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
     verifyConnected(w.get());
-    QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("Could not read Volume - 'V': reply 'E05'"));
-    const qsizetype before = b.commands().size();
-    QTest::mouseClick(w->cmdWriteSettings, Qt::LeftButton);
-    QVERIFY(w->StatusPanel[2]->text().startsWith(QStringLiteral("Nothing written")));
+    QCOMPARE(window.status(), QStringLiteral("Could not read Volume - 'V': reply 'E05'"));
+    QCOMPARE(window.text(QStringLiteral("outWriteTimeout")), QStringLiteral("ST T 20"));
+    for (const char *unread : {"outVolume", "outLoopCount", "outBassBoost", "outUninterrupted", "txtLoopCount"})
+        QVERIFY2(window.text(QLatin1String(unread)).isEmpty(), unread);
+    qsizetype before = b.commands().size();
+    QVERIFY(window.click(QStringLiteral("cmdWriteSettings")));
+    QCOMPARE(window.status(), QStringLiteral("Nothing written: no value for Volume, Loop Count, Bass Boost, Uninterrupted "
+                                             "Playback (press Read, set them, or open a settings file)"));
     QCOMPARE(b.commands().size(), before);
+
+    // Set by hand, the missing settings make a whole set: Write sends it, to B.
+    QVERIFY(window.key(QStringLiteral("vscVolumeL"), Qt::Key_Down));
+    QVERIFY(window.key(QStringLiteral("vscLoopCount"), Qt::Key_Up));
+    QVERIFY(window.click(QStringLiteral("chkBassBoost")));
+    QVERIFY(window.click(QStringLiteral("chkUninterrupted")));
+    QVERIFY(window.click(QStringLiteral("cmdWriteSettings")));
+    QCOMPARE(window.status(), QStringLiteral("All Settings Stored"));
+    QTRY_COMPARE_WITH_TIMEOUT(b.commands().mid(before),
+                              (QStringList{QStringLiteral("ST T 20"), QStringLiteral("ST S 1"), QStringLiteral("ST N 0"),
+                                           QStringLiteral("ST H 1"), QStringLiteral("ST V 1"), QStringLiteral("ST O 1"),
+                                           QStringLiteral("ST B 0"), QStringLiteral("ST U 1"), QStringLiteral("ST D 0")}),
+                              10000);
+    for (const QString &command : a.commands())
+        QVERIFY2(!command.startsWith(QStringLiteral("ST ")) || command.size() == 4, qPrintable(command));
     QVERIFY(boxes.seen.isEmpty());
 }
 

@@ -8,7 +8,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
+#include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +20,7 @@
 #include "support/messageboxes.h"
 #include "playtest/testfile.h"
 #include "support/testenv.h"
+#include "support/windowdriver.h"
 #include "support/windowfixture.h"
 
 namespace {
@@ -31,10 +32,16 @@ const QString Close = QStringLiteral("FC C 1");
 const QString Play = QStringLiteral("PC F /KAVOTEST.MP3");
 const QString FreeSpace = QStringLiteral("FC Q");
 const QString Playing = QStringLiteral("Playing /KAVOTEST.MP3");
-const QString IncompleteQuestion = QStringLiteral("The test file on the card is incomplete: an upload to this Kavo "
-                                                  "stopped before its end.\r\n"
-                                                  "Would you like to send the test file to\r\n"
-                                                  "the Kavo again and play it?");
+// The question for a card file of another size than the local one.
+QString sizeQuestion(qint64 card, qint64 local)
+{
+    return QStringLiteral("The test file on the card has %1 bytes, the one beside the program %2: the card's copy may "
+                          "be incomplete.\r\n"
+                          "Would you like to send the test file to\r\n"
+                          "the Kavo again and play it?")
+        .arg(card)
+        .arg(local);
+}
 const QString Question = QStringLiteral("The test file does not exist on the card.\r\n"
                                         "Would you like to send the test file to\r\n"
                                         "the Kavo and play it?");
@@ -181,8 +188,9 @@ private slots:
     void uploadFailures();
     void moduleHangsUpMidUpload();
     void windowClosedMidUpload();
-    void incompleteTestFileNotPlayed();
-    void playRefusedIsTold();
+    void shorterTestFileOffered();
+    void playAnswers_data();
+    void playAnswers();
 
 private:
     QString shippedFile() const { return frmSerialData::ProgramFolder() + QStringLiteral("/KAVOTEST.MP3"); }
@@ -198,8 +206,6 @@ void TestPlayTest::initTestCase()
 
 void TestPlayTest::init()
 {
-    // Every case starts with no card file remembered as incomplete.
-    QSettings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig")).clear();
     m_folder = std::make_unique<QTemporaryDir>();
     QVERIFY(m_folder->isValid());
 }
@@ -277,8 +283,9 @@ void TestPlayTest::lookUp()
 
     KavoSim sim;
     QVERIFY(sim.start(options));
+    // The card's copy as long as the shipped one: found, it is played.
     if (cardHasFile)
-        QVERIFY(writeFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3"), testBytes(700)));
+        QVERIFY(writeFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3"), testBytes(int(QFileInfo(shippedFile()).size()))));
     MessageBoxes boxes;
     auto w = connectTo(sim);
     QVERIFY(w);
@@ -418,12 +425,13 @@ void TestPlayTest::uploadFailures_data()
                                       << QStringLiteral("The test file '%1' is empty; there is nothing to send to the Kavo.")
                                       << false << none << false << -1 << unchecked;
     QTest::newRow("local file is a folder") << QStringList() << int(Folder)
-                                            << QStringLiteral("The test file '%1' is a folder, not a file that can be sent.")
-                                            << false << none << false << -1 << unchecked;
+                                            << QStringLiteral("Could not find '%1'\r\nIt is a folder, not a file that can be sent.")
+                                            << false << none << false << -1
+                                            << QStringLiteral("Upload not started: Could not find '%1'");
     // Opening a named pipe would wait for a writer: it is refused before that.
-    QTest::newRow("local file is a named pipe") << QStringList() << int(Fifo)
-                                                << QStringLiteral("The test file '%1' is a named pipe, not a file that can be sent.")
-                                                << false << none << false << -1 << unchecked;
+    QTest::newRow("local file is a named pipe")
+        << QStringList() << int(Fifo) << QStringLiteral("Could not find '%1'\r\nIt is a named pipe, not a file that can be sent.")
+        << false << none << false << -1 << unchecked;
     QTest::newRow("local file without read permission")
         << QStringList() << int(NoPermission) << QStringLiteral("Could not read the test file '%1':\r\n") << true << none
         << false << -1 << unchecked;
@@ -503,7 +511,7 @@ void TestPlayTest::uploadFailures()
     else
         QCOMPARE(readFile(cardFile), content.left(cardBytes));
     if (!status.isEmpty())
-        QCOMPARE(w->StatusPanel[2]->text(), status);
+        QCOMPARE(w->StatusPanel[2]->text(), QString(status).replace(QStringLiteral("%1"), localPath));
     if (traffic.value(0) == Open && !barShown)
         QCOMPARE(w->lblStatus->text(), QStringLiteral("E05"));
     QVERIFY(w->cmdPlayTest->isEnabled());
@@ -581,65 +589,88 @@ void TestPlayTest::windowClosedMidUpload()
              qPrintable(traffic.join(QLatin1Char('|'))));
 }
 
-// An upload that stopped leaves the module's test file marked incomplete: the next Play
-// offers to send it again instead of playing it; a completed upload clears the mark.
-void TestPlayTest::incompleteTestFileNotPlayed()
+// A test file of another size on the card (an upload that stopped leaves a shorter one) is
+// offered for upload: No plays the card's copy, Yes sends the local file first; then it is
+// played without a question. Nothing about it is kept anywhere but on the card.
+void TestPlayTest::shorterTestFileOffered()
 {
     QVERIFY(writeFile(m_folder->filePath(QStringLiteral("KAVOTEST.MP3")), testBytes(1300)));
     TestFile::setFolderForTesting(m_folder->path());
     KavoSim sim;
-    QVERIFY(sim.start({QStringLiteral("--write-error"), QStringLiteral("2"), QStringLiteral("--serial"),
-                       QStringLiteral("00077001")}));
+    QVERIFY(sim.start());
+    QVERIFY(writeFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3"), testBytes(1300).left(512)));
     MessageBoxes boxes;
     auto w = connectTo(sim);
     QVERIFY(w);
-    boxes.clear();
-    boxes.answer(QMessageBox::Yes);
-    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
-    QVERIFY(settle(sim, w.get()));
-    QCOMPARE(boxes.texts().value(0), Question);
-    QVERIFY(!played(sim));
+    WindowDriver window(w.get());
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
 
-    // Another window, as after a restart: the card holds part of the file.
-    w.reset();
-    w = connectTo(sim);
-    QVERIFY(w);
     boxes.clear();
     boxes.answer(QMessageBox::No);
-    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdPlayTest")));
     QVERIFY(settle(sim, w.get()));
-    QCOMPARE(boxes.texts(), QStringList{IncompleteQuestion});
-    QCOMPARE(trafficAfterLookUp(sim), QStringList());
+    QCOMPARE(boxes.texts(), QStringList{sizeQuestion(512, 1300)});
+    QCOMPARE(boxes.seen.first().buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(trafficAfterLookUp(sim), QStringList{Play});
+    QCOMPARE(window.status(), Playing);
+    // After the box the focus is back on Play, not on whatever came after it.
+    QCOMPARE(w->focusWidget(), window.widget(QStringLiteral("cmdPlayTest")));
 
     boxes.clear();
     boxes.answer(QMessageBox::Yes);
-    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdPlayTest")));
     QVERIFY(settle(sim, w.get()));
-    QCOMPARE(boxes.texts(), QStringList{IncompleteQuestion});
+    QCOMPARE(boxes.texts(), QStringList{sizeQuestion(512, 1300)});
     QCOMPARE(trafficAfterLookUp(sim), (QStringList{Open, Full, Full, QStringLiteral("FC W 1 276"), Close, FreeSpace, Play}));
     QCOMPARE(readFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3")), testBytes(1300));
 
-    // Complete now: played without a question.
     boxes.clear();
-    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdPlayTest")));
     QVERIFY(settle(sim, w.get()));
     QVERIFY(boxes.seen.isEmpty());
     QCOMPARE(trafficAfterLookUp(sim), QStringList{Play});
+    QVERIFY(!QFileInfo::exists(TestEnv::configFolder() + QStringLiteral("/KavoConfig/KavoConfig.conf"))
+            || !readFile(TestEnv::configFolder() + QStringLiteral("/KavoConfig/KavoConfig.conf")).contains("incomplete"));
 }
 
-// The play command's answer is awaited: a refusal is told on the status line.
-void TestPlayTest::playRefusedIsTold()
+// The play command's answer is awaited: a refusal and silence are told on the status line,
+// and a card-file close answered with text that is no error reply is no failed close.
+void TestPlayTest::playAnswers_data()
 {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("onCard");   // the test file is on the card already
+    QTest::addColumn<QString>("status");
+
+    QTest::newRow("refused") << QStringList{QStringLiteral("--reply"), Play + QStringLiteral("=EF2>")} << true
+                             << QStringLiteral("Could not play /KAVOTEST.MP3: the Kavo answered 'EF2'");
+    QTest::newRow("silent") << QStringList{QStringLiteral("--reply"), Play + QStringLiteral("=")} << true
+                            << QStringLiteral("Asked the Kavo to play /KAVOTEST.MP3, but it did not answer");
+    QTest::newRow("close answered OK") << QStringList{QStringLiteral("--reply"), Close + QStringLiteral("=OK>")} << false
+                                       << Playing;
+}
+
+void TestPlayTest::playAnswers()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, onCard);
+    QFETCH(QString, status);
+
     KavoSim sim;
-    QVERIFY(sim.start({QStringLiteral("--reply"), Play + QStringLiteral("=EF2>")}));
-    QVERIFY(writeFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3"), testBytes(700)));
+    QVERIFY(sim.start(options));
+    if (onCard)
+        QVERIFY(writeFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3"), readFile(shippedFile())));
     MessageBoxes boxes;
     auto w = connectTo(sim);
     QVERIFY(w);
+    WindowDriver window(w.get());
     boxes.clear();
-    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
-    QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("Could not play /KAVOTEST.MP3: the Kavo answered 'EF2'"));
-    QVERIFY(boxes.seen.isEmpty());
+    boxes.answer(QMessageBox::Yes);
+    QVERIFY(window.click(QStringLiteral("cmdPlayTest")));
+    QCOMPARE(window.status(), status);
+    QCOMPARE(boxes.texts(), onCard ? QStringList() : QStringList{Question});
+    QVERIFY(played(sim) || status != Playing);
+    QCOMPARE(readFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3")), readFile(shippedFile()));
     // Nothing of the answer is left for the next exchange.
     QVERIFY(w->session->link().pendingInput().isEmpty());
 }

@@ -16,6 +16,7 @@
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
 #include "support/testenv.h"
+#include "support/windowdriver.h"
 #include "support/windowfixture.h"
 #include "link/comports.h"
 
@@ -152,6 +153,7 @@ private slots:
     void writeBeforeCompleteRead();
     void editDuringWrite();
     void writeTypedNumbers();
+    void numberBoxKeys();
 
 private:
     void runEdits(const QString &actions, const QString &checks);
@@ -504,10 +506,12 @@ void tst_Settings::pageKeys()
 
 void tst_Settings::readOnConnect_data()
 {
+    // The module's volume is 10 left, 20 right: shown and kept as such, whatever "Same as
+    // L" said before (locked, Write would send 10 for both and change the right channel).
     QTest::addColumn<bool>("locked");
     QTest::addColumn<QString>("right");
     QTest::addColumn<QString>("volume");
-    QTest::newRow("Same as L") << true << "10" << "ST V 10";
+    QTest::newRow("Same as L") << true << "20" << "ST V 10 20";
     QTest::newRow("two channels") << false << "20" << "ST V 10 20";
 }
 
@@ -548,7 +552,9 @@ void tst_Settings::readOnConnect()
     QCOMPARE(w->txtVolumeR->text(), right);
     QCOMPARE(w->vscVolumeR->value(), right.toInt());
     QCOMPARE(w->outVolume->text(), volume);
-    QCOMPARE(w->chkVolumeLocked->isChecked(), locked);
+    QVERIFY(!w->chkVolumeLocked->isChecked());
+    QVERIFY(w->vscVolumeR->isEnabled());
+    Q_UNUSED(locked);
     QCOMPARE(w->vscLoopCount->value(), 254 - 3);
     QCOMPARE(w->txtLoopCount->text(), QStringLiteral("3"));
     QCOMPARE(w->outLoopCount->text(), QStringLiteral("ST O 3"));
@@ -622,7 +628,7 @@ void tst_Settings::readBadReplies()
     QCOMPARE(sim.commands().mid(0, last), ReadOrder.mid(0, stopsAt < 0 ? ReadOrder.size() : stopsAt + 1));
     if (stopsAt < 0) {
         QCOMPARE(w->outLoopCount->text(), QStringLiteral("ST O 3"));
-        QCOMPARE(w->outVolume->text(), QStringLiteral("ST V 10"));
+        QCOMPARE(w->outVolume->text(), QStringLiteral("ST V 10 20"));
     }
 }
 
@@ -662,7 +668,8 @@ void tst_Settings::writeEqualRates()
     // Edits send nothing.
     int before = sim.commands().size();
     w->vscLoopCount->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    w->chkVolumeLocked->click();
+    // The two channels read differ: "Same as L" is off, and the right one moves alone.
+    QVERIFY(!w->chkVolumeLocked->isChecked());
     w->vscVolumeR->setValue(30);
     w->chkBassBoost->click();
     QCOMPARE(settleLog(w.get(), sim), ReadOrder.size());
@@ -731,34 +738,42 @@ void tst_Settings::writeNewBitRate()
 
 void tst_Settings::writeReportsRefusals_data()
 {
-    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("moduleRate");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("pcRate");   // the PC port's rate afterwards
 
-    QTest::newRow("error reply") << "ST O 3=E05>" << "9600" << "Not stored: Loop Count - 'O' (reply 'E05')"
-                                 << "9600,N,8,1";
-    QTest::newRow("other reply") << "ST T 37=ok\\r\\n>" << "9600"
-                                 << "Not stored: Write Time-out - 'T' (reply 'ok\\r\\n')" << "9600,N,8,1";
-    QTest::newRow("no answer") << "ST U 1=" << "9600" << "Not stored: Uninterrupted Playback - 'U' (no answer)"
-                               << "9600,N,8,1";
-    QTest::newRow("bit rate refused") << "ST D 4=E05>" << "115200"
+    const auto reply = [](const char *text) { return QStringList{"--reply", text}; };
+    QTest::newRow("error reply") << reply("ST O 3=E05>") << "9600" << "Not stored: Loop Count - 'O' (reply 'E05')"
+                                 << "9600";
+    QTest::newRow("other reply") << reply("ST T 37=ok\\r\\n>") << "9600"
+                                 << "Not stored: Write Time-out - 'T' (reply 'ok\\r\\n')" << "9600";
+    QTest::newRow("no answer") << reply("ST U 1=") << "9600" << "Not stored: Uninterrupted Playback - 'U' (no answer)"
+                               << "9600";
+    QTest::newRow("bit rate refused") << reply("ST D 4=E05>") << "115200"
                                       << "Not stored: Bit Rate - 'D' (reply 'E05'); PC COM bit rate left at 9600 bps"
-                                      << "9600,N,8,1";
-    QTest::newRow("no answer at the new rate") << "ST D 4=>" << "115200" << "the Kavo does not answer at 115200 bps"
-                                               << "115200,N,8,1";
+                                      << "9600";
+    // The module took the line but stays at its rate: found there again.
+    QTest::newRow("no answer at the new rate")
+        << reply("ST D 4=>") << "115200" << "the Kavo answers at 9600 bps, not at 115200 bps: PC COM bit rate left at "
+                                            "9600 bps"
+        << "9600";
+    // Answered after the wait for it gave up: the module moved all the same, and so does
+    // the PC port.
+    QTest::newRow("bit rate answered late") << QStringList{"--delay", "ST D 4=1300"} << "115200" << "All Settings Stored"
+                                            << "115200";
 }
 
 void tst_Settings::writeReportsRefusals()
 {
-    QFETCH(QString, reply);
+    QFETCH(QStringList, options);
     QFETCH(QString, moduleRate);
     QFETCH(QString, text);
     QFETCH(QString, pcRate);
 
     KavoSim sim;
     MessageBoxes boxes;
-    auto w = connectTo(sim, {QStringLiteral("--reply"), reply});
+    auto w = connectTo(sim, options);
     QVERIFY(w);
     QCOMPARE(status(w.get()), QStringLiteral("All Settings Received"));
     QVERIFY(selectEntry(w->lstKAVOBPS, moduleRate));
@@ -766,7 +781,8 @@ void tst_Settings::writeReportsRefusals()
     const int before = sim.commands().size();
     QTest::mouseClick(w->cmdWriteSettings, Qt::LeftButton);
     QCOMPARE(status(w.get()), text);
-    QCOMPARE(w->StatusPanel[1]->text(), pcRate);
+    QCOMPARE(w->StatusPanel[1]->text(), pcRate + QStringLiteral(",N,8,1"));
+    QCOMPARE(w->lstPCBPS->currentText(), pcRate);
     QVERIFY(w->connected());
     QVERIFY(boxes.seen.isEmpty());
 
@@ -831,7 +847,7 @@ void tst_Settings::writeBeforeCompleteRead()
     QTest::mouseClick(w->cmdWriteSettings, Qt::LeftButton);
     const QString loopCount = QStringLiteral("Loop Count, ");
     QCOMPARE(status(w.get()),
-             QStringLiteral("Nothing written: the settings must be read first (no value for %1)")
+             QStringLiteral("Nothing written: no value for %1 (press Read, set them, or open a settings file)")
                  .arg(QString(missing).remove(loopCount)));
     QCOMPARE(settleLog(w.get(), sim), before);
     QVERIFY(boxes.seen.isEmpty());
@@ -907,8 +923,8 @@ void tst_Settings::writeTypedNumbers()
     QCOMPARE(w->outLoopCount->text(), QStringLiteral("ST O 3"));
     type(w->txtLoopCount, QStringLiteral("9"));
     QTest::keyClick(w->txtLoopCount, Qt::Key_Return);
-    // Each channel its own volume.
-    w->chkVolumeLocked->click();
+    // Each channel its own volume (the two read differ, so "Same as L" is off).
+    QVERIFY(!w->chkVolumeLocked->isChecked());
     type(w->txtVolumeL, QStringLiteral("40"));
     QTest::keyClick(w->txtVolumeL, Qt::Key_Tab);
     type(w->txtVolumeR, QStringLiteral("50"));
@@ -940,6 +956,39 @@ void tst_Settings::writeTypedNumbers()
     QCOMPARE(w->txtBBFreq->text(), QStringLiteral("120"));
     QCOMPARE(w->txtBBBoost->text(), QStringLiteral("15"));
     QCOMPARE(w->outBassBoost->text(), QStringLiteral("ST B 252"));
+    QVERIFY(boxes.seen.isEmpty());
+}
+
+// Up and Down in a number box step its number as the spinner would, within the range; a
+// valid edit takes a refused number's text off the status line.
+void tst_Settings::numberBoxKeys()
+{
+    KavoSim sim;
+    MessageBoxes boxes;
+    auto w = connectTo(sim);
+    QVERIFY(w);
+    WindowDriver window(w.get());
+    QVERIFY(window.type(QStringLiteral("txtLoopCount"), QStringLiteral("300")));
+    QCOMPARE(window.status(), QStringLiteral("Loop Count: 300 is out of range (0 to 254)"));
+    QVERIFY(window.key(QStringLiteral("txtLoopCount"), Qt::Key_Up));
+    QCOMPARE(window.text(QStringLiteral("outLoopCount")), QStringLiteral("ST O 4"));
+    QCOMPARE(window.text(QStringLiteral("txtLoopCount")), QStringLiteral("4"));
+    QCOMPARE(window.status(), QString());
+
+    QVERIFY(window.key(QStringLiteral("txtBBFreq"), Qt::Key_Down));
+    QCOMPARE(window.text(QStringLiteral("txtBBFreq")), QStringLiteral("40"));
+    QCOMPARE(window.text(QStringLiteral("outBassBoost")), QStringLiteral("ST B 36"));
+    QVERIFY(window.key(QStringLiteral("txtVolumeL"), Qt::Key_Up));
+    QCOMPARE(window.text(QStringLiteral("outVolume")), QStringLiteral("ST V 11 20"));
+    QVERIFY(window.type(QStringLiteral("txtWriteTimeout"), QStringLiteral("254")));
+    QVERIFY(window.key(QStringLiteral("txtWriteTimeout"), Qt::Key_Up));
+    QCOMPARE(window.text(QStringLiteral("outWriteTimeout")), QStringLiteral("ST T 254"));
+
+    // A spinner moved by the user clears a refusal too.
+    QVERIFY(window.type(QStringLiteral("txtFileOffset"), QStringLiteral("x")));
+    QVERIFY(window.status().startsWith(QStringLiteral("Input File Number Offset: 'x' is not a number")));
+    QVERIFY(window.key(QStringLiteral("vscFileOffset"), Qt::Key_Up));
+    QCOMPARE(window.status(), QString());
     QVERIFY(boxes.seen.isEmpty());
 }
 

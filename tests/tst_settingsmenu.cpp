@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -15,6 +16,7 @@
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
 #include "support/testenv.h"
+#include "support/windowdriver.h"
 #include "support/windowfixture.h"
 
 namespace {
@@ -75,6 +77,10 @@ private slots:
     void saveNeedsAllNine();
     void windowToKavoctl();
     void kavoctlToWindow();
+    void openedBeforeConnecting();
+    void exitAsksAboutEdits_data();
+    void exitAsksAboutEdits();
+    void openAsksAboutEdits();
 
 private:
     bool connectWindow();
@@ -239,6 +245,117 @@ void tst_SettingsMenu::kavoctlToWindow()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(strings(m_window.get()), lines(file.readAll()));
     QVERIFY(strings(m_window.get()).contains("ST O 200"));
+}
+
+// A file opened before connecting is meant for the module Open finds: Open reads its version
+// and card but keeps the file's settings, and Write stores them.
+void tst_SettingsMenu::openedBeforeConnecting()
+{
+    WindowDriver window(m_window.get());
+    m_nextFile = m_dir.filePath("before.kavo");
+    QVERIFY(writeFile(m_nextFile, Written));
+    QVERIFY(window.trigger("mnuFileOpenSettings"));
+    QCOMPARE(window.status(), QString("Settings opened from before.kavo; Open keeps them for the Kavo it finds, then "
+                                      "press Write to store them"));
+    QVERIFY(window.pick("lstPCCOM", m_sim->comName()));
+    QVERIFY(window.click("cmdOpenCOM"));
+    QVERIFY(window.connected());
+    QCOMPARE(window.text("lblVersion"), QString("Kavo v2.07KAV1 SN 00012345"));
+    QCOMPARE(window.status(), QString("The settings from before.kavo are kept: press Write to store them in the Kavo, "
+                                      "or Read to load the Kavo's own"));
+    QCOMPARE(strings(m_window.get()), lines(Written));
+    for (const QString &command : m_sim->commands())
+        QVERIFY2(!command.startsWith("ST "), qPrintable(command));
+
+    QVERIFY(window.click("cmdWriteSettings"));
+    QCOMPARE(window.status(), QString("All Settings Stored"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->commands().filter(QRegularExpression("^ST [A-Z] ")),
+                              QStringList({"ST T 30", "ST S 2", "ST N 100", "ST H 0", "ST V 10 20", "ST O 3", "ST B 37",
+                                           "ST U 1", "ST D 0"}),
+                              10000);
+    // Written: the next Open reads the module, which holds the file's settings now.
+    QVERIFY(window.click("cmdOpenCOM"));
+    QVERIFY(window.click("cmdOpenCOM"));
+    QCOMPARE(window.status(), QString("All Settings Received"));
+    QCOMPARE(strings(m_window.get()), lines(Written));
+    QVERIFY(m_boxes->seen.isEmpty());
+}
+
+// Exit with settings changed and neither written nor saved asks first: Write, Save
+// Settings..., Discard or Cancel. Nothing changed since the read: no question.
+void tst_SettingsMenu::exitAsksAboutEdits_data()
+{
+    QTest::addColumn<bool>("edit");
+    QTest::addColumn<int>("answer");   // QMessageBox::StandardButton
+    QTest::addColumn<bool>("closes");
+
+    QTest::newRow("nothing changed") << false << int(QMessageBox::Ok) << true;
+    QTest::newRow("Cancel") << true << int(QMessageBox::Cancel) << false;
+    QTest::newRow("Discard") << true << int(QMessageBox::Discard) << true;
+    QTest::newRow("Save Settings...") << true << int(QMessageBox::Save) << true;
+    QTest::newRow("Write") << true << int(QMessageBox::Apply) << true;
+}
+
+void tst_SettingsMenu::exitAsksAboutEdits()
+{
+    QFETCH(bool, edit);
+    QFETCH(int, answer);
+    QFETCH(bool, closes);
+
+    QVERIFY(connectWindow());
+    WindowDriver window(m_window.get());
+    if (edit)
+        QVERIFY(window.type("txtLoopCount", "9"));
+    const qsizetype before = m_sim->commands().size();
+    m_nextFile = m_dir.filePath(QString("exit-%1.kavo").arg(answer));
+    m_boxes->answer(QMessageBox::StandardButton(answer));
+    m_window->show();
+    QVERIFY(window.trigger("mnuFileExit"));
+
+    QCOMPARE(m_boxes->seen.size(), edit ? 1 : 0);
+    if (edit) {
+        const MessageBoxes::Seen &box = m_boxes->seen.first();
+        QVERIFY2(box.text.startsWith("The settings in the window were changed and have not been written to the Kavo or "
+                                     "saved. Exit closes the program"),
+                 qPrintable(box.text));
+        QCOMPARE(box.buttons, QMessageBox::Apply | QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+        QCOMPARE(box.title, QString("KavoConfig"));
+    }
+    QCOMPARE(m_window->isVisible(), !closes);
+    QCOMPARE(window.text("outLoopCount"), edit ? QString("ST O 9") : QString("ST O 1"));
+    QCOMPARE(QFile::exists(m_nextFile), answer == QMessageBox::Save);
+    if (answer == QMessageBox::Save) {
+        QFile file(m_nextFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(lines(file.readAll()).contains("ST O 9"));
+    }
+    const bool written = answer == QMessageBox::Apply;
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->commands().mid(before).contains("ST O 9"), written, 10000);
+}
+
+// Open clears what the window holds of an earlier connection: edits not written or saved
+// are asked about first, and Cancel leaves everything as it was.
+void tst_SettingsMenu::openAsksAboutEdits()
+{
+    QVERIFY(connectWindow());
+    WindowDriver window(m_window.get());
+    QVERIFY(window.type("txtLoopCount", "9"));
+    QVERIFY(window.click("cmdOpenCOM"));   // Close keeps them
+    QCOMPARE(window.text("outLoopCount"), QString("ST O 9"));
+
+    const qsizetype before = m_sim->commands().size();
+    m_boxes->answer(QMessageBox::Cancel);
+    QVERIFY(window.click("cmdOpenCOM"));
+    QCOMPARE(m_boxes->seen.size(), 1);
+    QCOMPARE(m_boxes->seen.first().buttons, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+    QVERIFY(!window.connected());
+    QCOMPARE(window.text("outLoopCount"), QString("ST O 9"));
+    QCOMPARE(m_sim->commands().size(), before);
+
+    m_boxes->answer(QMessageBox::Discard);
+    QVERIFY(window.click("cmdOpenCOM"));
+    QVERIFY(window.connected());
+    QCOMPARE(window.text("outLoopCount"), QString("ST O 1"));
 }
 
 QTEST_MAIN(tst_SettingsMenu)

@@ -339,7 +339,7 @@ void tst_Window::controls_data()
     row("outKAVOBPS", "QLabel", se, twips(3240, 360, 1215, 255), "", none, "", true, true, -1, -1);
     row("Label17", "QLabel", se, twips(120, 840, 1095, 255), "Write Timeout:", none, "", true, true, -1, -1);
     row("txtWriteTimeout", "QLineEdit", se, twips(1320, 840, 615, 285), "", none,
-        "0  = No write time-out, 10 to 2540 = milliseconds", true, true, -1, -1);
+        "0  = No write time-out, 1 to 254 = 10 to 2540 milliseconds", true, true, -1, -1);
     row("vscWriteTimeout", "QScrollBar", se, twips(1920, 840, 255, 375), "", none, "", true, true, 254, 254);
     row("outWriteTimeout", "QLabel", se, twips(3240, 840, 1215, 255), "", none, "", true, true, -1, -1);
 
@@ -380,7 +380,7 @@ void tst_Window::controls_data()
     row("Label15", "QLabel", au, twips(2280, 1680, 855, 255), "Boost (dB)", none, "", true, true, -1, -1);
     row("chkBassBoost", "QCheckBox", au, twips(120, 1920, 1215, 255), "Bass Boost:", none, "", true, true, -1, 0);
     row("txtBBFreq", "QLineEdit", au, twips(1320, 1920, 615, 285), "", none,
-        "Frequency around which the boost occurs (20 to 150 Hz).", true, true, -1, -1);
+        "Frequency around which the boost occurs (0 to 150 Hz, in steps of 10).", true, true, -1, -1);
     row("vscBBFreq", "QScrollBar", au, twips(1920, 1920, 255, 375), "", none, "", true, true, 15, 15);
     row("txtBBBoost", "QLineEdit", au, twips(2280, 1920, 615, 285), "", none, "Boost amount in dB (0 to 15)",
         true, true, -1, -1);
@@ -490,8 +490,13 @@ void tst_Window::menus()
             }
             QCOMPARE(items[k]->objectName(), expected[i].items[k].first);
             QCOMPARE(items[k]->text(), expected[i].items[k].second);
-            // No shortcut keys: neither a key sequence nor a mnemonic.
-            QVERIFY(items[k]->shortcut().isEmpty());
+            // Ctrl+O and Ctrl+S open and save settings files; no other item has a key, and
+            // none a mnemonic.
+            const QString name = items[k]->objectName();
+            const QKeySequence key = name == QStringLiteral("mnuFileOpenSettings") ? QKeySequence(QKeySequence::Open)
+                                     : name == QStringLiteral("mnuFileSaveSettings") ? QKeySequence(QKeySequence::Save)
+                                                                                    : QKeySequence();
+            QCOMPARE(items[k]->shortcut(), key);
             QVERIFY(!items[k]->text().contains('&'));
         }
     }

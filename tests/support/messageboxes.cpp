@@ -35,8 +35,10 @@ void MessageBoxes::poll()
         if (m_hook)
             m_hook(box);
         QMessageBox::StandardButton choice = m_answers.isEmpty() ? QMessageBox::Ok : m_answers.dequeue();
-        if (!(s.buttons & choice))
-            choice = (s.buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
+        // An answer the box does not offer: OK, else No, else Cancel.
+        for (const QMessageBox::StandardButton fallback : {QMessageBox::Ok, QMessageBox::No, QMessageBox::Cancel})
+            if (!(s.buttons & choice))
+                choice = fallback;
         if (QAbstractButton *b = box->button(choice))
             b->click();
     }

@@ -7,7 +7,7 @@
 #include <functional>
 
 // Watches for the program's message boxes, records each one and answers it: with the next
-// queued answer, or with OK (No when there is no OK).
+// queued answer, or with OK (No when there is no OK, Cancel when there is neither).
 class MessageBoxes : public QObject
 {
     Q_OBJECT
