@@ -210,8 +210,8 @@ struct SimSlot {
     int started = 0;
 };
 
-// The module whose settings the window's controls hold: a slot and which of the
-// simulators started on it; no slot when the controls hold no complete read of a module.
+// The module the window is connected to: a slot and which of the simulators started on
+// it; no slot while the window is connected to none.
 struct SettingsSource {
     const SimSlot *slot = nullptr;
     int started = 0;
@@ -383,6 +383,7 @@ private:
     bool m_lostInOp = false;   // the port was lost while the click's operation ran
     bool m_allReceived = false;   // the click's read ended with "All Settings Received"
     bool m_writeNext = false;     // a read stopped: the next step is a Write
+    bool m_closingWindow = false; // the driver closes the window: changed settings go
     SettingsSource m_source;
     SettingsSource m_writeSource;   // m_source when the last Write was clicked
 
@@ -555,7 +556,9 @@ void Soak::closeProgram()
     if (!m_window)
         return;
     m_status.stop();
+    m_closingWindow = true;
     m_window->close();
+    m_closingWindow = false;
     m_window.reset();
     w = nullptr;
 }
@@ -742,9 +745,11 @@ void Soak::checkUpload(Op kind)
     }
 }
 
-// Only Write sends a setting ("ST x value"), and only to the module whose complete read
-// filled the controls on this connection: never to another module, never after a read
-// that stopped, never what a module that was pulled and plugged in again had before.
+// Only Write sends a setting ("ST x value"), and only to the module of this connection:
+// Open begins with the controls emptied (or holding a settings file opened before it,
+// which the soak does not do), so whatever they hold came from this module's reads and the
+// driver's edits. Never to another module, never what a module that was pulled and plugged
+// in again had before, never after the connection ended.
 void Soak::checkSettingWritten(const SimSlot &slot, const TrafficLine &line)
 {
     static const QRegularExpression set(QStringLiteral("^ST [A-Z] "));
@@ -753,33 +758,30 @@ void Soak::checkSettingWritten(const SimSlot &slot, const TrafficLine &line)
     ++m_writesChecked;
     if (m_writeSource.slot == &slot && m_writeSource.started == slot.started)
         return;
-    fail(QStringLiteral("COM%1 (module %2) was sent '%3', but the settings in the window %4")
+    fail(QStringLiteral("COM%1 (module %2) was sent '%3', but the window %4")
              .arg(slot.com)
              .arg(slot.started)
              .arg(line.command,
-                  m_writeSource.slot ? QStringLiteral("were read from COM%1's module %2")
+                  m_writeSource.slot ? QStringLiteral("was connected to COM%1's module %2")
                                            .arg(m_writeSource.slot->com)
                                            .arg(m_writeSource.started)
-                                     : QStringLiteral("came from no complete read of this connection")));
+                                     : QStringLiteral("was connected to no module")));
 }
 
-// After a click: which module's settings the controls now hold. A complete read (its
-// status "All Settings Received") of the module on the open port makes it that module;
-// a read that stopped, a close, a lost port and a new program make it none.
+// After a click: the module the window is connected to, whose settings alone Write may
+// send. A connect makes it the module on the open port; a close, a lost port and a new
+// program make it none. A read that stopped leaves some settings empty, and Write is
+// refused until the driver's edits have filled them.
 void Soak::noteSettingsSource(Op kind)
 {
     if (m_windowClosed || !w || m_lostInOp || !w->connected() || kind == Op::Close) {
         m_source = {};
         return;
     }
-    if (kind != Op::Connect && kind != Op::Read)
+    if (kind == Op::Read && !m_allReceived)
+        m_writeNext = chance(60);   // what a user may well do next: press Write
+    if (kind != Op::Connect)
         return;
-    if (!m_allReceived) {
-        m_source = {};
-        // What a user may well do next: press Write.
-        m_writeNext = kind == Op::Read && chance(60);
-        return;
-    }
     const SimSlot *slot = slotOfDevice(w->session->link().devicePath());
     m_source = slot ? SettingsSource{slot, slot->started} : SettingsSource{};
 }
@@ -837,6 +839,14 @@ bool Soak::run()
     m_boxes.onShown([this](QMessageBox *box) {
         ++m_boxesShown;
         note(QStringLiteral("box: %1").arg(box->text().simplified()));
+        // Settings changed and not written: asked before Open or Exit would drop them,
+        // Exit's question outside any operation. Discarded mostly, kept now and then; a
+        // window the driver closes goes.
+        if (box->button(QMessageBox::Discard)) {
+            const bool keep = !m_closingWindow && chance(25);
+            m_boxes.answer(keep ? QMessageBox::Cancel : QMessageBox::Discard);
+            return;
+        }
         if (w && w->closing())
             fail(QStringLiteral("a message box while the window closes: %1").arg(box->text()));
         if (m_lostInOp)
@@ -1229,7 +1239,9 @@ void Soak::closeWindowNow(const char *where)
 {
     note(QStringLiteral("window closed (%1)").arg(QLatin1String(where)));
     m_windowClosed = true;
+    m_closingWindow = true;
     w->close();
+    m_closingWindow = false;
 }
 
 QString Soak::summary() const
@@ -1246,8 +1258,8 @@ QString Soak::summary() const
     return QStringLiteral("soak: random start value %1; %2 operations in %3 s (%4); during operations: %5; "
                           "%16 command lines, faults: %6; %7 message boxes, %8 connects, %9 uploads complete, %10 play commands, "
                           "%11 ports lost, %12 simulators started; early commands: %13 probe CRs, %14 after an "
-                          "abandoned answer or a prompt inside an answer; %17 settings sent, each to the module it "
-                          "was read from; %18 writes right after a read that stopped; longest clicks: %15")
+                          "abandoned answer or a prompt inside an answer; %17 settings sent, each to the module of its "
+                          "connection; %18 writes right after a read that stopped; longest clicks: %15")
         .arg(m_start)
         .arg(m_operations)
         .arg(double(m_elapsed) / 1000.0, 0, 'f', 1)
