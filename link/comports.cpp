@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <algorithm>
@@ -93,24 +95,27 @@ QString baseFolder(QString *notice)
 
 // --- the system's serial ports ---------------------------------------------------------
 
-SystemPortsSource &source()
+// What every thread shares: where the system's ports come from, and what they were when
+// last looked up (the look-up is slow, tens of milliseconds, and the set changes only when
+// hardware comes or goes). Only under the lock.
+struct SystemPortsState {
+    QMutex lock;
+    SystemPortsSource source;
+    QList<SystemPort> known;
+    bool looked = false;
+};
+
+SystemPortsState &systemState()
 {
-    static SystemPortsSource s;
-    return s;
+    static SystemPortsState state;
+    return state;
 }
 
-// The system's ports as last looked up: the look-up is slow (tens of milliseconds), and
-// the set changes only when hardware comes or goes.
-QList<SystemPort> &knownSystemPorts()
+// The remembered numbers in the user's configuration are read and written under this lock.
+QMutex &numbersLock()
 {
-    static QList<SystemPort> ports;
-    return ports;
-}
-
-bool &systemPortsKnown()
-{
-    static bool known = false;
-    return known;
+    static QMutex lock;
+    return lock;
 }
 
 QList<SystemPort> defaultSystemPorts()
@@ -158,7 +163,9 @@ QSettings userSettings()
     return QSettings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig"));
 }
 
-QMap<int, Port> buildMap(const QList<SystemPort> &system)
+// COM n for every number that names a device. A system's port seen for the first time is
+// remembered under the number it gets only where `remember` (a listing the user sees).
+QMap<int, Port> buildMap(const QList<SystemPort> &system, bool remember)
 {
     QMap<int, Port> map;
 #ifdef Q_OS_WIN
@@ -196,6 +203,7 @@ QMap<int, Port> buildMap(const QList<SystemPort> &system)
         return port;
     };
 
+    const QMutexLocker numbers(&numbersLock());
     QSettings settings = userSettings();
     settings.beginGroup(NumbersGroup);
     QMap<int, QString> remembered;
@@ -234,7 +242,7 @@ QMap<int, Port> buildMap(const QList<SystemPort> &system)
             break;
         map.insert(n, systemPort(n, w.port));
         // A port whose own number a link holds borrows this one for now.
-        if (!w.hasNumber) {
+        if (!w.hasNumber && remember) {
             settings.setValue(QStringLiteral("COM%1").arg(n), identityOf(w.port));
             remembered.insert(n, identityOf(w.port));
         }
@@ -299,20 +307,38 @@ bool ensurePortsFolder(QString *error)
 
 void setSystemPortsSource(SystemPortsSource s)
 {
-    source() = std::move(s);
-    systemPortsKnown() = false;
+    SystemPortsState &state = systemState();
+    const QMutexLocker locked(&state.lock);
+    state.source = std::move(s);
+    state.looked = false;
 }
 
 QList<SystemPort> systemPorts()
 {
-    knownSystemPorts() = source() ? source()() : defaultSystemPorts();
-    systemPortsKnown() = true;
-    return knownSystemPorts();
+    SystemPortsState &state = systemState();
+    const QMutexLocker locked(&state.lock);
+    state.known = state.source ? state.source() : defaultSystemPorts();
+    state.looked = true;
+    return state.known;
 }
+
+namespace {
+// The system's ports as last looked up, or looked up now when they never were.
+QList<SystemPort> knownSystemPorts()
+{
+    {
+        SystemPortsState &state = systemState();
+        const QMutexLocker locked(&state.lock);
+        if (state.looked)
+            return state.known;
+    }
+    return systemPorts();
+}
+} // namespace
 
 QMap<int, Port> ports()
 {
-    return buildMap(systemPorts());
+    return buildMap(systemPorts(), true);
 }
 
 Port port(int n)
@@ -324,42 +350,12 @@ Port port(int n)
     if (const Port link = linkPort(portsFolder(), n); link.valid())
         return link;
 #endif
-    return buildMap(systemPortsKnown() ? knownSystemPorts() : systemPorts()).value(n);
+    return buildMap(knownSystemPorts(), false).value(n);
 }
 
 QString devicePath(int n)
 {
     return port(n).path;
-}
-
-namespace {
-QMap<int, Port> &listedPorts()
-{
-    static QMap<int, Port> ports;
-    return ports;
-}
-
-quint64 &generation()
-{
-    static quint64 g = 0;
-    return g;
-}
-} // namespace
-
-void noteListed(const QMap<int, Port> &ports)
-{
-    listedPorts() = ports;
-    ++generation();
-}
-
-QMap<int, Port> listed()
-{
-    return listedPorts();
-}
-
-quint64 listedGeneration()
-{
-    return generation();
 }
 
 } // namespace ComPorts

@@ -42,6 +42,7 @@ struct SystemPort {
     QString serialNumber;   // the adapter's serial number; empty when it has none
 };
 // In name order. Tests replace the source so that a machine's own ports do not take part.
+// Any thread may call these.
 using SystemPortsSource = std::function<QList<SystemPort>()>;
 void setSystemPortsSource(SystemPortsSource source);
 QList<SystemPort> systemPorts();
@@ -58,19 +59,14 @@ struct Port {
     QString name() const { return QStringLiteral("COM%1").arg(number); }
 };
 
-// Every COM number that names a device right now (the system's ports looked up afresh).
+// Every COM number that names a device right now (the system's ports looked up afresh), as
+// a listing shows them to the user: a system's port seen for the first time is remembered
+// under the number it got.
 QMap<int, Port> ports();
 // COM n; invalid when the number names nothing. A link is looked at directly; the system's
-// ports come from their last look-up (the look-up is slow).
+// ports come from their last look-up (the look-up is slow). Nothing is remembered.
 Port port(int n);
 // port(n).path
 QString devicePath(int n);
-
-// --- what a listing showed ---------------------------------------------------------------
-// The ports a listing showed, as the user saw them when choosing one. Every listing replaces
-// the whole record and counts up the generation.
-void noteListed(const QMap<int, Port> &ports);
-QMap<int, Port> listed();
-quint64 listedGeneration();
 
 } // namespace ComPorts

@@ -1,32 +1,47 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <atomic>
 
+#include "link/comports.h"
 #include "link/reply.h"
+#include "link/waker.h"
 
 class QTimer;
 class SerialControl;
 
 // The line to the module: the port control MSComm1, the receive buffer BufferIn, the reply
-// time-out clock tmrTimeOut and the command exchange. One exchange at a time: the session's
-// operation guard sees to that.
+// time-out clock and the command exchange. One exchange at a time: the session's operation
+// guard sees to that.
+//
+// The link lives on one thread and is used from there. Its waits block that thread on the
+// port with their deadlines (Mode::Blocking); abortOperation() and wake() may be called from
+// any thread and end a wait at once. A link on a thread whose event loop must keep running
+// meanwhile (Mode::EventLoop) runs that loop inside its waits instead.
 class KavoLink : public QObject
 {
     Q_OBJECT
 public:
-    explicit KavoLink(QObject *parent = nullptr);
+    enum class Mode { Blocking, EventLoop };
+
+    explicit KavoLink(QObject *parent = nullptr, Mode mode = Mode::Blocking);
     ~KavoLink() override;
 
-    // Opens COM `port` at `bitRate` with "<rate>,N,8,1", RTS and DTR off, and drops whatever
-    // the port held before. On failure returns false with `error` set to the port layer's
-    // description (already worded for the user where we know better).
-    bool openPort(int port, qint32 bitRate, QString *error);
+    Mode mode() const { return m_mode; }
+
+    // Opens COM `port` (as a listing gave it) at `bitRate` with "<rate>,N,8,1", RTS and DTR
+    // off, and drops whatever the port held before. On failure returns false with `error`
+    // set to what is wrong, worded for the user.
+    bool openPort(const ComPorts::Port &port, qint32 bitRate, QString *error);
     void closePort();
     bool portOpen() const;
-    // The COM number last set, and the line settings text ("9600,N,8,1") last set.
+    // The port opened last (or being opened) and its COM number, and the line settings
+    // text ("9600,N,8,1") set last.
+    const ComPorts::Port &port() const;
     int commPort() const;
     QString lineSettings() const;
     qint32 bitRate() const;
@@ -37,9 +52,12 @@ public:
     // --- the exchange --------------------------------------------------------------
     // Writes the bytes to the line as they are, when the port is open.
     void SendText(const QByteArray &bytes);
+    // What a wait listens for: the prompt (an answer), or, for a probe, also noise.
+    enum class Listen { Answer, Probe };
     // Collects the answer until the prompt ends a chunk, a whole period of silence, or
-    // more bytes or time than any Kavo answer takes (a device that keeps sending).
-    Reply WaitForPrompt();
+    // more bytes or time than any Kavo answer takes (a device that keeps sending). A probe
+    // also ends at noise: bytes without a prompt followed by NoiseQuietMs of quiet.
+    Reply WaitForPrompt(Listen listen = Listen::Answer);
     // The one exchange: empties BufferIn, sends the command with its carriage return and
     // waits for the answer.
     Reply SendAndWait(const QByteArray &command);
@@ -59,12 +77,19 @@ public:
     // What has arrived and was not taken yet.
     const QByteArray &pendingInput() const { return BufferIn; }
 
+    // --- between operations (Mode::Blocking) ----------------------------------------
+    // Waits until wake() is called (from any thread), `until` passes, or the port is lost;
+    // what the line sends meanwhile is kept as between waits (its tail only).
+    void idle(QDeadlineTimer until);
+    void wake();
+
     // --- ending operations ---------------------------------------------------------
     // Ends the current operation: a wait in progress returns at once, and every further
     // send and wait of this operation does nothing, until beginOperation() starts the next.
+    // Any thread may call it.
     void abortOperation();
     bool operationAborted() const { return m_aborted; }
-    void beginOperation() { m_aborted = m_shutdown; }
+    void beginOperation() { m_aborted = m_shutdown.load(); }
     // After an abort, lets the operation send once more while the port is still open (to
     // close a file on the card); false when the port is gone or the line shut down.
     bool resume();
@@ -79,9 +104,16 @@ public:
     static constexpr int LongestAnswerMs = 5000;
     // Between the pieces of one answer a module pauses far less than this.
     static constexpr int QuietMs = 150;
-    // A module answers most commands within a few milliseconds: for that long a wait
-    // watches the port alone rather than every event source; the window's events are
-    // still handled at least every EventsEveryMs.
+    // Noise ends a probe once the line has been quiet for four character times at the
+    // port's rate (the garbled answer has ended: its bytes come back to back) plus this
+    // margin: a USB adapter may hold received bytes for up to 16 ms before passing them on,
+    // and the module and the system take some milliseconds to react. No Kavo answer pauses
+    // that long before its prompt once it has begun.
+    static constexpr int NoiseMarginMs = 30;
+    int noiseQuietMs() const;
+    // A module answers most commands within a few milliseconds: for that long a wait on a
+    // thread with an event loop watches the port alone rather than every event source; the
+    // loop's events are still handled at least every EventsEveryMs.
     static constexpr int QuickAnswerMs = 20;
     static constexpr int EventsEveryMs = 20;
 
@@ -92,15 +124,23 @@ signals:
 private:
     void MSComm1_OnComm();
     void tmrTimeOut_Timer();
+    // Keeps only the tail that a talkative device leaves between waits.
+    void trimBufferIn();
+    Reply waitBlocking(Listen listen);
+    Reply waitInEventLoop(Listen listen);
+    bool quietBlocking();
+    bool quietInEventLoop();
 
+    const Mode m_mode;
     SerialControl *MSComm1;
-    QTimer *tmrTimeOut;
+    QTimer *tmrTimeOut;        // the time-out clock of a wait that runs the event loop
     QByteArray BufferIn;       // received and not yet taken
     qint16 TimeOutTicks = 0;   // ticks of tmrTimeOut since the wait last took bytes
+    Waker m_waker;
 
     QString m_lastDevice;
     QElapsedTimer m_eventsHandled;   // when a wait last let the other events run
     bool m_answersQuick = true;      // the last answer came within QuickAnswerMs
-    bool m_aborted = false;
-    bool m_shutdown = false;
+    std::atomic<bool> m_aborted = false;
+    std::atomic<bool> m_shutdown = false;
 };

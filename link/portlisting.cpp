@@ -1,7 +1,6 @@
 #include "link/portlisting.h"
 
-#include "link/comports.h"
-#include "link/serialcontrol.h"
+#include "link/devicecheck.h"
 
 namespace PortListing {
 
@@ -22,7 +21,15 @@ QList<Entry> Listing::unusable() const
     return list;
 }
 
-Listing list()
+Entry Listing::entry(int number) const
+{
+    for (const Entry &e : entries)
+        if (e.number() == number)
+            return e;
+    return Entry();
+}
+
+Listing list(Check check)
 {
     Listing listing;
     const ComPorts::Folder folder = ComPorts::folder();
@@ -30,15 +37,12 @@ Listing list()
     listing.folderMessage = folder.problem.isEmpty() ? folder.notice
                                                      : (folder.notice.isEmpty() ? folder.problem
                                                                                 : folder.notice + QLatin1Char(' ') + folder.problem);
-    const auto ports = ComPorts::ports();
-    ComPorts::noteListed(ports);
-    for (const ComPorts::Port &port : ports) {
+    for (const ComPorts::Port &port : ComPorts::ports()) {
         Entry entry;
-        entry.number = port.number;
-        entry.path = port.path;
-        entry.device = port.device;
-        entry.viaLink = port.viaLink;
-        entry.usable = SerialControl::probe(port, &entry.problem);
+        entry.port = port;
+        entry.problem = check == Check::Opening ? DeviceCheck::problemOpening(port)
+                                                : DeviceCheck::problemWithoutOpening(port);
+        entry.usable = entry.problem.isEmpty();
         listing.entries << entry;
     }
     return listing;

@@ -3,18 +3,18 @@
 #include <QList>
 #include <QString>
 
-// The COM numbers that name a device right now, and whether each can be opened.
+#include "link/comports.h"
+
+// The COM numbers that name a device right now, and whether each can be used.
 namespace PortListing {
 
 struct Entry {
-    int number = 0;
-    QString path;      // what the number names: a link in the ports folder, or a device
-    QString device;    // the device behind it (on Windows the system's own name)
-    bool viaLink = false;
+    ComPorts::Port port;   // what the number names: opened as such once chosen
     bool usable = false;
-    QString problem;   // when not usable: why, naming the COM number and the device, and what to do
+    QString problem;       // when not usable: why, naming the COM number and the device, and what to do
 
-    QString name() const { return QStringLiteral("COM%1").arg(number); }
+    int number() const { return port.number; }
+    QString name() const { return port.name(); }
 };
 
 struct Listing {
@@ -26,11 +26,21 @@ struct Listing {
 
     bool anyUsable() const;
     QList<Entry> unusable() const;
+    // The entry for COM `number`; an invalid port when the listing has none.
+    Entry entry(int number) const;
 };
 
-// Lists every COM number that names a device; each device is opened and closed again. What
-// the listing shows is what the numbers stand for when a port is opened next (see
-// SerialControl::setPortOpen).
-Listing list();
+// How a listing judges each device.
+enum class Check {
+    // By what can be seen from outside (missing, no serial device, no permission, a lock
+    // file of a process that holds it): nothing is opened, so nothing another program
+    // waits to read is taken and no modem line moves. A program that holds a device
+    // without a lock file shows when the port is opened.
+    WithoutOpening,
+    // Each device is also opened and closed again, and nothing more (start-up, once).
+    Opening,
+};
+
+Listing list(Check check = Check::WithoutOpening);
 
 } // namespace PortListing

@@ -1,16 +1,19 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMap>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
 
 #include "link/comports.h"
 
-// The window's serial-port control: one port, chosen by its COM number, opened with
-// fixed line settings "<rate>,N,8,1". Received bytes are announced through OnComm
-// (CommEvent 2) and taken raw with Input().
+class Waker;
+
+// The serial-port control MSComm1: one port, chosen by the value a COM listing gave for it,
+// opened with fixed line settings "<rate>,N,8,1". Received bytes are taken raw with
+// Input(). A thread that owns the control may wait on it (waitForInput) without an event
+// loop; on a thread that runs one, OnComm (CommEvent 2) announces bytes as they come.
 class SerialControl : public QObject
 {
     Q_OBJECT
@@ -18,9 +21,10 @@ public:
     enum { comEvReceive = 2 };
 
     explicit SerialControl(QObject *parent = nullptr);
+    ~SerialControl() override;
 
-    int CommPort() const { return m_commPort; }
-    void setCommPort(int n) { m_commPort = n; }
+    // The COM number of the port set last (0 before any).
+    int CommPort() const { return m_port.number; }
     QString Settings() const { return m_settings; }
     // Takes "<rate>,N,8,1"; returns false (and records the error) when the text is not that.
     bool setSettings(const QString &settings);
@@ -28,27 +32,30 @@ public:
     void setDTREnable(bool on) { m_dtr = on; }
     void setRThreshold(int n) { m_rthreshold = n; }
 
-    bool PortOpen() const { return m_port.isOpen(); }
-    // Opening maps CommPort to its device; on failure returns false with LastError() set.
-    // The device must be the one the number named when it was last listed (the user chose
-    // it from that list) or, when opened since, when it was last opened here: a number that
-    // has come to name another device meanwhile is not opened. A port that was lost frees
-    // its number for whatever it names next.
-    bool setPortOpen(bool open);
+    bool PortOpen() const { return m_serial.isOpen(); }
+    // Opens `port` with the settings. Its number must still name the device it named when
+    // it was listed (the user chose it from that listing): a number that has come to name
+    // another device meanwhile is not opened. On failure returns false with LastError() set.
+    bool open(const ComPorts::Port &port);
+    void close();
+    // The port opened last (or being opened), as the listing gave it.
+    const ComPorts::Port &port() const { return m_port; }
 
-    // Whether the device behind `port` can be opened right now (it is opened and closed
-    // again); when it cannot, `problem` says why, naming the COM number and the device.
-    static bool probe(const ComPorts::Port &port, QString *problem);
-
-    void setOutput(const QByteArray &bytes);
+    // Writes every byte, in order; when the line cannot take them at once, waits for it
+    // until `deadline` or until `wake` is woken (bytes not written then are dropped).
+    void setOutput(const QByteArray &bytes, QDeadlineTimer deadline = QDeadlineTimer(5000), Waker *wake = nullptr);
+    // Every byte received and not yet taken.
     QByteArray Input();
-    // Watches the open port alone for up to `ms` for bytes to come; they are announced
-    // through OnComm as always. False when none came (or the port is closed).
-    bool waitForInput(int ms);
     int CommEvent() const { return m_commEvent; }
 
+    enum class Wait { Input, Deadline, Woken, Closed };
+    // Waits on the open port until bytes are there to take, `deadline` passes or `wake`
+    // is woken (on a closed port, for the deadline or the wake-up). A port that fails
+    // meanwhile is closed (PortLost) and gives Closed.
+    Wait waitForInput(QDeadlineTimer deadline, Waker *wake);
+
     // The device path the open port uses (empty while closed).
-    QString DevicePath() const { return m_devicePath; }
+    QString DevicePath() const { return m_serial.isOpen() ? m_port.device : QString(); }
     QString LastError() const { return m_lastError; }
     QSerialPort::SerialPortError LastErrorCode() const { return m_lastErrorCode; }
 
@@ -59,24 +66,18 @@ signals:
     void PortLost(const QString &description);
 
 private:
-    // Opens the device behind `port` with the line settings.
-    bool openDevice(const ComPorts::Port &port);
     void handleError(QSerialPort::SerialPortError error);
     // The open port failed underneath: close it and tell.
     void lose(const QString &why);
 
-    QSerialPort m_port;
-    int m_commPort = 1;
+    QSerialPort m_serial;
+    ComPorts::Port m_port;
     QString m_settings = QStringLiteral("9600,N,8,1");
     qint32 m_rate = 9600;
     bool m_rts = false;
     bool m_dtr = false;
     int m_rthreshold = 0;
     int m_commEvent = 0;
-    QString m_devicePath;
-    // What each COM number named when last listed or opened here.
-    QMap<int, ComPorts::Port> m_named;
-    quint64 m_namedGeneration = 0;
     QString m_lastError;
     QSerialPort::SerialPortError m_lastErrorCode = QSerialPort::NoError;
 };
