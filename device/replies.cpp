@@ -24,4 +24,15 @@ CardInfo cardInfo(const QString &reply)
     return info;
 }
 
+std::optional<qint64> kibibytes(const QString &field)
+{
+    const QString digits = field.trimmed();
+    if (digits.isEmpty() || digits.size() > 15)
+        return std::nullopt;
+    for (const QChar c : digits)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    return digits.toLongLong();
+}
+
 } // namespace Replies

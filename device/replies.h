@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 // Reading the module's version and card-information replies.
 namespace Replies {
@@ -19,5 +20,8 @@ struct CardInfo {
 // The reply to "FC Q" when it is not empty: an error reply ("E" + code) or
 // capacity, a space, free space.
 CardInfo cardInfo(const QString &reply);
+// A field of the card information as a number of KiB: plain decimal digits (blanks around
+// allowed), nothing for anything else.
+std::optional<qint64> kibibytes(const QString &field);
 
 } // namespace Replies

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "settings/settingtable.h"
+
 namespace CardFile {
 
 LookUp lookUp(const QByteArray &reply)
@@ -16,6 +18,19 @@ LookUp lookUp(const QByteArray &reply)
     if (code == "F2")
         return LookUp::Missing;
     return LookUp::Error;
+}
+
+QString describe(const QByteArray &errorReply)
+{
+    const QString shown = SettingTable::printable(errorReply, 40);
+    switch (lookUp(errorReply)) {
+    case LookUp::NoCard:
+        return QStringLiteral("no card inserted (%1)").arg(shown);
+    case LookUp::Missing:
+        return QStringLiteral("file not found (%1)").arg(shown);
+    default:
+        return QStringLiteral("the card answered '%1'").arg(shown);
+    }
 }
 
 std::optional<qint64> sizeOf(const QByteArray &reply)

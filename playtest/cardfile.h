@@ -21,6 +21,10 @@ LookUp lookUp(const QByteArray &reply);
 // around them allowed); nothing when the answer holds no such number.
 std::optional<qint64> sizeOf(const QByteArray &reply);
 
+// An error reply of a file command in words, the same for every command: "no card
+// inserted (E08)", "file not found (EF2)", else "the card answered 'E42'".
+QString describe(const QByteArray &errorReply);
+
 // "FC L /KAVOTEST.MP3", "PC F /KAVOTEST.MP3", "FC O 1 W /KAVOTEST.MP3", "FC C 1".
 QByteArray lookUpCommand(const QString &cardPath);
 QByteArray playCommand(const QString &cardPath);

@@ -21,6 +21,9 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
 {
     using Result = ConnectOutcome::Result;
     ConnectOutcome out;
+    // Read afresh at every try and for every message: the user may choose another port.
+    const auto port = [&] { return request.port ? request.port->get() : ComPorts::Port(); };
+    const auto portName = [&] { return port().name(); };
     bool endless = false;   // the chosen rate met a device that keeps sending
     m_version.clear();
     const auto aborted = [&] {
@@ -37,7 +40,7 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
         out.identity = version.identity;
         if (version.identity != Replies::IdentityCode) {
             out.messages << (version.endless ? endlessText()
-                                             : mismatchText(request.portName(), quoted(version.identity.toLatin1())));
+                                             : mismatchText(portName(), quoted(version.identity.toLatin1())));
             out.result = Result::WrongIdentity;
             closePort();
         }
@@ -46,17 +49,18 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
 
     if (request.automatic) {
         for (int i = 0; i < request.rates.size(); ++i) {
-            const QString &rate = request.rates.at(i);
-            const PortOpening opening = openPort(portNumberOf(request.portName()), rate.toInt());
+            const qint32 rate = request.rates.at(i);
+            const PortOpening opening = openPort(port(), rate);
             if (!opening.message.isEmpty())
                 out.messages << opening.message;
             if (!opening.open) {
                 out.result = Result::PortUnavailable;
                 break;
             }
-            if (!say(QStringLiteral("Searching for Kavo at ") + rate + QStringLiteral(" bps")))
+            if (!say(QStringLiteral("Searching for Kavo at %1 bps").arg(rate)))
                 return aborted();
-            // Silence, other answers and a device that keeps sending all mean: not here.
+            // Silence, garbled or other answers and a device that keeps sending all mean:
+            // not here.
             if (!m_link->ProbeDevice()) {
                 closePort();
                 if (m_link->operationAborted())
@@ -72,18 +76,18 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
         // Every search that found no Kavo ends with this, a port that could not be opened
         // included (its own message came first).
         if (!portOpen())
-            out.messages << notConnectedText(request.portName());
+            out.messages << notConnectedText(portName());
     } else {
-        const QString rate = request.rates.value(request.chosen);
-        if (!say(QStringLiteral("Opening ") + request.portName()))
+        const qint32 rate = request.rates.value(request.chosen);
+        if (!say(QStringLiteral("Opening ") + portName()))
             return aborted();
-        const PortOpening opening = openPort(portNumberOf(request.portName()), rate.toInt());
+        const PortOpening opening = openPort(port(), rate);
         if (!opening.message.isEmpty())
             out.messages << opening.message;
         if (!opening.open) {
             out.result = Result::PortUnavailable;
         } else {
-            if (!say(QStringLiteral("Searching for Kavo at ") + rate + QStringLiteral(" bps")))
+            if (!say(QStringLiteral("Searching for Kavo at %1 bps").arg(rate)))
                 return aborted();
             Reply probe;
             if (m_link->ProbeDevice(&probe)) {
@@ -95,7 +99,7 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
                     return aborted();
                 // Something answers, but without end: saying it timed out would mislead.
                 endless = probe.endless();
-                out.messages << (endless ? endlessText() : notConnectedText(request.portName()));
+                out.messages << (endless ? endlessText() : notConnectedText(portName()));
                 // Bytes without a prompt: a module at another rate garbles its answer.
                 out.otherRateAnswers = !endless && probe.unprompted > 0;
                 closePort();
@@ -111,21 +115,21 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
         return out;
     }
     // The status line tells how the search ended, not what it tried last.
-    const QString port = request.portName();
+    const QString name = portName();
     switch (out.result) {
     case Result::PortUnavailable:
-        say(QStringLiteral("%1 could not be opened").arg(port));
+        say(QStringLiteral("%1 could not be opened").arg(name));
         break;
     case Result::WrongIdentity:
-        say(QStringLiteral("The device on %1 is not a Kavo").arg(port));
+        say(QStringLiteral("The device on %1 is not a Kavo").arg(name));
         break;
     default:
         if (endless) {
             say(endlessText());
             break;
         }
-        say(request.automatic ? QStringLiteral("No Kavo answered on %1 at any bit rate").arg(port)
-                              : QStringLiteral("No Kavo answered on %1 at %2 bps").arg(port, request.rates.value(request.chosen)));
+        say(request.automatic ? QStringLiteral("No Kavo answered on %1 at any bit rate").arg(name)
+                              : QStringLiteral("No Kavo answered on %1 at %2 bps").arg(name).arg(request.rates.value(request.chosen)));
         break;
     }
     if (m_link->operationAborted())
@@ -138,7 +142,11 @@ VersionOutcome KavoSession::readVersion()
     VersionOutcome out;
     emit versionShown(QString());
     m_link->ProbeDevice();
-    const Reply reply = m_link->SendAndWait(QByteArrayLiteral("V"));
+    Reply reply = m_link->SendAndWait(QByteArrayLiteral("V"));
+    // A Kavo's version reply is never empty: a prompt alone is a stray one (the tail of a
+    // probe's answer, or of an exchange an earlier program left), and the reply follows.
+    if (reply.prompted() && reply.text.isEmpty())
+        reply = m_link->WaitForPrompt();
     if (reply.aborted()) {
         out.aborted = true;
         return out;

@@ -1,21 +1,23 @@
 #include "session/kavosession.h"
 
-KavoSession::KavoSession(QObject *parent)
+#include <QThread>
+
+KavoSession::KavoSession(QObject *parent, KavoLink::Mode mode)
     : QObject(parent)
-    , m_link(new KavoLink(this))
+    , m_link(new KavoLink(this, mode))
 {
     connect(m_link, &KavoLink::portLost, this, &KavoSession::onPortLost);
 }
 
 KavoSession::~KavoSession() = default;
 
-PortOpening KavoSession::openPort(int port, qint32 bitRate)
+PortOpening KavoSession::openPort(const ComPorts::Port &port, qint32 bitRate)
 {
     PortOpening opening;
     QString error;
     m_link->openPort(port, bitRate, &error);
     if (!error.isEmpty())
-        opening.message = QStringLiteral("Com%1 is not available.\r\n%2").arg(QString::number(m_link->commPort()), error);
+        opening.message = QStringLiteral("Com%1 is not available.\r\n%2").arg(QString::number(port.number), error);
     opening.open = m_link->portOpen();
     return opening;
 }
@@ -43,13 +45,6 @@ QString KavoSession::lineSettings() const
 qint32 KavoSession::bitRate() const
 {
     return m_link->bitRate();
-}
-
-int KavoSession::portNumberOf(const QString &portName)
-{
-    bool ok = false;
-    const int n = portName.mid(3).toInt(&ok);
-    return ok ? n : 0;
 }
 
 bool KavoSession::beginOperation()
@@ -85,7 +80,9 @@ void KavoSession::shutdown()
 {
     m_shutdown = true;
     m_link->abortOperation();
-    if (!m_busy)
+    // The port closes on the session's own thread: now, when nothing runs there (and this
+    // is that thread), or as the running operation ends.
+    if (!m_busy && thread() == QThread::currentThread())
         m_link->shutdown();
 }
 

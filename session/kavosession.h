@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <functional>
 
 #include "link/kavolink.h"
@@ -13,15 +14,22 @@
 // the way (status texts, each setting as it arrives, the upload's progress) comes as
 // signals. One operation at a time: every operation runs between beginOperation() and
 // endOperation().
+//
+// A session lives on one thread and its operations run there; its waits block that thread
+// (or, in KavoLink::Mode::EventLoop, run its event loop). interrupt() and shutdown() may be
+// called from any thread and end a wait at once; signals reach receivers on other threads
+// queued, as Qt delivers them.
+class QFile;
+
 class KavoSession : public QObject
 {
     Q_OBJECT
 public:
-    explicit KavoSession(QObject *parent = nullptr);
+    explicit KavoSession(QObject *parent = nullptr, KavoLink::Mode mode = KavoLink::Mode::Blocking);
     ~KavoSession() override;
 
     // --- the port -----------------------------------------------------------------
-    PortOpening openPort(int port, qint32 bitRate);
+    PortOpening openPort(const ComPorts::Port &port, qint32 bitRate);
     void closePort();
     bool portOpen() const;
     int commPort() const;
@@ -30,8 +38,6 @@ public:
     // The line itself, for listing ports and for tests that talk to a module raw.
     KavoLink &link() { return *m_link; }
 
-    // "COM12" -> 12; 0 when the text is not such a name.
-    static int portNumberOf(const QString &portName);
     // "The device on COM3 keeps sending without a prompt; it may not be a Kavo."
     QString endlessText() const;
     // A module's reply as messages quote it: printable, at most 200 characters.
@@ -41,16 +47,16 @@ public:
     // False while another operation runs, and for good after shutdown().
     bool beginOperation();
     void endOperation();
-    bool busy() const { return m_busy; }
+    bool busy() const { return m_busy; }   // any thread
     // The running operation was ended early (port lost, shut down, interrupted).
     bool aborted() const { return m_link->operationAborted(); }
     // Ends the running operation at once; an upload still closes its card file when the
-    // port is open. The session stays usable.
+    // port is open. The session stays usable. Any thread may call it.
     void interrupt();
     bool interrupted() const { return m_interrupted; }
     // Ends the running operation and closes the port for good (the window is closing).
     // A running upload still closes its card file first while the port is open; the port
-    // closes when the operation has ended.
+    // closes when the operation has ended. Any thread may call it.
     void shutdown();
 
     // --- operations ------------------------------------------------------------------
@@ -71,11 +77,15 @@ public:
     // Sends a local file to the card in 512-byte pieces. `testFile` words the texts for
     // the play test's own file.
     UploadOutcome upload(const QString &localPath, const QString &cardPath, bool testFile = false);
+    // The same from a file opened (and checked) already, read from where it stands.
+    UploadOutcome upload(QFile &file, const QString &cardPath, bool testFile = false);
     // The play test: looks the test file up on the card; when it is missing, or the card's
     // copy has another size than `localPath`, asks `offerUpload` whether to send
     // `localPath` first; then tells the module to play it (the card's own copy when the
     // answer says so).
-    PlayOutcome playTest(const QString &localPath, const std::function<OfferAnswer(const UploadOffer &)> &offerUpload);
+    // `local`, when given, is the local test file opened (and checked) already.
+    PlayOutcome playTest(const QString &localPath, const std::function<OfferAnswer(const UploadOffer &)> &offerUpload,
+                         QFile *local = nullptr);
 
 signals:
     void status(const QString &text);
@@ -109,9 +119,9 @@ private:
 
     KavoLink *m_link;
     QString m_version;
-    bool m_busy = false;
-    bool m_interrupted = false;
-    bool m_shutdown = false;
+    std::atomic<bool> m_busy = false;
+    std::atomic<bool> m_interrupted = false;
+    std::atomic<bool> m_shutdown = false;
 };
 
 // Holds an operation of the session for the length of a scope.

@@ -5,8 +5,10 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 #include "device/replies.h"
+#include "session/portchoice.h"
 #include "settings/settingtable.h"
 
 // What the session's operations bring back. Every operation may end early because the
@@ -21,11 +23,12 @@ struct PortOpening {
 };
 
 struct ConnectRequest {
-    // The port's name ("COM3"), asked for at every try and for every message, so that a
-    // list the user may still change is read at the moment it is used.
-    std::function<QString()> portName;
-    // The bit rates to try, as the user sees them ("9600" ...), in order.
-    QStringList rates;
+    // The port, asked for at every try and for every message: the user may choose another
+    // one while the search runs, and the next rate tried is tried there. Any thread may
+    // change the choice.
+    std::shared_ptr<const PortChoice> port;
+    // The bit rates to try, in order.
+    QList<qint32> rates;
     // Try every rate in order; otherwise only `chosen` (an index into `rates`).
     bool automatic = true;
     int chosen = -1;
@@ -77,6 +80,7 @@ struct WriteOutcome {
         Aborted,
     };
     Result result = Result::Stored;
+    QByteArray stored;       // the letters the module took, in the order sent (also when ended early)
     QStringList notStored;   // "Volume - 'V' (reply 'E05')" ...
     QStringList problems;    // everything that went wrong, as the status line joins it
     QStringList messages;    // for the user (a port that could not be reopened)
@@ -90,6 +94,7 @@ struct UploadOutcome {
     QStringList messages;
     qint64 length = 0;       // of the local file
     qint64 sent = 0;         // bytes the module took
+    QByteArray cardReply;    // CardRefused: the module's error reply to the open command
 
     bool done() const { return result == Result::Done; }
 };

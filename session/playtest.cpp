@@ -1,5 +1,6 @@
 // The play test: the test file looked up on the card, uploaded when it is missing (or the
 // card's copy has another size than the local one) and the user wants it, then played.
+#include <QFile>
 #include <QFileInfo>
 
 #include "playtest/cardfile.h"
@@ -7,7 +8,7 @@
 #include "session/kavosession.h"
 
 PlayOutcome KavoSession::playTest(const QString &localPath,
-                                  const std::function<OfferAnswer(const UploadOffer &)> &offerUpload)
+                                  const std::function<OfferAnswer(const UploadOffer &)> &offerUpload, QFile *local)
 {
     using Result = PlayOutcome::Result;
     PlayOutcome out;
@@ -41,9 +42,10 @@ PlayOutcome KavoSession::playTest(const QString &localPath,
         // incomplete is shorter than the local file, and is no test of anything. An answer
         // that is no size (or no local file to compare with) counts as found, as ever.
         const std::optional<qint64> cardSize = CardFile::sizeOf(reply.text);
-        const QFileInfo local(localPath);
-        if (cardSize && local.isFile() && local.size() != *cardSize)
-            offer = {UploadOffer::Reason::SizeDiffers, *cardSize, local.size()};
+        const QFileInfo info(localPath);
+        const qint64 localSize = local ? local->size() : info.isFile() ? info.size() : -1;
+        if (cardSize && localSize >= 0 && localSize != *cardSize)
+            offer = {UploadOffer::Reason::SizeDiffers, *cardSize, localSize};
     }
     const bool sizeDiffers = offer.reason == UploadOffer::Reason::SizeDiffers;
 
@@ -76,7 +78,8 @@ PlayOutcome KavoSession::playTest(const QString &localPath,
             return out;
         }
         {
-            const UploadOutcome upload = this->upload(localPath, cardPath, true);
+            const UploadOutcome upload = local ? this->upload(*local, cardPath, true)
+                                               : this->upload(localPath, cardPath, true);
             out.messages << upload.messages;
             if (upload.result == UploadOutcome::Result::Aborted)
                 return aborted();

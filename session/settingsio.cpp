@@ -133,7 +133,9 @@ WriteOutcome KavoSession::writeSettings(const std::function<QString(char letter)
         }
         // The module takes a setting with its prompt alone; anything else refuses it. The
         // bit rate is judged by where the module answers afterwards when it changes.
-        if (!reply.bare())
+        if (reply.bare())
+            out.stored += letter;
+        else
             out.notStored << settingTitle(letter) + notStoredWhy(reply);
     }
 
@@ -152,7 +154,8 @@ WriteOutcome KavoSession::writeSettings(const std::function<QString(char letter)
             // at the old rate, and stays where the module answers.
             if (!say(QStringLiteral("Changing PC COM bit rate to match new setting")))
                 return aborted();
-            const int port = commPort();
+            // The device that was open, as it was chosen.
+            const ComPorts::Port port = m_link->port();
             const auto moveTo = [&](qint32 rate) -> std::optional<bool> {
                 closePort();
                 const PortOpening opening = openPort(port, rate);
@@ -169,10 +172,11 @@ WriteOutcome KavoSession::writeSettings(const std::function<QString(char letter)
             qint32 settled = newRate;
             if (!atNew) {
                 out.portClosed = true;
-                out.problems << QStringLiteral("COM%1 could not be reopened at %2 bps; not connected").arg(port).arg(newRate);
+                out.problems << QStringLiteral("COM%1 could not be reopened at %2 bps; not connected").arg(port.number).arg(newRate);
             } else if (*atNew) {
                 // It answers at the new rate: the bit rate was stored, whatever its answer.
-                out.notStored.removeOne(bitRateRow);
+                if (out.notStored.removeOne(bitRateRow))
+                    out.stored += 'D';
             } else {
                 if (!say(QStringLiteral("The Kavo does not answer at %1 bps; looking for it at %2 bps").arg(newRate).arg(oldRate)))
                     return aborted();
@@ -181,6 +185,7 @@ WriteOutcome KavoSession::writeSettings(const std::function<QString(char letter)
                     return aborted();
                 if (atOld && *atOld) {
                     settled = oldRate;
+                    out.stored.replace("D", "");
                     out.problems << QStringLiteral("the Kavo answers at %1 bps, not at %2 bps: PC COM bit rate left at %1 bps")
                                         .arg(oldRate)
                                         .arg(newRate);
@@ -193,7 +198,7 @@ WriteOutcome KavoSession::writeSettings(const std::function<QString(char letter)
                     if (!again) {
                         out.portClosed = true;
                         out.problems << QStringLiteral("COM%1 could not be reopened at %2 bps; not connected")
-                                            .arg(port)
+                                            .arg(port.number)
                                             .arg(newRate);
                     } else {
                         out.problems << QStringLiteral("the Kavo does not answer at %1 bps, nor at %2 bps")

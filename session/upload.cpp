@@ -1,12 +1,8 @@
 // Sending a local file to the card, piece by piece.
 #include <QFile>
-#include <QFileInfo>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 #include "playtest/cardfile.h"
+#include "playtest/localfile.h"
 #include "playtest/uploadplan.h"
 #include "session/kavosession.h"
 
@@ -34,77 +30,38 @@ QString KavoSession::closeCardFile(const QString &cardPath)
     return {};
 }
 
-namespace {
-
-// What a path that is not a regular file is, in words; empty for a regular file.
-QString notARegularFile(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.isFile())
-        return {};
-    if (info.isDir())
-        return QStringLiteral("a folder");
-#ifdef Q_OS_UNIX
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
-        if (S_ISFIFO(st.st_mode))
-            return QStringLiteral("a named pipe");
-        if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
-            return QStringLiteral("a device");
-        if (S_ISSOCK(st.st_mode))
-            return QStringLiteral("a socket");
-    }
-#endif
-    return QStringLiteral("not a regular file");
-}
-
-// Why the local file cannot be uploaded, or an empty text when it can.
-QString localFileProblem(const QString &what, const QString &path, const UploadPlan &plan)
-{
-    switch (plan.problem()) {
-    case UploadPlan::Problem::None:
-        return {};
-    case UploadPlan::Problem::Empty:
-        return QStringLiteral("The %1 '%2' is empty; there is nothing to send to the Kavo.").arg(what, path);
-    case UploadPlan::Problem::TooLarge:
-        return QStringLiteral("The %1 '%2' is too large (%3 bytes); the Kavo takes files of up to %4 bytes.")
-            .arg(what, path)
-            .arg(plan.length())
-            .arg(UploadPlan::LargestLength);
-    }
-    return {};
-}
-
-} // namespace
-
 UploadOutcome KavoSession::upload(const QString &localPath, const QString &cardPath, bool testFile)
+{
+    // Every local problem is told before any file command goes to the Kavo.
+    QString problem;
+    const std::unique_ptr<QFile> file
+        = LocalFile::open(localPath, testFile ? QStringLiteral("test file") : QStringLiteral("file"), &problem);
+    if (!file) {
+        UploadOutcome out;
+        out.result = UploadOutcome::Result::LocalFileProblem;
+        out.messages << problem;
+        say(QStringLiteral("Upload not started: ") + problem.section(QLatin1Char('\r'), 0, 0));
+        return out;
+    }
+    return upload(*file, cardPath, testFile);
+}
+
+UploadOutcome KavoSession::upload(QFile &file, const QString &cardPath, bool testFile)
 {
     using Result = UploadOutcome::Result;
     UploadOutcome out;
     const QString what = testFile ? QStringLiteral("test file") : QStringLiteral("file");
+    const QString localPath = file.fileName();
     const auto refuse = [&](const QString &message) {
         out.result = Result::LocalFileProblem;
         out.messages << message;
         say(QStringLiteral("Upload not started: ") + message.section(QLatin1Char('\r'), 0, 0));
         return out;
     };
-
-    // Only a regular file (or a link to one) is read: a named pipe or a device would
-    // block or never end, and nothing is sent for them.
-    const QString notFound = QStringLiteral("Could not find '") + localPath + QStringLiteral("'");
-    if (!QFileInfo::exists(localPath))
-        return refuse(notFound);
-    if (const QString kind = notARegularFile(localPath); !kind.isEmpty())
-        return refuse(notFound + QStringLiteral("\r\nIt is %1, not a file that can be sent.").arg(kind));
-
-    // Every local problem is told before any file command goes to the Kavo.
-    QFile file(localPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(QStringLiteral("Could not read the %1 '%2':\r\n%3").arg(what, localPath, file.errorString()));
     const UploadPlan plan(file.size());
     out.length = plan.length();
-    if (const QString problem = localFileProblem(what, localPath, plan); !problem.isEmpty())
-        return refuse(problem);
+    if (plan.problem() != UploadPlan::Problem::None)
+        return refuse(QStringLiteral("The %1 '%2' cannot be sent (%3 bytes).").arg(what, localPath).arg(plan.length()));
 
     const auto endless = [&] {
         emit uploadShown(false);
@@ -134,6 +91,7 @@ UploadOutcome KavoSession::upload(const QString &localPath, const QString &cardP
         return endless();
     if (opened.text.startsWith('E')) {
         out.result = Result::CardRefused;
+        out.cardReply = opened.text;
         out.messages << QStringLiteral("Could not open file on Kavo");
         return out;
     }

@@ -3,9 +3,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 #include <QStringList>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "settings/outputfile.h"
 #include "settings/settingtable.h"
 
 namespace SettingsFile {
@@ -21,7 +29,9 @@ Parsed parse(const QByteArray &content)
 {
     Parsed parsed;
     QMap<char, int> lineOf;
-    const QList<QByteArray> lines = content.split('\n');
+    // A text editor may begin the file with a byte order mark: it is no setting.
+    const QByteArray text = content.startsWith("\xEF\xBB\xBF") ? content.mid(3) : content;
+    const QList<QByteArray> lines = text.split('\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const int number = int(i) + 1;
         const QByteArray line = lines[i].trimmed();
@@ -37,7 +47,9 @@ Parsed parse(const QByteArray &content)
         const std::optional<SettingTable::Stored> stored
             = SettingTable::parseSettingString(QString::fromLatin1(line), &why);
         if (!stored) {
-            parsed.error = QStringLiteral("line %1: '%2': %3").arg(number).arg(QString::fromLatin1(line.left(60)), why);
+            const QString shown = line.size() > 60 ? QString::fromLatin1(line.left(60)) + QStringLiteral("...")
+                                                   : QString::fromLatin1(line);
+            parsed.error = QStringLiteral("line %1: '%2': %3").arg(number).arg(shown, why);
             return parsed;
         }
         if (lineOf.contains(stored->letter)) {
@@ -64,27 +76,48 @@ Parsed parse(const QByteArray &content)
 Parsed load(const QString &path)
 {
     Parsed parsed;
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        parsed.error = QStringLiteral("%1: no such file").arg(path);
+    const auto fail = [&](const QString &why) {
+        parsed.error = QStringLiteral("%1: %2").arg(path, why);
         return parsed;
-    }
-    if (!info.isFile()) {
-        parsed.error = QStringLiteral("%1: not a regular file").arg(path);
-        return parsed;
-    }
-    if (info.size() > LargestFile) {
-        parsed.error = QStringLiteral("%1: too large for a settings file (%2 bytes)").arg(path).arg(info.size());
-        return parsed;
-    }
+    };
+    // Opened once and judged by what was opened: a named pipe is not waited on, and nothing
+    // can swap the file between a look and the read.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        parsed.error = QStringLiteral("%1: %2").arg(path, file.errorString());
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(errno == ENOENT ? QStringLiteral("no such file") : QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(S_ISDIR(st.st_mode) ? QStringLiteral("a folder, not a settings file")
+                                        : QStringLiteral("not a regular file"));
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(file.errorString());
+    }
+#else
+    if (!QFileInfo(path).isFile())
+        return fail(QStringLiteral("not a regular file"));
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(file.errorString());
+#endif
+    return fromDevice(file, path);
+}
+
+Parsed fromDevice(QIODevice &device, const QString &name)
+{
+    const QByteArray content = device.read(LargestFile + 1);
+    Parsed parsed;
+    if (content.size() > LargestFile) {
+        parsed.error = QStringLiteral("%1: too large for a settings file (over %2 bytes)").arg(name).arg(LargestFile);
         return parsed;
     }
-    parsed = parse(file.read(LargestFile + 1));
+    parsed = parse(content);
     if (!parsed.ok())
-        parsed.error = QStringLiteral("%1: %2").arg(path, parsed.error);
+        parsed.error = QStringLiteral("%1: %2").arg(name, parsed.error);
     return parsed;
 }
 
@@ -99,12 +132,8 @@ QByteArray format(const Strings &strings)
 
 bool save(const QString &path, const Strings &strings, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(format(strings)) < 0 || !file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    const std::unique_ptr<OutputFile> file = OutputFile::open(path, error);
+    return file && file->write(format(strings), error);
 }
 
 } // namespace SettingsFile

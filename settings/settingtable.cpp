@@ -263,7 +263,8 @@ std::optional<Stored> parseSettingString(const QString &text, QString *why)
         const QString &word = words[2 + i];
         const std::optional<int> number = plainNumber(word);
         if (!number)
-            return fail(QStringLiteral("'%1' is not a plain decimal number").arg(word));
+            return fail(QStringLiteral("'%1' is not a plain decimal number")
+                            .arg(word.size() > 20 ? word.left(20) + QStringLiteral("...") : word));
         if (*number < s->minimum || *number > s->maximum)
             return fail(QStringLiteral("%1 %2 is out of range (%3 to %4)")
                             .arg(QString::fromLatin1(s->name))
