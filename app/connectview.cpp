@@ -1,6 +1,7 @@
 // The Open/Close button: the port and rate the user chose go to the session, which finds
 // the module; the window shows what it found and switches to the connected state.
 #include "app/frmserialdata.h"
+#include "app/portlist.h"
 #include "app/readabletext.h"
 
 #include <QCheckBox>
@@ -92,11 +93,12 @@ void frmSerialData::cmdOpenCOM_Click()
     }
 
     ConnectRequest request;
-    // The lists stay usable during the attempt: the port name is read from its list at
-    // the moment it is used.
-    request.portName = [this] { return lstPCCOM->currentText(); };
+    // The lists stay usable during the attempt: the port is read from its list at the
+    // moment it is used.
+    m_portChoice->set(PortList::chosenPort(lstPCCOM));
+    request.port = m_portChoice;
     for (int i = 0; i < lstPCBPS->count(); ++i)
-        request.rates << lstPCBPS->itemText(i);
+        request.rates << lstPCBPS->itemText(i).toInt();
     request.automatic = chkAutoBitRate->isChecked();
     request.chosen = lstPCBPS->currentIndex();
     if (!request.automatic && request.chosen < 0) {
@@ -122,7 +124,8 @@ void frmSerialData::cmdOpenCOM_Click()
     if (outcome.otherRateAnswers && !messages.isEmpty())
         messages.last() += QStringLiteral("\r\nSomething answers on %1, but not at %2 bps: turn on Auto Bit Rate "
                                           "Detection.")
-                               .arg(request.portName(), request.rates.value(request.chosen));
+                               .arg(m_portChoice->get().name())
+                               .arg(request.rates.value(request.chosen));
     showMessages(messages);
 
     // The connected check.

@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "app/portlist.h"
 #include "app/readabletext.h"
 #include "settings/settingtable.h"
 
@@ -166,7 +167,7 @@ static void loadResources()
 
 frmSerialData::frmSerialData(QWidget *parent)
     : QMainWindow(parent)
-    , session(new KavoSession(this))
+    , session(new KavoSession(this, KavoLink::Mode::EventLoop))
 {
     buildWindow();
     connectHandlers();
@@ -406,6 +407,8 @@ void frmSerialData::connectHandlers()
     connect(session, &KavoSession::uploadProgress, this, &frmSerialData::showUploadProgress);
 
     connect(cmdOpenCOM, &QPushButton::clicked, this, &frmSerialData::cmdOpenCOM_Click);
+    // A search reads the port at every rate it tries: another choice is used from the next.
+    connect(lstPCCOM, &QComboBox::currentIndexChanged, this, [this] { m_portChoice->set(PortList::chosenPort(lstPCCOM)); });
     connect(cmdReadSettings, &QPushButton::clicked, this, &frmSerialData::cmdReadSettings_Click);
     connect(cmdWriteSettings, &QPushButton::clicked, this, &frmSerialData::cmdWriteSettings_Click);
     connect(cmdPlayTest, &QPushButton::clicked, this, &frmSerialData::cmdPlayTest_Click);

@@ -62,8 +62,6 @@ public:
     bool ListComPorts();
     bool OpenComPort(int port, qint32 bitRate);
     void CloseComPort();
-    // "COM12" -> 12; 0 when the text is not such a name.
-    static int PortNumberOf(const QString &portName);
 
     // --- one operation at a time ----------------------------------------------------
     // Every routine that talks to the module runs inside an operation of the session.
@@ -261,6 +259,8 @@ private:
     // The settings file whose values the controls hold, opened while not connected and
     // neither written nor replaced by a read since: the next Open keeps them.
     QString m_settingsFromFile;
+    // The port chosen in the list, read by a search at every rate it tries.
+    std::shared_ptr<PortChoice> m_portChoice = std::make_shared<PortChoice>();
     QString m_rangeError;   // the refusal of a typed number, while the status line shows it
     SettingsFile::Strings m_baseline;
     QWidget *m_operationOrigin = nullptr;

@@ -96,25 +96,25 @@ QString toolTip(const PortListing::Entry &entry)
 {
     if (!entry.usable)
         return entry.problem;
-    if (entry.viaLink)
-        return QStringLiteral("%1 (through the link %2)").arg(entry.device, entry.path);
-    return entry.device;
+    if (entry.port.viaLink)
+        return QStringLiteral("%1 (through the link %2)").arg(entry.port.device, entry.port.path);
+    return entry.port.device;
 }
 
 } // namespace
 
-PortListing::Listing fill(QComboBox *list, QString *notice)
+PortListing::Listing fill(QComboBox *list, QString *notice, PortListing::Check check)
 {
     const QString chosen = list->currentIndex() >= 0 ? list->currentText() : QString();
     const QString chosenDevice = list->currentIndex() >= 0 ? list->currentData(DeviceRole).toString() : QString();
 
-    PortListing::Listing listing = PortListing::list();
+    PortListing::Listing listing = PortListing::list(check);
     list->clear();
     auto *model = qobject_cast<QStandardItemModel *>(list->model());
     for (const PortListing::Entry &entry : std::as_const(listing.entries)) {
         list->addItem(entry.name());
         const int i = list->count() - 1;
-        list->setItemData(i, entry.device, DeviceRole);
+        list->setItemData(i, entry.port.device, DeviceRole);
         list->setItemData(i, toolTip(entry), Qt::ToolTipRole);
         if (!entry.usable && model)
             if (QStandardItem *item = model->item(i))
@@ -154,6 +154,17 @@ void listOnOpen(QComboBox *list, std::function<bool()> mayList, std::function<vo
         list->installEventFilter(state);
         state->filtering = true;
     }
+}
+
+ComPorts::Port chosenPort(const QComboBox *list)
+{
+    if (list->currentIndex() < 0)
+        return ComPorts::Port();
+    const QString name = list->currentText();
+    for (const PortListing::Entry &entry : lastListing(list).entries)
+        if (entry.name() == name)
+            return entry.port;
+    return ComPorts::Port();
 }
 
 PortListing::Listing lastListing(const QComboBox *list)

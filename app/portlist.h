@@ -18,10 +18,13 @@ constexpr int DeviceRole = Qt::UserRole;   // the device behind the COM number
 // the reason as tool-tip. The chosen entry stays while its COM number still names the same
 // device. `notice` gets what the user should learn on the status line: why the chosen entry
 // had to go, why the ports folder was passed over, that no port is left.
-PortListing::Listing fill(QComboBox *list, QString *notice);
+PortListing::Listing fill(QComboBox *list, QString *notice, PortListing::Check check = PortListing::Check::WithoutOpening);
+// The port the chosen entry names, as its listing gave it; invalid when none is chosen.
+ComPorts::Port chosenPort(const QComboBox *list);
 
 // Lists `list` again each time the user opens it (a click on it, F4, Alt+Down or Space),
-// while `mayList` says so; `tell` gets the notice for the status line.
+// while `mayList` says so, without opening any port; `tell` gets the notice for the status
+// line.
 void listOnOpen(QComboBox *list, std::function<bool()> mayList, std::function<void(const QString &)> tell);
 
 // The listing `fill` made last for this list.

@@ -15,8 +15,10 @@ bool frmSerialData::ListComPorts()
             if (!m_closing)
                 ShowStatus(notice);
         });
+    // At start-up each port is also opened once, to see whether it opens; later listings
+    // open nothing.
     QString notice;
-    const PortListing::Listing listing = PortList::fill(lstPCCOM, &notice);
+    const PortListing::Listing listing = PortList::fill(lstPCCOM, &notice, PortListing::Check::Opening);
     if (!notice.isEmpty() && listing.anyUsable())
         ShowStatus(notice);
     return listing.anyUsable();
@@ -24,7 +26,14 @@ bool frmSerialData::ListComPorts()
 
 bool frmSerialData::OpenComPort(int port, qint32 bitRate)
 {
-    const PortOpening opening = session->openPort(port, bitRate);
+    // The device the list named for the number, or what the number names now when the list
+    // has no such entry.
+    ComPorts::Port chosen = PortList::lastListing(lstPCCOM).entry(port).port;
+    if (!chosen.valid())
+        chosen = ComPorts::port(port);
+    if (!chosen.valid())
+        chosen.number = port;
+    const PortOpening opening = session->openPort(chosen, bitRate);
     if (!opening.message.isEmpty())
         MsgBox(opening.message);
     return opening.open;
@@ -33,9 +42,4 @@ bool frmSerialData::OpenComPort(int port, qint32 bitRate)
 void frmSerialData::CloseComPort()
 {
     session->closePort();
-}
-
-int frmSerialData::PortNumberOf(const QString &portName)
-{
-    return KavoSession::portNumberOf(portName);
 }

@@ -41,7 +41,7 @@ Run toolExchanges(KavoLink &link, const KavoSim &sim, int count, Bench::SyscallC
 {
     Run run;
     QString error;
-    if (!link.openPort(sim.com(), Rate, &error)) {
+    if (!link.openPort(ComPorts::port(sim.com()), Rate, &error)) {
         std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(sim.comName()), qPrintable(error));
         return run;
     }
@@ -197,7 +197,7 @@ int main(int argc, char *argv[])
             return 1;
         KavoLink silentLink;
         QString error;
-        if (!silentLink.openPort(quiet.com(), Rate, &error)) {
+        if (!silentLink.openPort(ComPorts::port(quiet.com()), Rate, &error)) {
             std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(quiet.comName()), qPrintable(error));
             return 1;
         }
@@ -229,7 +229,7 @@ int main(int argc, char *argv[])
             line.close();
             if (timedOut)
                 std::printf("  raw client's 10 waits of 1 s on the same line: %.3f ms of CPU\n", rawMs);
-            if (!silentLink.openPort(quiet.com(), Rate, &error))
+            if (!silentLink.openPort(ComPorts::port(quiet.com()), Rate, &error))
                 return 1;
             silentLink.beginOperation();
         }

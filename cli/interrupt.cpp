@@ -9,13 +9,14 @@
 #endif
 
 namespace {
-volatile std::sig_atomic_t g_requested = 0;
+volatile std::sig_atomic_t g_requested = 0;   // the first signal's number
 #ifdef Q_OS_UNIX
 int g_pipe[2] = {-1, -1};
 
-void onSignal(int)
+void onSignal(int signal)
 {
-    g_requested = 1;
+    if (!g_requested)
+        g_requested = signal;
     const char byte = 1;
     // Nothing to do about a full pipe: one byte waiting is enough.
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
@@ -45,6 +46,7 @@ InterruptWatch::InterruptWatch(QObject *parent)
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
 #endif
 }
 
@@ -53,6 +55,7 @@ InterruptWatch::~InterruptWatch()
 #ifdef Q_OS_UNIX
     ::signal(SIGINT, SIG_DFL);
     ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGHUP, SIG_DFL);
     delete m_notifier;
     m_notifier = nullptr;
     for (int &fd : g_pipe) {
@@ -66,4 +69,9 @@ InterruptWatch::~InterruptWatch()
 bool InterruptWatch::requested()
 {
     return g_requested != 0;
+}
+
+int InterruptWatch::signalNumber()
+{
+    return int(g_requested);
 }

@@ -4,9 +4,9 @@
 
 class QSocketNotifier;
 
-// Ctrl+C (SIGINT) and SIGTERM, delivered through the event loop: the signal handler only
-// writes a byte to a pipe, and the notifier on its other end emits interrupted() in the
-// next pass of whatever event loop runs, a wait on the module's answer included.
+// Ctrl+C (SIGINT), SIGTERM and SIGHUP (the terminal closed), delivered through the event
+// loop: the signal handler only notes the signal and writes a byte to a pipe, and the
+// notifier on its other end emits interrupted() in the next pass of the event loop.
 class InterruptWatch : public QObject
 {
     Q_OBJECT
@@ -14,8 +14,9 @@ public:
     explicit InterruptWatch(QObject *parent = nullptr);
     ~InterruptWatch() override;
 
-    // True once a signal came.
+    // True once a signal came, and which one.
     static bool requested();
+    static int signalNumber();
 
 signals:
     void interrupted();

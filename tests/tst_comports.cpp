@@ -498,7 +498,7 @@ void tst_ComPorts::listingTellsWhy()
     QCOMPARE(listing.unusable().size(), 1);
     const PortListing::Entry entry = listing.unusable().first();
     QCOMPARE(entry.name(), QString("COM5"));
-    QCOMPARE(entry.device, device);
+    QCOMPARE(entry.port.device, device);
     QVERIFY2(entry.problem.startsWith("COM5 is " + device + ", " + reason), qPrintable(entry.problem));
     QVERIFY(!entry.problem.contains('\n'));
 
@@ -573,21 +573,22 @@ void tst_ComPorts::openRefusesRepointedNumber()
     KavoSim first, second;
     QVERIFY(first.start({"--com", "3"}));
     QVERIFY(second.start({"--com", "4"}));
-    KavoLink line;         // the window's line is there before its list
-    PortListing::list();   // the user sees COM3 as the first module
+    KavoLink line;
+    // The user sees COM3 as the first module and chooses it.
+    const ComPorts::Port chosen = PortListing::list().entry(3).port;
+    QCOMPARE(chosen.device, first.device());
 
     const QString link = ComPorts::portsFolder() + "/COM3";
     QVERIFY(QFile::remove(link));
     QVERIFY(QFile::link(second.device(), link));
     QString error;
-    QVERIFY(!line.openPort(3, 9600, &error));
+    QVERIFY(!line.openPort(chosen, 9600, &error));
     QVERIFY2(error.startsWith("COM3 now names " + second.device() + ", not " + first.device()), qPrintable(error));
     QVERIFY2(error.contains("not opened"), qPrintable(error));
     QVERIFY(!line.portOpen());
 
-    // Listed again, the number stands for the second module.
-    PortListing::list();
-    QVERIFY2(line.openPort(3, 9600, &error), qPrintable(error));
+    // Listed again and chosen again, the number stands for the second module.
+    QVERIFY2(line.openPort(PortListing::list().entry(3).port, 9600, &error), qPrintable(error));
     QCOMPARE(line.devicePath(), second.device());
     QFile::remove(link);
 }
@@ -600,15 +601,16 @@ void tst_ComPorts::reopenRefusesRepointedNumber()
     QVERIFY(second.start({"--com", "4"}));
     KavoLink line;
     QString error;
-    QVERIFY2(line.openPort(3, 9600, &error), qPrintable(error));
+    QVERIFY2(line.openPort(ComPorts::port(3), 9600, &error), qPrintable(error));
     QCOMPARE(line.devicePath(), first.device());
-    // The same number at another rate, as long as it names the same device.
-    QVERIFY2(line.openPort(3, 19200, &error), qPrintable(error));
+    // The port that was open at another rate, as long as its number names the same device.
+    const ComPorts::Port open = line.port();
+    QVERIFY2(line.openPort(open, 19200, &error), qPrintable(error));
 
     const QString link = ComPorts::portsFolder() + "/COM3";
     QVERIFY(QFile::remove(link));
     QVERIFY(QFile::link(second.device(), link));
-    QVERIFY(!line.openPort(3, 38400, &error));
+    QVERIFY(!line.openPort(open, 38400, &error));
     QVERIFY2(error.startsWith("COM3 now names " + second.device() + ", not " + first.device()), qPrintable(error));
     QVERIFY(!line.portOpen());
     // Nothing reached the other module.
@@ -623,7 +625,7 @@ void tst_ComPorts::lostPortFreesItsNumber()
     QVERIFY(first->start({"--com", "6"}));
     KavoLink line;
     QString error;
-    QVERIFY2(line.openPort(6, 9600, &error), qPrintable(error));
+    QVERIFY2(line.openPort(ComPorts::port(6), 9600, &error), qPrintable(error));
     // Another device takes the freed number's old device meanwhile, so the next has another.
     KavoSim keeper;
     first->kill();
@@ -632,7 +634,7 @@ void tst_ComPorts::lostPortFreesItsNumber()
     QFile::remove(ComPorts::portsFolder() + "/COM6");   // the link the killed one left
     KavoSim again;
     QVERIFY(again.start({"--com", "6"}));
-    QVERIFY2(line.openPort(6, 9600, &error), qPrintable(error));
+    QVERIFY2(line.openPort(ComPorts::port(6), 9600, &error), qPrintable(error));
     QCOMPARE(line.devicePath(), again.device());
 }
 

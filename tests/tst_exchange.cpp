@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "app/frmserialdata.h"
+#include "link/comports.h"
 #include "link/kavolink.h"
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
@@ -85,7 +86,7 @@ bool tst_Exchange::openLink(const QStringList &options)
         return false;
     m_link = std::make_unique<KavoLink>();
     QString error;
-    if (!m_link->openPort(m_sim->com(), 9600, &error)) {
+    if (!m_link->openPort(ComPorts::port(m_sim->com()), 9600, &error)) {
         qWarning("%s", qPrintable(error));
         return false;
     }

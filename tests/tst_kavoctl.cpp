@@ -105,7 +105,7 @@ void tst_Kavoctl::usage_data()
     QTest::newRow("bad rate") << QStringList{"info", "--port", "COM1", "--rate", "4800"} << "'4800' is not a bit rate";
     QTest::newRow("unknown option") << QStringList{"info", "--port", "COM1", "--fast"} << "Unknown option 'fast'.";
     QTest::newRow("write without file") << QStringList{"write", "--port", "COM1"} << "write takes one file";
-    QTest::newRow("no such local file") << QStringList{"upload", "--port", "COM1", "/no/such.mp3"} << "/no/such.mp3: no such file";
+    QTest::newRow("no such local file") << QStringList{"upload", "--port", "COM1", "/no/such.mp3"} << "Could not find '/no/such.mp3'";
     QTest::newRow("card path with a blank") << QStringList{"upload", "--port", "COM1", KAVOCTL_PATH, "--as", "/A B.MP3"}
                                             << "'/A B.MP3' is not a card path";
 }
@@ -186,7 +186,10 @@ void tst_Kavoctl::json()
     QVERIFY(first.value("ok").toBool());
     QCOMPARE(first.value("version").toString(), QString("Kavo v2.07KAV1 SN 00012345"));
     QCOMPARE(first.value("rate").toInt(), 9600);
-    QCOMPARE(first.value("card").toObject().value("capacity").toString(), QString("1998848"));
+    // Numbers as numbers.
+    QCOMPARE(first.value("card").toObject().value("capacity").toDouble(), 1998848.0);
+    QCOMPARE(first.value("card").toObject().value("freeSpace").toDouble(), 1998848.0);
+    QCOMPARE(first.value("status").toString(), QString("ok"));
     const QJsonObject second = QJsonDocument::fromJson(lines[1].toUtf8()).object();
     QVERIFY(!second.value("ok").toBool());
     QCOMPARE(second.value("failure").toString(), QString("not a Kavo (identity 'KAV9')"));

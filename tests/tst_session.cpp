@@ -4,7 +4,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSemaphore>
 #include <QSignalSpy>
+#include <QThread>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -22,8 +24,8 @@ const QStringList Rates = {QStringLiteral("9600"), QStringLiteral("19200"), QStr
 ConnectRequest request(const QString &port, int chosen = -1)
 {
     ConnectRequest r;
-    r.portName = [port] { return port; };
-    r.rates = Rates;
+    r.port = std::make_shared<PortChoice>(ComPorts::port(port.mid(3).toInt()));
+    r.rates = SettingTable::bitRates();
     r.automatic = chosen < 0;
     r.chosen = chosen;
     return r;
@@ -440,7 +442,8 @@ void tst_Session::uploadFails()
     QVERIFY2(!last.startsWith("Uploading"), qPrintable(last));
 }
 
-// Ctrl+C in kavoctl: the upload ends at once, and the card file is still closed.
+// Ctrl+C in kavoctl, from another thread: the upload ends at once, and the card file is
+// still closed.
 void tst_Session::interruptedUpload()
 {
     QVERIFY(connected({"--pace"}));
@@ -451,12 +454,23 @@ void tst_Session::interruptedUpload()
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(pattern(64 * 1024));   // some 70 s at 9600 bps
     }
-    QTimer::singleShot(300, m_session.get(), [this] { m_session->interrupt(); });
+    // Once the first piece has been taken, another thread interrupts.
+    QSemaphore firstPiece;
+    connect(m_session.get(), &KavoSession::uploadProgress, m_session.get(), [&] { firstPiece.release(); },
+            Qt::DirectConnection);
     QElapsedTimer clock;
-    clock.start();
+    std::unique_ptr<QThread> user(QThread::create([&] {
+        firstPiece.acquire();
+        clock.start();
+        m_session->interrupt();
+    }));
+    user->start();
     const UploadOutcome outcome = m_session->upload(local, "/LONG.MP3");
+    const qint64 took = clock.elapsed();
+    user->wait();
     QCOMPARE(outcome.result, UploadOutcome::Result::Aborted);
-    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    // The piece on its way is answered within 1 s at 9600 bps, then the card file closed.
+    QVERIFY2(took < 3000, qPrintable(QString::number(took)));
     QVERIFY(m_session->interrupted());
     QVERIFY(m_session->portOpen());
     QCOMPARE(m_sim->commands().last(), QString("FC C 1"));
@@ -552,7 +566,7 @@ void tst_Session::endlessDevice()
     QVERIFY(m_sim->start({"--babble"}));
     KavoSession session;
     SessionOperation running(session);
-    QVERIFY(session.openPort(m_sim->com(), 9600).open);
+    QVERIFY(session.openPort(ComPorts::port(m_sim->com()), 9600).open);
     const QString said = QStringLiteral("The device on %1 keeps sending without a prompt; it may not be a Kavo.")
                              .arg(m_sim->comName());
     QTemporaryDir dir;
@@ -585,18 +599,26 @@ void tst_Session::endlessDevice()
     QCOMPARE(messages, QStringList{said});
 }
 
+// Shut down from another thread while a wait runs: the wait ends at once.
 void tst_Session::shutdownEndsTheWait()
 {
     m_sim = std::make_unique<KavoSim>();
     QVERIFY(m_sim->start({"--silent"}));
     KavoSession session;
     QVERIFY(session.beginOperation());
-    QVERIFY(session.openPort(m_sim->com(), 9600).open);
-    QTimer::singleShot(100, &session, [&] { session.shutdown(); });
+    QVERIFY(session.openPort(ComPorts::port(m_sim->com()), 9600).open);
     QElapsedTimer clock;
-    clock.start();
+    std::unique_ptr<QThread> window(QThread::create([&] {
+        // Once the probe is on the line, the wait for its answer runs.
+        QVERIFY(QTest::qWaitFor([&] { return m_sim->commands().contains("\\e"); }, 10000));
+        clock.start();
+        session.shutdown();
+    }));
+    window->start();
     QVERIFY(session.readVersion().aborted);
-    QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
+    const qint64 took = clock.elapsed();
+    window->wait();
+    QVERIFY2(took < 300, qPrintable(QString::number(took)));
     // The port closes as the operation ends, and no other one begins.
     session.endOperation();
     QVERIFY(!session.portOpen());

@@ -132,7 +132,7 @@ void tst_SettingsFile::loadProblems()
     QTemporaryDir dir;
     const QString missing = dir.filePath("missing.kavo");
     QCOMPARE(SettingsFile::load(missing).error, missing + ": no such file");
-    QCOMPARE(SettingsFile::load(dir.path()).error, dir.path() + ": not a regular file");
+    QCOMPARE(SettingsFile::load(dir.path()).error, dir.path() + ": a folder, not a settings file");
     const QString bad = dir.filePath("bad.kavo");
     QFile file(bad);
     QVERIFY(file.open(QIODevice::WriteOnly));

@@ -1355,7 +1355,7 @@ void tst_Soak::earlyCommandsAreMarked()
                        QStringLiteral("--chunk-delay"), QStringLiteral("400")}));
     KavoLink link;
     QString error;
-    QVERIFY2(link.openPort(sim.com(), 9600, &error), qPrintable(error));
+    QVERIFY2(link.openPort(ComPorts::port(sim.com()), 9600, &error), qPrintable(error));
     link.SendText(first);
     if (waitForPrompt)
         QTRY_VERIFY_WITH_TIMEOUT(link.pendingInput().endsWith('>'), 10000);
@@ -1398,7 +1398,7 @@ void tst_Soak::faultShare()
                        QString::number(percent), QStringLiteral("--rate"), QStringLiteral("9600")}));
     KavoLink link;
     QString error;
-    QVERIFY2(link.openPort(sim.com(), 9600, &error), qPrintable(error));
+    QVERIFY2(link.openPort(ComPorts::port(sim.com()), 9600, &error), qPrintable(error));
     // One line at a time, until 40 are logged or a fault changes the rate or hangs up
     // (what follows those is no longer heard as a command).
     QList<TrafficLine> log;
