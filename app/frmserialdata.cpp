@@ -152,17 +152,6 @@ QStringList bitRateItems()
 
 } // namespace
 
-// The icon and the logo live in the static library's resources, which the linker would
-// otherwise leave out.
-static void loadResources()
-{
-    static const bool loaded = [] {
-        Q_INIT_RESOURCE(resources);
-        return true;
-    }();
-    (void)loaded;
-}
-
 frmSerialData::frmSerialData(QWidget *parent)
     : QMainWindow(parent)
     , session(new KavoSession(this))
@@ -181,7 +170,6 @@ frmSerialData::~frmSerialData()
 
 void frmSerialData::buildWindow()
 {
-    loadResources();
     setObjectName(QStringLiteral("frmSerialData"));
     setWindowTitle(QStringLiteral("Kavo Configuration Tool"));
     setWindowIcon(QIcon(QStringLiteral(":/icon.png")));

@@ -487,7 +487,7 @@ int run(const QStringList &arguments)
 
     if (!command) {
         if (parser.isSet(version) && in.command.isEmpty()) {
-            printTo(stdout, QStringLiteral("kavoctl 1.0\n"));
+            printTo(stdout, QStringLiteral("kavoctl " KAVO_VERSION "\n"));
             return Success;
         }
         if (parser.isSet(help) && in.command.isEmpty()) {

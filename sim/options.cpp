@@ -47,6 +47,9 @@ const char* usageText()
            "Log:\n"
            "  --mark-early          note early=<ms> on a command that began before the answer\n"
            "                        to the one before it had been sent completely\n"
+           "Other:\n"
+           "  -h, --help            show this help and end\n"
+           "  --version             show the version and end\n"
            "Texts take the escapes \\r \\n \\t \\e \\\\ \\xNN, and \\| (chunk break).\n";
 }
 
@@ -115,6 +118,8 @@ ParseResult parseOptions(int argc, char** argv, Options& o, std::string& error)
         long long n = 0;
         if (name == "--help" || name == "-h") {
             return ParseResult::Help;
+        } else if (name == "--version") {
+            return ParseResult::Version;
         } else if (name == "--rate") {
             if (!numeric(1, 115200, n))
                 return ParseResult::Error;

@@ -44,7 +44,7 @@ struct Options {
     bool stdinEof = false;
 };
 
-enum class ParseResult { Run, Help, Error };
+enum class ParseResult { Run, Help, Version, Error };
 
 ParseResult parseOptions(int argc, char** argv, Options& options, std::string& error);
 
