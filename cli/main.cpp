@@ -6,7 +6,9 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("kavoctl"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+    // The same names as the window's: both keep the COM numbers in KavoConfig/KavoConfig.conf.
+    QCoreApplication::setOrganizationName(QStringLiteral("KavoConfig"));
+    QCoreApplication::setApplicationName(QStringLiteral("KavoConfig"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KAVO_VERSION));
     return Kavoctl::run(QCoreApplication::arguments());
 }

@@ -153,9 +153,10 @@ Port linkPort(const QString &folder, int n)
 // The remembered numbers, in the per-user configuration: COMn = what the number stands for.
 const QString NumbersGroup = QStringLiteral("ComNumbers");
 
+// Each program's main() names the organisation and the application (both "KavoConfig").
 QSettings userSettings()
 {
-    return QSettings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig"));
+    return QSettings();
 }
 
 QMap<int, Port> buildMap(const QList<SystemPort> &system)

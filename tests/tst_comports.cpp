@@ -139,7 +139,7 @@ const QString NumbersGroup = QStringLiteral("ComNumbers");
 
 void forgetNumbers()
 {
-    QSettings settings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig"));
+    QSettings settings;
     settings.remove(NumbersGroup);
     settings.sync();
 }
@@ -364,7 +364,7 @@ void tst_ComPorts::numbersStay()
 
     // Remembered for this user, in the tool's configuration.
     {
-        QSettings settings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig"));
+        QSettings settings;
         QVERIFY2(settings.fileName().startsWith(TestEnv::configFolder()), qPrintable(settings.fileName()));
         QCOMPARE(settings.value(NumbersGroup + "/COM1").toString(), QString("device:/dev/ttyS0"));
         QCOMPARE(settings.value(NumbersGroup + "/COM2").toString(), QString("serial:A1"));
@@ -433,7 +433,7 @@ void tst_ComPorts::kavoctlShowsSameNumbers()
     const QString identity = ComPorts::systemPorts().first().serialNumber.isEmpty()
                                  ? "device:" + first : "serial:" + ComPorts::systemPorts().first().serialNumber;
     {
-        QSettings settings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig"));
+        QSettings settings;
         settings.setValue(NumbersGroup + "/COM12", identity);
     }
     const QMap<int, QString> here = numbers();

@@ -199,7 +199,7 @@ void TestPlayTest::initTestCase()
 void TestPlayTest::init()
 {
     // Every case starts with no card file remembered as incomplete.
-    QSettings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig")).clear();
+    QSettings().clear();
     m_folder = std::make_unique<QTemporaryDir>();
     QVERIFY(m_folder->isValid());
 }
