@@ -72,9 +72,10 @@ kavo_have_display() {
 
 # The folder where the tool looks for COMn links, by the rule the tool and kavo-sim follow:
 # $XDG_RUNTIME_DIR/kavoconfig/ports when that variable names a folder of this user closed to
-# group and others, otherwise /tmp/kavoconfig-<uid>/ports.
+# group and others, otherwise one in the user's own home: $XDG_STATE_HOME/kavoconfig/ports
+# (XDG_STATE_HOME only when absolute), else ~/.local/state/kavoconfig/ports.
 kavo_ports_folder() {
-    local runtime=${XDG_RUNTIME_DIR:-} uid owner_mode
+    local runtime=${XDG_RUNTIME_DIR:-} state=${XDG_STATE_HOME:-} home=${HOME:-} uid owner_mode
     uid=$(id -u)
     if [ "${runtime#/}" != "$runtime" ] && [ -d "$runtime" ]; then
         owner_mode=$(stat -L -c '%u %a' "$runtime")
@@ -83,7 +84,11 @@ kavo_ports_folder() {
             return
         fi
     fi
-    printf '/tmp/kavoconfig-%s/ports\n' "$uid"
+    if [ "${state#/}" = "$state" ]; then
+        [ -n "$home" ] || home=$(getent passwd "$uid" | cut -d: -f6)
+        state=${home%/}/.local/state
+    fi
+    printf '%s/kavoconfig/ports\n' "${state%/}"
 }
 
 # Runs a command under a fresh virtual X display (24-bit colour, large enough for the window
