@@ -1,5 +1,6 @@
 // The simulator process: a pseudo-terminal published as a COM port, one poll() loop
 // that takes the tool's bytes, runs them through the module and sends the answers.
+// sim.cpp holds the loop, pty.cpp the line and its publishing, faults.cpp the random faults.
 #pragma once
 
 #include "garble.h"
@@ -63,6 +64,7 @@ private:
     enum class Fault { None, Garbage, OutOfRange, Error, Split, Silence, Trailing, RateChange, Hangup };
 
     bool setUp();
+    // The line (pty.cpp).
     bool openLine();
     bool publish();
     void removeLink();
@@ -107,7 +109,11 @@ private:
     // --delay: the answer to this line starts that many ms late.
     void delayAnswer(const std::string& line, Items& items) const;
 
+    // Random faults (faults.cpp).
     Fault rollFault();
+    Reply faultError();
+    // The log's note for a fault: random:<fault>, with the new rate for a rate change.
+    std::string faultNote(Fault fault, const Reply& reply) const;
     std::uint64_t nextRandom();
     std::string randomBytes(int count, bool allowPrompt);
     void applyFault(Fault fault, Items& items, std::size_t answerAt, Reply& reply);
