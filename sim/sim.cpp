@@ -2,6 +2,7 @@
 // write time-out, pacing, and the traffic log; with the set-up and the end of a run.
 #include "sim.h"
 
+#include "files.h"
 #include "text.h"
 
 #include <algorithm>
@@ -203,8 +204,15 @@ bool Sim::setUp()
             tempCard_ = pattern;
             card = pattern;
         } else {
-            if (!makeDirs(o_.cardDir, error)) {
+            // Made where missing; what is there must be a folder of this user's, not a link.
+            struct stat st {};
+            const bool missing = ::lstat(o_.cardDir.c_str(), &st) != 0 && errno == ENOENT;
+            if (missing && !makeDirs(o_.cardDir, error)) {
                 std::cerr << "kavo-sim: --card: " << error << "\n";
+                return false;
+            }
+            if (const std::string why = cardFolderProblem(o_.cardDir); !why.empty()) {
+                std::cerr << "kavo-sim: --card: the card folder " << o_.cardDir << " " << why << "\n";
                 return false;
             }
             card = o_.cardDir;
