@@ -30,6 +30,7 @@ const char* usageText()
            "  --silent              never answer\n"
            "  --babble              never answer; send lines of text without end and never a prompt\n"
            "  --babble-after N      answer N command lines, then babble as --babble does\n"
+           "  --babble-interval MS  a line of babble every MS ms (20); 0: as fast as the line takes it\n"
            "  --echo                send every byte taken back at once, before the answer\n"
            "  --delay 'CMD=MS'      answer command line CMD MS ms late (repeatable)\n"
            "  --mismatch-silent     at a wrong bit rate or frame say nothing (default: garbled bytes)\n"
@@ -170,6 +171,10 @@ ParseResult parseOptions(int argc, char** argv, Options& o, std::string& error)
         } else if (name == "--babble-after") {
             if (!numeric(0, 1LL << 50, o.babbleAfter))
                 return ParseResult::Error;
+        } else if (name == "--babble-interval") {
+            if (!numeric(0, 600000, n))
+                return ParseResult::Error;
+            o.babbleIntervalMs = static_cast<int>(n);
         } else if (name == "--echo") {
             if (!flag())
                 return ParseResult::Error;

@@ -155,8 +155,12 @@ int Sim::run()
             timerAt_ = TimePoint::max();
         }
         if (fds[1].revents) {
+            // SIGUSR1 makes the module go wrong now: it babbles from here on. Every other
+            // signal ends the run.
             unsigned char signal = 0;
-            if (::read(signalPipe_[0], &signal, 1) == 1) {
+            if (::read(signalPipe_[0], &signal, 1) == 1 && signal == SIGUSR1) {
+                babbling_ = true;
+            } else if (signal != 0) {
                 quit_ = true;
                 break;
             }
@@ -237,7 +241,7 @@ bool Sim::setUp()
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGUSR1})
         ::sigaction(sig, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
@@ -260,6 +264,10 @@ bool Sim::setUp()
 
 void Sim::tearDown()
 {
+    if (babbled_ > 0) {
+        std::cerr << "kavo-sim: babbled " << babbled_ << " bytes\n";
+        babbled_ = 0;
+    }
     removeLink();
     if (master_ >= 0)
         ::close(master_);
@@ -409,17 +417,27 @@ std::size_t Sim::takenTogether() const
 }
 
 // Something that is not a Kavo (a receiver of position fixes, a console on the wrong port):
-// a line of text every 20 ms, whatever the tool sends, and never a prompt.
+// a line of text every --babble-interval ms (20), whatever the tool sends, and never a
+// prompt. At interval 0 the text goes out as fast as the line takes it: a run of lines
+// whenever the one before is out, the tool's commands taken in between.
 void Sim::babble(TimePoint now, TimePoint& wake)
 {
     if (!babbling_)
         return;
+    static const std::string sentence = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+    if (o_.babbleIntervalMs == 0) {
+        // What the tool sent is taken first (it waits only while text is going out).
+        if (out_.empty() && in_.empty()) {
+            std::string run;
+            while (run.size() < 16384)
+                run += sentence;
+            out_.push_back({OutItem::Bytes, std::move(run), 0, false, true});
+        }
+        return;
+    }
     if (now >= nextBabble_) {
-        OutItem item;
-        item.kind = OutItem::Bytes;
-        item.bytes = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
-        out_.push_back(std::move(item));
-        nextBabble_ = now + std::chrono::milliseconds(20);
+        out_.push_back({OutItem::Bytes, sentence, 0, false, true});
+        nextBabble_ = now + std::chrono::milliseconds(o_.babbleIntervalMs);
     }
     wake = std::min(wake, nextBabble_);
 }
@@ -518,6 +536,8 @@ bool Sim::pumpOutput(TimePoint now, TimePoint& wake)
             break;
         }
         progress = true;
+        if (item.babble)
+            babbled_ += n;
         if (!item.notAnAnswer)
             answerDone_ = Clock::now();
         if (o_.pace) {

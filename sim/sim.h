@@ -58,6 +58,7 @@ private:
         // --echo bytes and the garbled answer to bytes the module did not hear: nothing the
         // tool can know to wait for, so no answer for --mark-early.
         bool notAnAnswer = false;
+        bool babble = false;     // text of --babble, counted at the end
     };
     using Items = std::vector<OutItem>;
 
@@ -184,6 +185,7 @@ private:
     TimePoint readBackoffUntil_{};
     TimePoint nextBabble_{};   // --babble: when the next line of text goes out
     bool babbling_ = false;
+    long long babbled_ = 0;    // bytes of babble sent
     long long linesAnswered_ = 0; // command lines (not ESC, not an empty line) answered
 
     std::uint64_t random_ = 0;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -157,7 +158,8 @@ private slots:
     void halfTakenForgotten();
     void writeTimeOut_data();
     void writeTimeOut();
-    void babbleAfter();
+    void babble_data();
+    void babble();
     void delay_data();
     void delay();
     void delayedCommandTakesEffect();
@@ -553,19 +555,40 @@ void TestSim::writeTimeOut()
     QCOMPARE(log[before].note, note);
 }
 
-// --babble-after N: N command lines answered (the probe and empty lines do not count), then
-// lines of text without end, never a prompt; commands still take effect.
-void TestSim::babbleAfter()
+// A module that goes wrong: after N command lines (--babble-after N; the probe and empty
+// lines do not count) or at SIGUSR1 it sends lines of text without end, never a prompt, a
+// line every 20 ms or as fast as the line takes them; commands still take effect.
+void TestSim::babble_data()
 {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("signal");   // babbling starts at SIGUSR1
+    QTest::addColumn<int>("bytes");     // read once it babbles (within 10 s)
+
+    QTest::newRow("after two lines") << QStringList{"--babble-after", "2"} << false << 1000;
+    QTest::newRow("after two lines, as fast as the line takes it")
+        << QStringList{"--babble-after", "2", "--babble-interval", "0"} << false << (1 << 20);
+    QTest::newRow("at SIGUSR1") << QStringList{} << true << 1000;
+}
+
+void TestSim::babble()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, signal);
+    QFETCH(int, bytes);
+
     KavoSim sim;
-    QVERIFY(start(sim, {"--babble-after", "2"}));
+    QVERIFY(start(sim, options));
     Line line;
     QVERIFY(line.open(sim.device(), 9600));
     QCOMPARE(line.ask("\x1b\r", 2), QByteArray(">>"));
     QCOMPARE(line.ask("V\r", kVersion.size()), kVersion);
     QCOMPARE(line.ask("ST B 9\r", 1), QByteArray(">"));
-    const QByteArray babble = line.ask("ST B\r", 1000);
-    QCOMPARE(babble.size(), 1000);
+    if (signal) {
+        QCOMPARE(::kill(pid_t(sim.pid()), SIGUSR1), 0);
+        QVERIFY(!line.read(100).contains('>'));
+    }
+    const QByteArray babble = line.ask("ST B\r", bytes);
+    QCOMPARE(babble.size(), bytes);
     QVERIFY(!babble.contains('>'));
     QVERIFY(babble.count("$GPGGA,") >= 10);
     QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains("ST B"), 10000);
