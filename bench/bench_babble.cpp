@@ -197,14 +197,15 @@ int toolMain(int argc, char *argv[])
         }
         ::kill(babbler, SIGUSR1);
         std::printf("start\n");
-        cpu = Bench::processCpu();
+        Bench::Measure measure;
         // The program's own event loop, connected and idle; one timer of ours ends it.
         QTimer::singleShot(ms, Qt::PreciseTimer, &app, &QCoreApplication::quit);
         app.exec();
-        cpu = Bench::processCpu() - cpu;
+        measure.stop();
+        cpu = measure.cpu;
     } else {
         std::printf("start\n");
-        cpu = Bench::processCpu();
+        Bench::Measure measure;
         QElapsedTimer clock;
         clock.start();
         // Open, the box answered, and 100 ms later Open again.
@@ -415,10 +416,11 @@ BoxRound clickToBox(QAbstractButton *button)
     BoxRound round;
     BoxCatcher boxes;
     BoxClock shown;
-    const double cpu = Bench::processCpu();
+    Bench::Measure measure;
     const qint64 start = nowNs();
     QTest::mouseClick(button, Qt::LeftButton);
-    round.cpuMs = (Bench::processCpu() - cpu) * 1000;
+    measure.stop();
+    round.cpuMs = measure.cpu * 1000;
     if (boxes.texts.isEmpty() || !shown.firstShownNs) {
         round.failure = QStringLiteral("no message box");
         return round;
