@@ -12,8 +12,10 @@ KAVO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KAVO_PACKAGES=(qt6-base-dev qt6-serialport-dev xvfb xauth cmake g++ make xdotool fonts-dejavu-core)
 # What building and checking the Debian package needs on top.
 #   dpkg-dev file       CPack finds the package's dependencies with dpkg-shlibdeps and file
+#   lintian             checks the package against Debian's rules
+#   appstream           appstreamcli validates the window's AppStream metainfo
 # shellcheck disable=SC2034
-KAVO_PACKAGE_TOOLS=(dpkg-dev file)
+KAVO_PACKAGE_TOOLS=(dpkg-dev file lintian appstream)
 
 kavo_say() { printf '==> %s\n' "$*" >&2; }
 kavo_warn() { printf 'WARNING: %s\n' "$*" >&2; }
