@@ -44,21 +44,28 @@ QSet<QString> helpOptions(const QString &text)
     return options;
 }
 
-// The commands a --help text lists under "Commands:" ("  ports    Lists ...").
+// What `entry` captures in the part of `text` after `heading` and before `end`, with roff's
+// \- read as -.
+QStringList entriesUnder(const QString &text, const QString &heading, const QString &end,
+                         const QRegularExpression &entry)
+{
+    QStringList found;
+    const qsizetype start = text.indexOf(heading);
+    if (start < 0)
+        return found;
+    const qsizetype from = start + heading.size();
+    const qsizetype stop = text.indexOf(end, from);
+    for (auto it = entry.globalMatch(text.mid(from, stop < 0 ? -1 : stop - from)); it.hasNext();)
+        found << it.next().captured(1).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    return found;
+}
+
+// The commands a --help text lists under "Commands:" ("  ports    Lists ..."), up to the
+// blank line that ends them.
 QStringList helpCommands(const QString &text)
 {
-    QStringList commands;
-    const qsizetype at = text.indexOf(QStringLiteral("\nCommands:\n"));
-    if (at < 0)
-        return commands;
-    static const QRegularExpression line(QStringLiteral("^  ([a-z][\\w-]*)\\s"));
-    for (const QString &l : text.mid(at + 11).split(QLatin1Char('\n'))) {
-        const QRegularExpressionMatch m = line.match(l);
-        if (!m.hasMatch())
-            break;
-        commands << m.captured(1);
-    }
-    return commands;
+    static const QRegularExpression entry(QStringLiteral("^  ([a-z][\\w-]*)\\s"), QRegularExpression::MultilineOption);
+    return entriesUnder(text, QStringLiteral("\nCommands:\n"), QStringLiteral("\n\n"), entry);
 }
 
 // The options a page names: \-\-long\-name and \-x, wherever they stand.
@@ -75,16 +82,9 @@ QSet<QString> pageOptions(const QString &roff)
 // The commands a page lists in its COMMANDS section (".TP" then ".B name").
 QStringList pageCommands(const QString &roff)
 {
-    QStringList commands;
-    const qsizetype start = roff.indexOf(QStringLiteral("\n.SH COMMANDS\n"));
-    if (start < 0)
-        return commands;
-    const qsizetype end = roff.indexOf(QStringLiteral("\n.SH "), start + 1);
     static const QRegularExpression entry(QStringLiteral("^\\.TP\\n\\.B ([a-z][\\w\\\\-]*)$"),
                                           QRegularExpression::MultilineOption);
-    for (auto it = entry.globalMatch(roff.mid(start, end - start)); it.hasNext();)
-        commands << it.next().captured(1).replace(QStringLiteral("\\-"), QStringLiteral("-"));
-    return commands;
+    return entriesUnder(roff, QStringLiteral("\n.SH COMMANDS\n"), QStringLiteral("\n.SH "), entry);
 }
 
 QStringList sorted(QSet<QString> set)
