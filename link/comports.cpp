@@ -66,7 +66,9 @@ QString privacyProblem(const QString &path, bool mustExist, bool followLink, QSt
         return QStringLiteral("is a symbolic link, not a folder");
     if (!S_ISDIR(st.st_mode))
         return QStringLiteral("is not a folder");
-    if ((st.st_mode & S_ISVTX) || (st.st_mode & S_IWOTH)) {
+    // Shared: a folder everyone may add to that keeps each one's entries apart (sticky, as
+    // /tmp), or another user's that everyone may write to.
+    if ((st.st_mode & S_ISVTX) || (!own && (st.st_mode & S_IWOTH))) {
         *fix = QStringLiteral("Leave it as it is, and %1.").arg(elsewhere);
         return QStringLiteral("is a folder shared with others (mode %1)").arg(modeText(st.st_mode));
     }

@@ -48,7 +48,9 @@ std::string privacyProblem(const std::string& path, bool mustExist, bool followL
         return "is a symbolic link, not a folder";
     if (!S_ISDIR(st.st_mode))
         return "is not a folder";
-    if ((st.st_mode & S_ISVTX) || (st.st_mode & S_IWOTH)) {
+    // Shared: a folder everyone may add to that keeps each one's entries apart (sticky, as
+    // /tmp), or another user's that everyone may write to.
+    if ((st.st_mode & S_ISVTX) || (!own && (st.st_mode & S_IWOTH))) {
         *fix = "Leave it as it is, and " + elsewhere + ".";
         return "is a folder shared with others (mode " + modeText(st.st_mode & 07777) + ")";
     }
