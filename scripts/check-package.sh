@@ -64,6 +64,7 @@ unpacked=$(mktemp -d "${TMPDIR:-/tmp}/kavoconfig-deb.XXXXXX")
 dpkg-deb -x "$deb" "$unpacked"
 metainfo=$unpacked/usr/share/metainfo/org.example.kavoconfig.metainfo.xml
 if [ -f "$metainfo" ]; then
+    kavo_say "appstreamcli validate $(basename "$metainfo") (metadata-license-missing stays until a licence is chosen)"
     appstreamcli validate --no-net "$metainfo" || true
     other_errors=$(appstreamcli validate --no-net --format yaml "$metainfo" 2>/dev/null \
         | awk '/^- tag: / { tag = $3 } /^  severity: error/ && tag != "metadata-license-missing" { print tag }' || true)
