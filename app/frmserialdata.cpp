@@ -154,17 +154,6 @@ QStringList bitRateItems()
 
 } // namespace
 
-// The icon and the logo live in the static library's resources, which the linker would
-// otherwise leave out.
-static void loadResources()
-{
-    static const bool loaded = [] {
-        Q_INIT_RESOURCE(resources);
-        return true;
-    }();
-    (void)loaded;
-}
-
 frmSerialData::frmSerialData(QWidget *parent)
     : QMainWindow(parent)
     , session(new KavoSession(this, KavoLink::Mode::EventLoop))
@@ -183,7 +172,6 @@ frmSerialData::~frmSerialData()
 
 void frmSerialData::buildWindow()
 {
-    loadResources();
     setObjectName(QStringLiteral("frmSerialData"));
     setWindowTitle(QStringLiteral("Kavo Configuration Tool"));
     setWindowIcon(QIcon(QStringLiteral(":/icon.png")));

@@ -37,7 +37,7 @@ void frmSerialData::tmrStartSeq_Timer()
 void frmSerialData::mnuAbout_Click()
 {
     MsgBox(QStringLiteral("Kavo Configuration Tool\r\n"
-                          "Version 1.0\r\n"
+                          "Version " KAVO_VERSION "\r\n"
                           "August 25, 2005\r\n"
                           "Kavo MP3 modules, www.kavo-modules.example"));
 }

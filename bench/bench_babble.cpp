@@ -15,12 +15,10 @@
 //    bound (Open at a chosen rate, Read), the box must say that the device keeps sending
 //    without a prompt; detection takes such a device for silence and says no Kavo answered.
 //
-// The full-speed device is this program itself (--babbler): it opens a pseudo-terminal,
-// holds its slave side open as kavo-sim does, publishes it as COMn in the ports folder and
-// writes text lines as fast as the pseudo-terminal takes them (or one every --interval ms).
-// With --module it first answers like a module (probe, V, FC Q, ST x) and starts babbling
-// at SIGUSR1. The memory runs are fresh processes of this program too (--tool), sampled
-// from outside through /proc/<pid>/status.
+// The full-speed device is kavo-sim --babble-interval 0: it writes its lines as fast as the
+// pseudo-terminal takes them. As a module that goes wrong (without --babble) it answers
+// until it gets SIGUSR1, and babbles from then on. The memory runs are fresh processes of
+// this program (--tool), sampled from outside through /proc/<pid>/status.
 //
 //   bench_babble [rounds] [--seconds S] [--memory-runs N]   (defaults 9, 10, 3)
 //
@@ -36,6 +34,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTest>
 #include <QTimer>
@@ -85,290 +84,38 @@ long statusKiB(pid_t pid, const char *name)
 }
 
 // ====================================================================================
-// The babbling device (--babbler), a process of its own on the simulator's CPU.
+// The babbling device: kavo-sim, on the simulator's CPU.
 // ====================================================================================
 
-volatile sig_atomic_t g_startBabble = 0;
-volatile sig_atomic_t g_quit = 0;
-int g_wake[2] = {-1, -1};
+// The bytes of kavo-sim's line of babble.
+constexpr int SentenceBytes = 67;
 
-void onSignal(int signal)
-{
-    if (signal == SIGUSR1)
-        g_startBabble = 1;
-    else
-        g_quit = 1;
-    const int saved = errno;
-    [[maybe_unused]] const ssize_t n = ::write(g_wake[1], "x", 1);
-    errno = saved;
-}
-
-// What a receiver sends: no '>' anywhere, so no part of it passes for a prompt. The first
-// line is kavo-sim's own.
-const char *const Sentences[] = {
-    "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n",
-    "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n",
-    "$GPGSV,2,1,08,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45*75\r\n",
-    "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39\r\n",
-};
-
-// The module's answer to a command line, without its prompt (the simulator's defaults).
-std::string moduleAnswer(const std::string &line)
-{
-    std::string words;
-    for (const char c : line) {
-        if (c == ' ' || c == '\t') {
-            if (!words.empty() && words.back() != ' ')
-                words += ' ';
-        } else {
-            words += c;
-        }
-    }
-    while (!words.empty() && words.back() == ' ')
-        words.pop_back();
-    if (words == "V")
-        return "Kavo v2.07KAV1 SN 00012345";
-    if (words == "FC Q")
-        return "1998848 1997312";
-    if (words == "FC F")
-        return "FAT32";
-    static const char *const Settings[][2] = {{"D", "0"}, {"T", "20"}, {"S", "1"},  {"N", "0"}, {"H", "1"},
-                                              {"V", "16 16"}, {"O", "1"}, {"B", "0"}, {"U", "0"}};
-    for (const auto &s : Settings)
-        if (words == std::string("ST ") + s[0])
-            return s[1];
-    return "E01";
-}
-
-std::string readLinkTarget(const std::string &path)
-{
-    char target[4096];
-    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
-    return n > 0 ? std::string(target, size_t(n)) : std::string();
-}
-
-// --babbler --ports-dir DIR [--interval MS] [--module]: prints "COMn <device>" once the
-// port is published, ends at SIGTERM, SIGINT or SIGHUP and then prints "wrote <bytes>".
-int babblerMain(int argc, char *argv[])
-{
-    std::string portsDir;
-    int intervalMs = 0;   // 0: as fast as the pseudo-terminal takes the bytes
-    bool module = false;
-    for (int i = 2; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--ports-dir") && i + 1 < argc)
-            portsDir = argv[++i];
-        else if (!std::strcmp(argv[i], "--interval") && i + 1 < argc)
-            intervalMs = std::max(1, std::atoi(argv[++i]));
-        else if (!std::strcmp(argv[i], "--module"))
-            module = true;
-    }
-    if (portsDir.empty() || ::pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0)
-        return 1;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    for (const int s : {SIGUSR1, SIGTERM, SIGINT, SIGHUP})
-        sigaction(s, &action, nullptr);
-
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[256];
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, name, sizeof name) != 0)
-        return 1;
-    // Held open for the whole run, so the master never sees a hang-up when the tool closes
-    // the port; what is written meanwhile waits in the line (the tool drops it at its open).
-    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0)
-        return 1;
-    termios tio{};
-    if (::tcgetattr(slave, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        tio.c_cflag |= CLOCAL | CREAD;
-        ::tcsetattr(slave, TCSANOW, &tio);
-    }
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-
-    // The lowest COM number that is free or names a device that is gone.
-    std::string link;
-    for (int n = ComPorts::FirstPort; n <= ComPorts::LastPort && link.empty(); ++n) {
-        const std::string path = portsDir + "/COM" + std::to_string(n);
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0) {
-            if (!S_ISLNK(st.st_mode) || ::stat(path.c_str(), &st) == 0 || errno != ENOENT)
-                continue;
-            ::unlink(path.c_str());
-        }
-        if (::symlink(name, path.c_str()) == 0) {
-            link = path;
-            std::printf("COM%d %s\n", n, name);
-            std::fflush(stdout);
-        }
-    }
-    if (link.empty())
-        return 2;
-
-    // A few hundred lines to write from, the sentences in turn; `at` runs round it, so the
-    // text stays whole lines however the writes split it.
-    std::string text;
-    if (intervalMs > 0) {
-        text = Sentences[0];
-    } else {
-        for (int i = 0; text.size() < 16384; ++i)
-            text += Sentences[i % std::size(Sentences)];
-    }
-    size_t at = 0;
-    size_t pendingLine = 0;   // --interval: bytes of the current line still to go
-    long long wrote = 0;
-    std::string answer;       // --module: what is still to be sent of an answer
-    std::string line;
-    bool babbling = !module;
-    timespec next{};
-    clock_gettime(CLOCK_MONOTONIC, &next);
-
-    while (!g_quit) {
-        if (g_startBabble && !babbling) {
-            babbling = true;
-            answer.clear();
-            clock_gettime(CLOCK_MONOTONIC, &next);
-        }
-        // What is due: an answer, the whole text (full speed) or the line of this interval.
-        int timeout = -1;
-        if (babbling && intervalMs > 0 && pendingLine == 0) {
-            timespec now{};
-            clock_gettime(CLOCK_MONOTONIC, &now);
-            const qint64 left = (qint64(next.tv_sec) - now.tv_sec) * 1000000000 + (next.tv_nsec - now.tv_nsec);
-            if (left <= 0) {
-                pendingLine = text.size();
-                next.tv_nsec += long(intervalMs) * 1000000;
-                next.tv_sec += next.tv_nsec / 1000000000;
-                next.tv_nsec %= 1000000000;
-            } else {
-                timeout = int((left + 999999) / 1000000);
-            }
-        }
-        const bool toWrite = !answer.empty() || (babbling && (intervalMs == 0 || pendingLine > 0));
-        pollfd fds[2] = {{master, short(POLLIN | (toWrite ? POLLOUT : 0)), 0}, {g_wake[0], POLLIN, 0}};
-        if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
-            break;
-        if (fds[1].revents & POLLIN) {
-            char drain[16];
-            while (::read(g_wake[0], drain, sizeof drain) > 0) {
-            }
-        }
-        if (fds[0].revents & POLLIN) {
-            char in[4096];
-            const ssize_t n = ::read(master, in, sizeof in);
-            for (ssize_t i = 0; i < n && module && !babbling; ++i) {
-                const char c = in[i];
-                if (c == '\x1b') {
-                    line.clear();
-                    answer += '>';
-                } else if (c == '\r') {
-                    answer += (line.empty() ? std::string() : moduleAnswer(line)) + '>';
-                    line.clear();
-                } else if (c != '\n' && line.size() < 1024) {
-                    line += c;
-                }
-            }
-        }
-        if (!(fds[0].revents & POLLOUT))
-            continue;
-        if (!answer.empty()) {
-            const ssize_t n = ::write(master, answer.data(), answer.size());
-            if (n > 0)
-                answer.erase(0, size_t(n));
-            continue;
-        }
-        if (!babbling)
-            continue;
-        // As much as the pseudo-terminal takes: the writes stop only when it is full.
-        for (;;) {
-            size_t size = text.size() - at;
-            if (intervalMs > 0)
-                size = std::min(size, pendingLine);
-            if (size == 0)
-                break;
-            const ssize_t n = ::write(master, text.data() + at, size);
-            if (n <= 0)
-                break;
-            wrote += n;
-            at = (at + size_t(n)) % text.size();
-            if (intervalMs > 0)
-                pendingLine -= size_t(n);
-        }
-    }
-
-    if (readLinkTarget(link) == name)
-        ::unlink(link.c_str());
-    ::close(master);
-    ::close(slave);
-    std::printf("wrote %lld\n", wrote);
-    std::fflush(stdout);
-    return 0;
-}
-
-// The babbler as the benchmark runs it: started, published, moved to the simulator's CPU.
+// kavo-sim babbling as fast as the line takes it (or a line every `intervalMs`); as a
+// `module` it answers until told to babble (SIGUSR1).
 class Babbler
 {
 public:
-    ~Babbler() { stop(); }
-
     bool start(int intervalMs = 0, bool module = false)
     {
-        QStringList args = {QStringLiteral("--babbler"), QStringLiteral("--ports-dir"), ComPorts::portsFolder()};
-        if (intervalMs > 0)
-            args << QStringLiteral("--interval") << QString::number(intervalMs);
-        if (module)
-            args << QStringLiteral("--module");
-        QDir().mkpath(ComPorts::portsFolder());
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QCoreApplication::applicationFilePath(), args);
-        if (!m_process.waitForStarted(10000))
-            return false;
-        QByteArray line;
-        QElapsedTimer clock;
-        clock.start();
-        while (!line.endsWith('\n') && clock.elapsed() < 10000) {
-            if (!m_process.waitForReadyRead(100) && m_process.state() != QProcess::Running)
-                return false;
-            line += m_process.readAllStandardOutput();
-        }
-        const QList<QByteArray> fields = line.trimmed().split(' ');
-        if (fields.size() < 2 || !fields[0].startsWith("COM"))
-            return false;
-        m_com = QString::fromLatin1(fields[0]);
-        m_device = QString::fromLocal8Bit(fields[1]);
-        const Bench::Cpus &cpus = Bench::cpus();
-        if (cpus.pinned()
-            && (!Bench::pinProcess(pid(), cpus.sim) || Bench::allowedCpus(pid()) != QString::number(cpus.sim))) {
-            std::fprintf(stderr, "the babbler (process %d) could not be moved to CPU %d\n", int(pid()), cpus.sim);
-            return false;
-        }
-        return true;
+        QStringList options = {QStringLiteral("--babble-interval"), QString::number(intervalMs)};
+        if (!module)
+            options << QStringLiteral("--babble");
+        return Bench::startSim(m_sim, options);
     }
-    // Ends it; the bytes it wrote.
+    // Ends it; the bytes it babbled.
     qint64 stop()
     {
-        if (m_process.state() == QProcess::NotRunning)
-            return m_wrote;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-        for (const QByteArray &line : m_process.readAllStandardOutput().split('\n'))
-            if (line.startsWith("wrote "))
-                m_wrote = line.mid(6).toLongLong();
-        return m_wrote;
+        m_sim.terminate();
+        static const QRegularExpression babbled(QStringLiteral("babbled (\\d+) bytes"));
+        return babbled.match(m_sim.errorOutput()).captured(1).toLongLong();
     }
     bool startBabbling() { return ::kill(pid(), SIGUSR1) == 0; }
-    pid_t pid() const { return pid_t(m_process.processId()); }
-    QString comName() const { return m_com; }
-    QString device() const { return m_device; }
+    pid_t pid() const { return Bench::simPid(m_sim); }
+    QString comName() const { return m_sim.comName(); }
+    QString device() const { return m_sim.device(); }
 
 private:
-    QProcess m_process;
-    QString m_com;
-    QString m_device;
-    qint64 m_wrote = 0;
+    KavoSim m_sim;
 };
 
 // ====================================================================================
@@ -450,14 +197,15 @@ int toolMain(int argc, char *argv[])
         }
         ::kill(babbler, SIGUSR1);
         std::printf("start\n");
-        cpu = Bench::processCpu();
+        Bench::Measure measure;
         // The program's own event loop, connected and idle; one timer of ours ends it.
         QTimer::singleShot(ms, Qt::PreciseTimer, &app, &QCoreApplication::quit);
         app.exec();
-        cpu = Bench::processCpu() - cpu;
+        measure.stop();
+        cpu = measure.cpu;
     } else {
         std::printf("start\n");
-        cpu = Bench::processCpu();
+        Bench::Measure measure;
         QElapsedTimer clock;
         clock.start();
         // Open, the box answered, and 100 ms later Open again.
@@ -470,7 +218,8 @@ int toolMain(int argc, char *argv[])
             }
             QTest::qWait(int(std::min<qint64>(100, std::max<qint64>(0, ms - clock.elapsed()))));
         }
-        cpu = Bench::processCpu() - cpu;
+        measure.stop();
+        cpu = measure.cpu;
     }
     std::printf("clicks %d\nboxes %d\n", clicks, int(boxes.texts.size()));
     const QStringList kinds = QStringList(QSet<QString>(boxes.texts.begin(), boxes.texts.end()).values());
@@ -667,10 +416,11 @@ BoxRound clickToBox(QAbstractButton *button)
     BoxRound round;
     BoxCatcher boxes;
     BoxClock shown;
-    const double cpu = Bench::processCpu();
+    Bench::Measure measure;
     const qint64 start = nowNs();
     QTest::mouseClick(button, Qt::LeftButton);
-    round.cpuMs = (Bench::processCpu() - cpu) * 1000;
+    measure.stop();
+    round.cpuMs = measure.cpu * 1000;
     if (boxes.texts.isEmpty() || !shown.firstShownNs) {
         round.failure = QStringLiteral("no message box");
         return round;
@@ -680,8 +430,8 @@ BoxRound clickToBox(QAbstractButton *button)
     return round;
 }
 
-// A device that babbles from the start: Open clicked on it. `slow`: kavo-sim --babble,
-// else this program's babbler at full speed. With `raw` the raw client's time to the
+// A device that babbles from the start: Open clicked on it. `slow`: kavo-sim --babble (a
+// line every 20 ms), else kavo-sim babbling at full speed. With `raw` the raw client's time to the
 // bound is measured on the same device too, before or after the click.
 BoxRound openRound(bool slow, bool automatic, int rawOrder, double *rawMs)
 {
@@ -755,7 +505,7 @@ double g_waitBound[2] = {0, 0};
 bool openToBox(bool slow, bool automatic, int rounds)
 {
     const QString device = slow ? QStringLiteral("kavo-sim --babble (a %1-byte line every 20 ms)")
-                                      .arg(qstrlen(Sentences[0]))
+                                      .arg(SentenceBytes)
                                 : QStringLiteral("a device at full speed");
     const QString how = automatic ? QStringLiteral("automatic detection") : QStringLiteral("9600 bps chosen");
     const int waits = automatic ? 5 : 1;
@@ -856,7 +606,7 @@ BoxRound readRound(int intervalMs)
 
 bool readToBox(int intervalMs, int rounds)
 {
-    const QString device = intervalMs ? QStringLiteral("a %1-byte line every %2 ms").arg(qstrlen(Sentences[0])).arg(intervalMs)
+    const QString device = intervalMs ? QStringLiteral("a %1-byte line every %2 ms").arg(SentenceBytes).arg(intervalMs)
                                       : QStringLiteral("full speed");
     if (const BoxRound warm = readRound(intervalMs); warm.ms < 0) {
         std::fprintf(stderr, "Read, %s, untimed round: %s\n", qPrintable(device), qPrintable(warm.failure));
@@ -901,8 +651,6 @@ bool readToBox(int intervalMs, int rounds)
 
 int main(int argc, char *argv[])
 {
-    if (argc >= 2 && qstrcmp(argv[1], "--babbler") == 0)
-        return babblerMain(argc, argv);
     if (argc >= 2 && qstrcmp(argv[1], "--tool") == 0)
         return toolMain(argc, argv);
 
@@ -925,8 +673,8 @@ int main(int argc, char *argv[])
 
     Bench::header(QStringLiteral("bench_babble: a device that sends without end and never a prompt: the tool's "
                                  "memory while it babbles, and the time from a click to the box that says so"),
-                  QStringLiteral("on the %1 platform; the full-speed device is a process of this program's on "
-                                 "kavo-sim's CPU; memory: %2 fresh tool processes per case, sampled from outside; "
+                  QStringLiteral("on the %1 platform; the full-speed device is kavo-sim --babble-interval 0 "
+                                 "on its own CPU; memory: %2 fresh tool processes per case, sampled from outside; "
                                  "time: a fresh device and window each round, one untimed round, then %3 rounds; "
                                  "medians and IQR")
                       .arg(QGuiApplication::platformName())

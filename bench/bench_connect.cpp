@@ -61,12 +61,11 @@ Round connectOnce(const QStringList &simOptions)
     }
     QApplication::processEvents();
 
-    const double cpu = Bench::processCpu();
-    QElapsedTimer clock;
-    clock.start();
+    Bench::Measure measure;
     QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-    const double ms = clock.nsecsElapsed() / 1e6;
-    round.cpuMs = (Bench::processCpu() - cpu) * 1000;
+    measure.stop();
+    const double ms = measure.ms();
+    round.cpuMs = measure.cpu * 1000;
 
     round.finalStatus = w->StatusPanel[2]->text();
     round.log = sim.log();

@@ -10,7 +10,6 @@
 //
 // bench/README.md describes the method.
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <cstdio>
 #include <vector>
@@ -47,22 +46,18 @@ Run toolExchanges(KavoLink &link, const KavoSim &sim, int count, Bench::SyscallC
     }
     link.beginOperation();
     bool ok = true;
-    if (counter && !counter->attach())
+    Bench::Measure measure(counter);
+    if (!measure.started())
         return run;
-    const Bench::IoCalls io = Bench::ioCalls();
-    const double cpu = Bench::processCpu();
-    QElapsedTimer clock;
-    clock.start();
     for (int i = 0; i < count && ok; ++i)
         ok = link.SendAndWait("V").text == Version;
-    const double ms = clock.nsecsElapsed() / 1e6;
-    run.cpu = Bench::processCpu() - cpu;
-    run.io = Bench::ioCalls() - io;
-    if (counter)
-        run.calls = counter->detach();
+    measure.stop();
+    run.cpu = measure.cpu;
+    run.io = measure.io;
+    run.calls = measure.calls;
     link.closePort();
     if (ok)
-        run.ms = ms;
+        run.ms = measure.ms();
     return run;
 }
 
@@ -76,21 +71,17 @@ Run rawExchanges(const KavoSim &sim, int count, Bench::SyscallCounter *counter =
         return run;
     const QByteArray expected = Version + '>';
     bool ok = true;
-    if (counter && !counter->attach())
+    Bench::Measure measure(counter);
+    if (!measure.started())
         return run;
-    const Bench::IoCalls io = Bench::ioCalls();
-    const double cpu = Bench::processCpu();
-    QElapsedTimer clock;
-    clock.start();
     for (int i = 0; i < count && ok; ++i)
         ok = line.send("V\r", 2) && line.reply() == expected;
-    const double ms = clock.nsecsElapsed() / 1e6;
-    run.cpu = Bench::processCpu() - cpu;
-    run.io = Bench::ioCalls() - io;
-    if (counter)
-        run.calls = counter->detach();
+    measure.stop();
+    run.cpu = measure.cpu;
+    run.io = measure.io;
+    run.calls = measure.calls;
     if (ok)
-        run.ms = ms;
+        run.ms = measure.ms();
     return run;
 }
 
@@ -205,27 +196,27 @@ int main(int argc, char *argv[])
         // The first wait is the untimed one.
         if (!silentLink.SendAndWait("V").timedOut())
             return 1;
-        QElapsedTimer clock;
-        clock.start();
-        const double before = Bench::processCpu();
+        Bench::Measure silentWaits;
         for (int i = 0; i < 10; ++i) {
             if (!silentLink.SendAndWait("V").timedOut()) {
                 std::fprintf(stderr, "bench_exchange: the silent module answered\n");
                 return 1;
             }
         }
-        const double cpuMs = (Bench::processCpu() - before) * 1000;
-        std::printf("\nsilent waits: 10 time-outs in %.3f s\n", clock.nsecsElapsed() / 1e9);
+        silentWaits.stop();
+        const double cpuMs = silentWaits.cpu * 1000;
+        std::printf("\nsilent waits: 10 time-outs in %.3f s\n", silentWaits.seconds());
         {
             // For comparison, what ten 1 s waits cost a raw client on the same silent line: a
             // write and a read that returns empty after a second.
             silentLink.closePort();
             Bench::RawLine line;
             bool timedOut = line.open(quiet.device(), Rate, 10);
-            const double rawBefore = Bench::processCpu();
+            Bench::Measure rawWaits;
             for (int i = 0; i < 10 && timedOut; ++i)
                 timedOut = line.send("V\r", 2) && line.reply().isEmpty();
-            const double rawMs = (Bench::processCpu() - rawBefore) * 1000;
+            rawWaits.stop();
+            const double rawMs = rawWaits.cpu * 1000;
             line.close();
             if (timedOut)
                 std::printf("  raw client's 10 waits of 1 s on the same line: %.3f ms of CPU\n", rawMs);

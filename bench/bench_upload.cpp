@@ -113,13 +113,6 @@ QList<TrafficLine> uploadEntries(const KavoSim &sim, qsizetype from)
     return entries;
 }
 
-double monotonicMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
-
 // --- the raw client: a replay of the tool's traffic -------------------------------------
 
 struct Step {
@@ -186,14 +179,9 @@ Run rawUpload(const KavoSim &sim, int rate, const Script &script, const QByteArr
         return run;
     std::vector<char> buffer(size_t(Piece) + 256);
     bool ok = true;
-    if (counter && !counter->attach())
+    Bench::Measure measure(counter);
+    if (!measure.started())
         return run;
-
-    const Bench::IoCalls io = Bench::ioCalls();
-    const double cpu = Bench::processCpu();
-    QElapsedTimer clock;
-    clock.start();
-    run.startMs = monotonicMs();
     qint64 at = 0;
     for (const Step &step : script) {
         const size_t size = size_t(step.line.size() + step.data);
@@ -208,12 +196,13 @@ Run rawUpload(const KavoSim &sim, int rate, const Script &script, const QByteArr
             break;
         }
     }
-    const double wall = clock.nsecsElapsed() / 1e9;
-    run.endMs = monotonicMs();
-    run.cpu = Bench::processCpu() - cpu;
-    run.io = Bench::ioCalls() - io;
-    if (counter)
-        run.calls = counter->detach();
+    measure.stop();
+    const double wall = measure.seconds();
+    run.startMs = measure.startMs;
+    run.endMs = measure.endMs;
+    run.cpu = measure.cpu;
+    run.io = measure.io;
+    run.calls = measure.calls;
     line.close();
 
     run.entries = uploadEntries(sim, before);
@@ -253,20 +242,19 @@ Run windowUpload(frmSerialData *w, const KavoSim &sim, const LocalFile &file, Be
     double wall = 0;
     {
         OperationGuard operation(w);
-        if (!operation.acquired() || (counter && !counter->attach()))
+        if (!operation.acquired())
             return run;
-        const Bench::IoCalls io = Bench::ioCalls();
-        const double cpu = Bench::processCpu();
-        QElapsedTimer clock;
-        clock.start();
-        run.startMs = monotonicMs();
+        Bench::Measure measure(counter);
+        if (!measure.started())
+            return run;
         ok = w->UploadTestFile();
-        wall = clock.nsecsElapsed() / 1e9;
-        run.endMs = monotonicMs();
-        run.cpu = Bench::processCpu() - cpu;
-        run.io = Bench::ioCalls() - io;
-        if (counter)
-            run.calls = counter->detach();
+        measure.stop();
+        wall = measure.seconds();
+        run.startMs = measure.startMs;
+        run.endMs = measure.endMs;
+        run.cpu = measure.cpu;
+        run.io = measure.io;
+        run.calls = measure.calls;
         // Anything that came after the upload ended is taken before the next user.
         w->session->link().quietLine();
     }

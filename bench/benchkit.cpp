@@ -230,6 +230,41 @@ IoCalls ioCalls(pid_t pid)
     return {field(io, "syscr").toLongLong(), field(io, "syscw").toLongLong()};
 }
 
+namespace {
+qint64 monotonicNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+} // namespace
+
+Measure::Measure(SyscallCounter *counter)
+    : m_counter(counter)
+{
+    if (m_counter && !m_counter->attach())
+        return;
+    m_started = true;
+    m_io = ioCalls();
+    m_cpu = processCpu();
+    m_clockStart = monotonicNs();
+    startMs = double(m_clockStart) / 1e6;
+}
+
+void Measure::stop()
+{
+    if (!m_started)
+        return;
+    const qint64 end = monotonicNs();
+    m_ns = end - m_clockStart;
+    endMs = double(end) / 1e6;
+    cpu = processCpu() - m_cpu;
+    io = ioCalls() - m_io;
+    if (m_counter)
+        calls = m_counter->detach();
+    m_started = false;
+}
+
 IoCalls operator-(const IoCalls &a, const IoCalls &b)
 {
     return {a.reads - b.reads, a.writes - b.writes};

@@ -101,6 +101,38 @@ private:
     bool m_measuringBaseline = false;
 };
 
+// --- one timed part ------------------------------------------------------------------
+
+// Measures one timed part the same way in every benchmark: strace attached first (with a
+// counter), then the read and write calls, the process's CPU and the clocks are noted; stop()
+// takes what each has added since, in the reverse order, and detaches strace. What the
+// measuring costs itself falls outside the clock and the CPU figure.
+class Measure
+{
+public:
+    explicit Measure(SyscallCounter *counter = nullptr);
+    // False when strace could not be attached: nothing is measured then.
+    bool started() const { return m_started; }
+    void stop();
+
+    // After stop():
+    double ms() const { return double(m_ns) / 1e6; }
+    double seconds() const { return double(m_ns) / 1e9; }
+    double cpu = 0;          // CPU seconds of this process, all threads
+    IoCalls io;              // read and write calls
+    Syscalls calls;          // with a counter: the system calls by name
+    double startMs = 0;      // the monotonic clock at the start and the end, ms
+    double endMs = 0;
+
+private:
+    SyscallCounter *m_counter = nullptr;
+    bool m_started = false;
+    IoCalls m_io;
+    double m_cpu = 0;
+    qint64 m_clockStart = 0;
+    qint64 m_ns = 0;
+};
+
 // --- the raw client -------------------------------------------------------------------
 
 // A plain POSIX client on the simulator's pseudo-terminal: raw 8N1 at a rate, blocking

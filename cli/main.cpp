@@ -15,8 +15,9 @@ int main(int argc, char *argv[])
     ::signal(SIGPIPE, SIG_IGN);
 #endif
     QCoreApplication app(argc, argv);
+    // The same names as the window's: both keep the COM numbers in KavoConfig/KavoConfig.conf.
     QCoreApplication::setOrganizationName(QStringLiteral("KavoConfig"));
-    QCoreApplication::setApplicationName(QStringLiteral("kavoctl"));
+    QCoreApplication::setApplicationName(QStringLiteral("KavoConfig"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KAVO_VERSION));
     return Kavoctl::run(QCoreApplication::arguments());
 }

@@ -39,13 +39,14 @@ QString modeText(mode_t mode)
 
 // Why `path` may not serve as a private folder of this user, and what to do about it; empty
 // when it may. A missing folder is no problem unless it must exist. A link is followed only
-// where `followLink`.
+// where `followLink`. The advice is one the user can follow: what another user owns only
+// that user or the administrator can remove, and a folder shared with others stays shared.
 QString privacyProblem(const QString &path, bool mustExist, bool followLink, QString *fix = nullptr)
 {
     QString ignored;
     if (!fix)
         fix = &ignored;
-    *fix = QStringLiteral("Remove it, then try again.");
+    *fix = QString();
     struct stat st {};
     const QByteArray name = QFile::encodeName(path);
     if ((followLink ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) != 0) {
@@ -55,11 +56,25 @@ QString privacyProblem(const QString &path, bool mustExist, bool followLink, QSt
             return QStringLiteral("does not exist");
         return QStringLiteral("cannot be examined (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
     }
+    const bool own = st.st_uid == ::geteuid();
+    const QString elsewhere = QStringLiteral("set XDG_RUNTIME_DIR to a folder of your own that is closed to "
+                                             "everyone else (mode 0700)");
+    if (!own)
+        *fix = QStringLiteral("Only user %1 or the administrator can remove it; or %2.")
+                   .arg(userName(st.st_uid), elsewhere);
+    else
+        *fix = QStringLiteral("Remove it, then try again.");
     if (S_ISLNK(st.st_mode))
         return QStringLiteral("is a symbolic link, not a folder");
     if (!S_ISDIR(st.st_mode))
         return QStringLiteral("is not a folder");
-    if (st.st_uid != ::geteuid())
+    // Shared: a folder everyone may add to that keeps each one's entries apart (sticky, as
+    // /tmp), or another user's that everyone may write to.
+    if ((st.st_mode & S_ISVTX) || (!own && (st.st_mode & S_IWOTH))) {
+        *fix = QStringLiteral("Leave it as it is, and %1.").arg(elsewhere);
+        return QStringLiteral("is a folder shared with others (mode %1)").arg(modeText(st.st_mode));
+    }
+    if (!own)
         return QStringLiteral("belongs to user %1, not to you (%2)").arg(userName(st.st_uid), userName(::geteuid()));
     if (st.st_mode & 077) {
         *fix = QStringLiteral("Close it to everyone but you (chmod 700 %1), then try again.").arg(path);
@@ -69,11 +84,22 @@ QString privacyProblem(const QString &path, bool mustExist, bool followLink, QSt
 }
 #endif
 
-// The folder kavoconfig/ports lies in, and why $XDG_RUNTIME_DIR was passed over.
+// The folder kavoconfig/ports lies in, and why $XDG_RUNTIME_DIR was passed over. Without a
+// private runtime folder it is one in the user's own home, never a shared one:
+// $XDG_STATE_HOME/kavoconfig (when that is an absolute path), else ~/.local/state/kavoconfig.
+// Empty when there is no home folder to put it in.
 QString baseFolder(QString *notice)
 {
 #ifdef Q_OS_UNIX
-    const QString fallback = QStringLiteral("/tmp/kavoconfig-%1").arg(::geteuid());
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!QDir::isAbsolutePath(state)) {
+        QString home = qEnvironmentVariable("HOME");
+        if (home.isEmpty())
+            if (const passwd *pw = ::getpwuid(::geteuid()))
+                home = QFile::decodeName(pw->pw_dir);
+        state = home.isEmpty() ? QString() : home + QStringLiteral("/.local/state");
+    }
+    const QString fallback = state.isEmpty() ? QString() : QDir::cleanPath(state) + QStringLiteral("/kavoconfig");
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (runtime.isEmpty())
         return fallback;
@@ -158,9 +184,10 @@ Port linkPort(const QString &folder, int n)
 // The remembered numbers, in the per-user configuration: COMn = what the number stands for.
 const QString NumbersGroup = QStringLiteral("ComNumbers");
 
+// Each program's main() names the organisation and the application (both "KavoConfig").
 QSettings userSettings()
 {
-    return QSettings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig"));
+    return QSettings();
 }
 
 // COM n for every number that names a device. A system's port seen for the first time is
@@ -258,6 +285,12 @@ Folder folder()
 {
     Folder f;
     const QString base = baseFolder(&f.notice);
+    if (base.isEmpty()) {
+        f.problem = QStringLiteral("There is no ports folder: neither XDG_RUNTIME_DIR nor a home folder (HOME) names "
+                                   "a place for it. Set XDG_RUNTIME_DIR to a folder of your own that is closed to "
+                                   "everyone else (mode 0700).");
+        return f;
+    }
     const QString ports = base + QStringLiteral("/ports");
 #ifdef Q_OS_UNIX
     for (const QString &dir : {base, ports}) {
@@ -284,9 +317,13 @@ bool ensurePortsFolder(QString *error)
     const Folder f = folder();
     QString why = f.problem;
 #ifdef Q_OS_UNIX
+    // mkdir -p: what is missing on the way (~/.local/state too) is made closed to everyone but
+    // this user; what is there is left as it is, and the rule then judges the two last.
     if (why.isEmpty()) {
-        const QString base = QFileInfo(f.path).path();
-        for (const QString &dir : {base, f.path}) {
+        const QStringList parts = f.path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        QString dir;
+        for (const QString &part : parts) {
+            dir += QLatin1Char('/') + part;
             if (::mkdir(QFile::encodeName(dir).constData(), 0700) != 0 && errno != EEXIST) {
                 why = QStringLiteral("Cannot create the ports folder %1: %2")
                           .arg(dir, QString::fromLocal8Bit(std::strerror(errno)));

@@ -21,13 +21,15 @@ constexpr int LastPort = 16;
 
 // --- the ports folder ------------------------------------------------------------------
 // $XDG_RUNTIME_DIR/kavoconfig/ports when that variable names a folder of this user that is
-// closed to group and others; otherwise /tmp/kavoconfig-<uid>/ports. A folder on the way
-// (kavoconfig, ports) that belongs to another user, is open to group or others, or is no
-// folder at all is refused: no link is read from it. kavo-sim follows the same rule.
+// closed to group and others; otherwise a folder in the user's own home:
+// $XDG_STATE_HOME/kavoconfig/ports (XDG_STATE_HOME only when absolute), else
+// ~/.local/state/kavoconfig/ports. A folder on the way (kavoconfig, ports) that belongs to
+// another user, is shared with or open to others, or is no folder at all is refused: no
+// link is read from it. kavo-sim follows the same rule.
 struct Folder {
     QString path;      // where COMn links are looked for; empty when the folder was refused
     QString problem;   // why it was refused, in words for the user
-    QString notice;    // why $XDG_RUNTIME_DIR was passed over for the fixed folder
+    QString notice;    // why $XDG_RUNTIME_DIR was passed over for the folder in the home
 };
 Folder folder();
 // folder().path

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds the Debian package in build/, installs it with apt-get (so its dependencies
-# resolve), and checks the installed tool: its files are where they belong;
-# /usr/bin/kavoconfig, started headless under Xvfb with the installed kavo-sim publishing a
-# COM port, lists that port and opens it (the simulator's traffic log shows the probe); and
-# /usr/bin/kavoctl finds that module, uploads the installed test file and plays it.
+# Builds the Debian package in build-package/ (the product alone, -DBUILD_TESTING=OFF) and
+# checks it: lintian finds no error in it; it carries the three manual pages, kavoctl's
+# completion, the copyright, the changelog and the AppStream metainfo (which appstreamcli
+# validates); it installs with apt-get (so its dependencies resolve); the installed files
+# are where they belong; /usr/bin/kavoconfig, started headless under Xvfb with the installed
+# kavo-sim publishing a COM port, lists that port and opens it (the simulator's traffic log
+# shows the probe); and /usr/bin/kavoctl finds that module, uploads the installed test file
+# and plays it.
 #
 #   scripts/check-package.sh
 #
@@ -16,11 +19,13 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$KAVO_ROOT"
 
 kavo_need_packages "${KAVO_PACKAGES[@]}" "${KAVO_PACKAGE_TOOLS[@]}"
-kavo_say "Building the package in build/"
-kavo_build build -- kavoconfig kavoctl kavo-sim kavo-screenshot
-rm -f build/kavoconfig_*.deb
-(cd build && cpack -G DEB)
-deb=$(ls "$KAVO_ROOT"/build/kavoconfig_*.deb)
+kavo_say "Building the package in build-package/"
+kavo_build build-package -DBUILD_TESTING=OFF
+rm -f build-package/kavoconfig_*.deb
+(cd build-package && cpack -G DEB)
+deb=$(ls "$KAVO_ROOT"/build-package/kavoconfig_*.deb)
+# The screenshot tool for the headless run is a test tool, built with the tests.
+kavo_build build -- kavo-screenshot
 
 failures=0
 fail() { printf 'FAIL: %s\n' "$*" >&2; failures=$((failures + 1)); }
@@ -29,7 +34,11 @@ fail() { printf 'FAIL: %s\n' "$*" >&2; failures=$((failures + 1)); }
 contents=$(dpkg-deb -c "$deb")
 for f in ./usr/lib/kavoconfig/kavoconfig ./usr/lib/kavoconfig/kavoctl ./usr/lib/kavoconfig/KAVOTEST.MP3 \
          ./usr/lib/kavoconfig/kavo-sim \
-         ./usr/share/applications/kavoconfig.desktop ./usr/share/icons/hicolor/32x32/apps/kavoconfig.png; do
+         ./usr/share/applications/kavoconfig.desktop ./usr/share/icons/hicolor/32x32/apps/kavoconfig.png \
+         ./usr/share/man/man1/kavoconfig.1.gz ./usr/share/man/man1/kavoctl.1.gz ./usr/share/man/man1/kavo-sim.1.gz \
+         ./usr/share/bash-completion/completions/kavoctl \
+         ./usr/share/doc/kavoconfig/copyright ./usr/share/doc/kavoconfig/changelog.Debian.gz \
+         ./usr/share/metainfo/org.example.kavoconfig.metainfo.xml; do
     grep -q " $f\$" <<<"$contents" || fail "the package lacks $f"
 done
 for program in kavoconfig kavoctl; do
@@ -40,6 +49,28 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libqt6widgets6 libqt6serialport6; do
     grep -q "$lib" <<<"$depends" || fail "the package does not depend on $lib (Depends: $depends)"
 done
+
+# --- lintian: no error (README lists the warnings left and why) --------------------------
+kavo_say "lintian $(basename "$deb")"
+if ! lintian --fail-on error "$deb"; then
+    fail "lintian found errors in the package"
+fi
+
+# --- AppStream metainfo -------------------------------------------------------------------
+# The project has no licence yet, so the metainfo names none for itself either; appstreamcli
+# reports that one error (metadata-license-missing) until a licence is chosen. Any other
+# error fails the check.
+unpacked=$(mktemp -d "${TMPDIR:-/tmp}/kavoconfig-deb.XXXXXX")
+dpkg-deb -x "$deb" "$unpacked"
+metainfo=$unpacked/usr/share/metainfo/org.example.kavoconfig.metainfo.xml
+if [ -f "$metainfo" ]; then
+    kavo_say "appstreamcli validate $(basename "$metainfo") (metadata-license-missing stays until a licence is chosen)"
+    appstreamcli validate --no-net "$metainfo" || true
+    other_errors=$(appstreamcli validate --no-net --format yaml "$metainfo" 2>/dev/null \
+        | awk '/^- tag: / { tag = $3 } /^  severity: error/ && tag != "metadata-license-missing" { print tag }' || true)
+    [ -z "$other_errors" ] || fail "appstreamcli finds errors in the metainfo: $other_errors"
+fi
+rm -rf "$unpacked"
 
 if ! kavo_can_be_root; then
     kavo_warn "neither root nor sudo: the package was built and its contents checked, but not installed"
@@ -70,6 +101,11 @@ done
 [ -s /usr/lib/kavoconfig/KAVOTEST.MP3 ] || fail "the test file is not beside the installed program"
 [ -s /usr/share/applications/kavoconfig.desktop ] || fail "the desktop entry is not installed"
 [ -s /usr/share/icons/hicolor/32x32/apps/kavoconfig.png ] || fail "the icon is not installed"
+for program in kavoconfig kavoctl kavo-sim; do
+    [ -s "/usr/share/man/man1/$program.1.gz" ] || fail "the manual page of $program is not installed"
+done
+bash -c 'source /usr/share/bash-completion/completions/kavoctl && complete -p kavoctl' >/dev/null \
+    || fail "the installed completion does not complete kavoctl"
 
 # --- run it -----------------------------------------------------------------------------
 kavo_say "Starting the installed /usr/bin/kavoconfig under Xvfb with the installed kavo-sim"

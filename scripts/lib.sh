@@ -12,8 +12,10 @@ KAVO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KAVO_PACKAGES=(qt6-base-dev qt6-serialport-dev xvfb xauth cmake g++ make xdotool fonts-dejavu-core)
 # What building and checking the Debian package needs on top.
 #   dpkg-dev file       CPack finds the package's dependencies with dpkg-shlibdeps and file
+#   lintian             checks the package against Debian's rules
+#   appstream           appstreamcli validates the window's AppStream metainfo
 # shellcheck disable=SC2034
-KAVO_PACKAGE_TOOLS=(dpkg-dev file)
+KAVO_PACKAGE_TOOLS=(dpkg-dev file lintian appstream)
 
 kavo_say() { printf '==> %s\n' "$*" >&2; }
 kavo_warn() { printf 'WARNING: %s\n' "$*" >&2; }
@@ -72,9 +74,10 @@ kavo_have_display() {
 
 # The folder where the tool looks for COMn links, by the rule the tool and kavo-sim follow:
 # $XDG_RUNTIME_DIR/kavoconfig/ports when that variable names a folder of this user closed to
-# group and others, otherwise /tmp/kavoconfig-<uid>/ports.
+# group and others, otherwise one in the user's own home: $XDG_STATE_HOME/kavoconfig/ports
+# (XDG_STATE_HOME only when absolute), else ~/.local/state/kavoconfig/ports.
 kavo_ports_folder() {
-    local runtime=${XDG_RUNTIME_DIR:-} uid owner_mode
+    local runtime=${XDG_RUNTIME_DIR:-} state=${XDG_STATE_HOME:-} home=${HOME:-} uid owner_mode
     uid=$(id -u)
     if [ "${runtime#/}" != "$runtime" ] && [ -d "$runtime" ]; then
         owner_mode=$(stat -L -c '%u %a' "$runtime")
@@ -83,7 +86,11 @@ kavo_ports_folder() {
             return
         fi
     fi
-    printf '/tmp/kavoconfig-%s/ports\n' "$uid"
+    if [ "${state#/}" = "$state" ]; then
+        [ -n "$home" ] || home=$(getent passwd "$uid" | cut -d: -f6)
+        state=${home%/}/.local/state
+    fi
+    printf '%s/kavoconfig/ports\n' "${state%/}"
 }
 
 # Runs a command under a fresh virtual X display (24-bit colour, large enough for the window

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, then
 #   1. builds build/ (RelWithDebInfo) and runs the whole suite there with ctest,
-#   2. builds the Debian package, installs it and checks the installed tool
-#      (scripts/check-package.sh),
+#   2. builds the Debian package in build-package/, checks it with lintian, installs it and
+#      checks the installed tool (scripts/check-package.sh),
 #   3. builds build-asan/ with AddressSanitizer, UndefinedBehaviorSanitizer and warnings as
 #      errors, and runs the whole suite again there.
 # Every step runs even when an earlier one failed; the exit status is non-zero when any

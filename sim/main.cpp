@@ -12,6 +12,9 @@ int main(int argc, char** argv)
     case kavosim::ParseResult::Help:
         std::cout << kavosim::usageText();
         return 0;
+    case kavosim::ParseResult::Version:
+        std::cout << "kavo-sim " KAVO_VERSION "\n";
+        return 0;
     case kavosim::ParseResult::Error:
         std::cerr << "kavo-sim: " << error << "\n";
         return 2;

@@ -1,10 +1,12 @@
 #include "module.h"
 
+#include "files.h"
 #include "text.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include <fcntl.h>
@@ -21,6 +23,9 @@ const std::string kUnknown = "E01";
 const std::string kBadValue = "E05";
 const std::string kFileError = "EF9";
 const std::string kDataTimeOut = "E07";
+
+// More than a state file can need (ten short lines), and little enough to read at once.
+constexpr std::size_t kMaxStateFile = 64 * 1024;
 
 struct Range {
     int Settings::*field;
@@ -52,6 +57,47 @@ Reply error(const std::string& code)
 bool wellSpaced(std::string_view line)
 {
     return line.empty() || (line.front() != ' ' && line.back() != ' ' && line.find("  ") == std::string_view::npos);
+}
+
+bool readAtMost(int fd, std::size_t limit, std::string& content)
+{
+    char buffer[4096];
+    while (content.size() < limit) {
+        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - content.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// A card file is opened where it is, never through a link: a link planted in the card folder
+// would make the module write or play whatever it points at.
+int openCardFile(const std::string& path, int flags)
+{
+    const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// The size of the regular card file at `path`, not following a link; -1 when there is none.
+long long cardFileSize(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    return static_cast<long long>(st.st_size);
 }
 
 } // namespace
@@ -93,14 +139,38 @@ bool storeSetting(Settings& settings, char letter, const std::vector<std::string
 
 bool loadStateFile(const std::string& path, Settings& settings, std::string& error)
 {
-    std::ifstream in(path);
-    if (!in) {
-        error = "cannot read state file " + path;
+    // Only a regular file of this user's, read without waiting (a named pipe would block, a
+    // device never end) and no more of it than a state file can need.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot read state file " + path + ": " + std::strerror(errno);
         return false;
     }
-    std::string line;
+    struct stat st {};
+    std::string content;
+    if (::fstat(fd, &st) != 0)
+        error = "cannot read state file " + path + ": " + std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        error = "state file " + path + " is not a regular file (" + fileKind(st.st_mode) + ")";
+    else if (st.st_uid != ::geteuid())
+        error = "state file " + path + " belongs to user " + userName(st.st_uid) + ", not to you ("
+            + userName(::geteuid()) + ")";
+    else if (!readAtMost(fd, kMaxStateFile + 1, content))
+        error = "cannot read state file " + path + ": " + std::strerror(errno);
+    else if (content.size() > kMaxStateFile)
+        error = "state file " + path + " is larger than " + std::to_string(kMaxStateFile / 1024)
+            + " KiB; it holds one short line per setting";
+    ::close(fd);
+    if (!error.empty())
+        return false;
+
     int number = 0;
-    while (std::getline(in, line)) {
+    for (std::size_t start = 0; start < content.size();) {
+        std::size_t end = content.find('\n', start);
+        if (end == std::string::npos)
+            end = content.size();
+        std::string line = content.substr(start, end - start);
+        start = end + 1;
         ++number;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -111,7 +181,7 @@ bool loadStateFile(const std::string& path, Settings& settings, std::string& err
         if (key.size() != 1
             || !storeSetting(settings, key[0], splitBlanks(std::string_view(line).substr(eq + 1)))) {
             error = path + ":" + std::to_string(number) + ": expected X=value with a value in range, got \""
-                + line + "\"";
+                + escapeForLog(line) + "\"";
             return false;
         }
     }
@@ -193,7 +263,7 @@ long long Module::usedKiB() const
     namespace fs = std::filesystem;
     for (fs::recursive_directory_iterator it(*card_, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code sizeError;
-        if (it->is_regular_file(sizeError)) {
+        if (!it->is_symlink(sizeError) && it->is_regular_file(sizeError)) {
             const auto size = it->file_size(sizeError);
             if (!sizeError)
                 used += static_cast<long long>((size + 1023) / 1024);
@@ -221,17 +291,17 @@ Reply Module::card(const std::vector<std::string>& words)
         std::string path;
         if (words.size() != 3 || !cardPath(words[2], path))
             return error(kBadValue);
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        const long long size = cardFileSize(path);
+        if (size < 0)
             return error(kNotFound);
-        return {std::to_string(st.st_size), -1, {}};
+        return {std::to_string(size), -1, {}};
     }
     if (sub == "O") {
         std::string path;
         if (words.size() != 5 || words[2] != "1" || words[3] != "W" || !cardPath(words[4], path))
             return error(kBadValue);
         closeFile();
-        openFile_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        openFile_ = openCardFile(path, O_WRONLY | O_CREAT | O_TRUNC);
         return openFile_ < 0 ? error(kFileError) : Reply{};
     }
     if (sub == "W") // a valid "FC W 1 n" never gets here
@@ -254,8 +324,7 @@ Reply Module::play(const std::vector<std::string>& words)
     std::string path;
     if (words.size() != 3 || !cardPath(words[2], path))
         return error(kBadValue);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (cardFileSize(path) < 0)
         return error(kNotFound);
     return {{}, -1, "played " + words[2]};
 }

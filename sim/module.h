@@ -32,7 +32,8 @@ struct Settings {
 // Nothing is stored unless every value is plain decimal and in range.
 bool storeSetting(Settings& settings, char letter, const std::vector<std::string>& values);
 
-// Reads `X=value` lines (blank lines and lines starting with '#' are skipped).
+// Reads `X=value` lines (blank lines and lines starting with '#' are skipped) from a regular
+// file of this user's of at most 64 KiB; anything else is refused with `error` saying why.
 bool loadStateFile(const std::string& path, Settings& settings, std::string& error);
 
 // What the module answers to one command, without the prompt.

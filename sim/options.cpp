@@ -15,7 +15,8 @@ const char* usageText()
            "  --rate BPS            module bit rate at start: 9600 19200 38400 57600 115200 (9600)\n"
            "  --com N               publish as COMN, 1..16 (default: lowest free number)\n"
            "  --ports-dir DIR       folder of the COM links (default: $XDG_RUNTIME_DIR/kavoconfig/ports when\n"
-           "                        that folder is this user's own and private, else /tmp/kavoconfig-<uid>/ports)\n"
+           "                        that folder is this user's own and private, else\n"
+           "                        ${XDG_STATE_HOME:-$HOME/.local/state}/kavoconfig/ports)\n"
            "  --stdin-eof           end when standard input reaches end of file\n"
            "Module:\n"
            "  --card DIR            folder that is the card root (default: a fresh temporary folder)\n"
@@ -29,6 +30,7 @@ const char* usageText()
            "  --silent              never answer\n"
            "  --babble              never answer; send lines of text without end and never a prompt\n"
            "  --babble-after N      answer N command lines, then babble as --babble does\n"
+           "  --babble-interval MS  a line of babble every MS ms (20); 0: as fast as the line takes it\n"
            "  --echo                send every byte taken back at once, before the answer\n"
            "  --delay 'CMD=MS'      answer command line CMD MS ms late (repeatable)\n"
            "  --mismatch-silent     at a wrong bit rate or frame say nothing (default: garbled bytes)\n"
@@ -47,6 +49,9 @@ const char* usageText()
            "Log:\n"
            "  --mark-early          note early=<ms> on a command that began before the answer\n"
            "                        to the one before it had been sent completely\n"
+           "Other:\n"
+           "  -h, --help            show this help and end\n"
+           "  --version             show the version and end\n"
            "Texts take the escapes \\r \\n \\t \\e \\\\ \\xNN, and \\| (chunk break).\n";
 }
 
@@ -115,6 +120,8 @@ ParseResult parseOptions(int argc, char** argv, Options& o, std::string& error)
         long long n = 0;
         if (name == "--help" || name == "-h") {
             return ParseResult::Help;
+        } else if (name == "--version") {
+            return ParseResult::Version;
         } else if (name == "--rate") {
             if (!numeric(1, 115200, n))
                 return ParseResult::Error;
@@ -164,6 +171,10 @@ ParseResult parseOptions(int argc, char** argv, Options& o, std::string& error)
         } else if (name == "--babble-after") {
             if (!numeric(0, 1LL << 50, o.babbleAfter))
                 return ParseResult::Error;
+        } else if (name == "--babble-interval") {
+            if (!numeric(0, 600000, n))
+                return ParseResult::Error;
+            o.babbleIntervalMs = static_cast<int>(n);
         } else if (name == "--echo") {
             if (!flag())
                 return ParseResult::Error;

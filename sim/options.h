@@ -24,6 +24,7 @@ struct Options {
     bool silent = false;
     bool babble = false;             // never answer; send lines of text without end, no prompt
     long long babbleAfter = -1;      // >= 0: answer that many command lines, then babble
+    int babbleIntervalMs = 20;       // a line of babble this often; 0: as fast as the line takes it
     bool echo = false;               // send every byte taken back at once
     bool mismatchSilent = false;     // at a wrong rate or frame say nothing (else: garbled answer)
     std::map<std::string, Chunked> replies; // exact command line -> answer bytes
@@ -44,7 +45,7 @@ struct Options {
     bool stdinEof = false;
 };
 
-enum class ParseResult { Run, Help, Error };
+enum class ParseResult { Run, Help, Version, Error };
 
 ParseResult parseOptions(int argc, char** argv, Options& options, std::string& error);
 

@@ -1,11 +1,12 @@
+// The command loop: bytes from the tool through the module, answers back onto the line, the
+// write time-out, pacing, and the traffic log; with the set-up and the end of a run.
 #include "sim.h"
 
-#include "portsfolder.h"
+#include "files.h"
 #include "text.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -14,10 +15,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -55,54 +53,6 @@ void onSignal(int signal)
     errno = saved;
 }
 
-struct SpeedName {
-    speed_t speed;
-    int bps;
-};
-
-const SpeedName kSpeeds[] = {
-    {B0, 0}, {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150}, {B200, 200}, {B300, 300},
-    {B600, 600}, {B1200, 1200}, {B1800, 1800}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600},
-    {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
-    {B460800, 460800}, {B500000, 500000}, {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000},
-    {B1152000, 1152000}, {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000},
-    {B3000000, 3000000}, {B3500000, 3500000}, {B4000000, 4000000},
-};
-
-int bpsFromSpeed(speed_t speed)
-{
-    for (const SpeedName& s : kSpeeds) {
-        if (s.speed == speed)
-            return s.bps;
-    }
-    return -1;
-}
-
-speed_t speedFromBps(int bps)
-{
-    for (const SpeedName& s : kSpeeds) {
-        if (s.bps == bps)
-            return s.speed;
-    }
-    return B9600;
-}
-
-#if defined(__linux__) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__))
-// The kernel's termios2, which also carries arbitrary bit rates; read when the
-// tool set a rate that has no B constant.
-struct KernelTermios2 {
-    tcflag_t c_iflag;
-    tcflag_t c_oflag;
-    tcflag_t c_cflag;
-    tcflag_t c_lflag;
-    cc_t c_line;
-    cc_t c_cc[19];
-    speed_t c_ispeed;
-    speed_t c_ospeed;
-};
-#define KAVO_SIM_HAS_TERMIOS2 1
-#endif
-
 std::chrono::nanoseconds byteTime(int bps)
 {
     // Ten bit times per byte: start bit, eight data bits, stop bit.
@@ -133,20 +83,6 @@ bool makeDirs(const std::string& path, std::string& error)
         return false;
     }
     return true;
-}
-
-std::string readLink(const std::string& path)
-{
-    char buffer[PATH_MAX];
-    const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer - 1);
-    return n < 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(n));
-}
-
-const char* faultName(int fault)
-{
-    static const char* const names[] = {"",        "garbage", "out-of-range", "error",      "split",
-                                        "silence", "trailing", "rate-change", "hangup"};
-    return names[fault];
 }
 
 } // namespace
@@ -219,8 +155,12 @@ int Sim::run()
             timerAt_ = TimePoint::max();
         }
         if (fds[1].revents) {
+            // SIGUSR1 makes the module go wrong now: it babbles from here on. Every other
+            // signal ends the run.
             unsigned char signal = 0;
-            if (::read(signalPipe_[0], &signal, 1) == 1) {
+            if (::read(signalPipe_[0], &signal, 1) == 1 && signal == SIGUSR1) {
+                babbling_ = true;
+            } else if (signal != 0) {
                 quit_ = true;
                 break;
             }
@@ -268,8 +208,15 @@ bool Sim::setUp()
             tempCard_ = pattern;
             card = pattern;
         } else {
-            if (!makeDirs(o_.cardDir, error)) {
+            // Made where missing; what is there must be a folder of this user's, not a link.
+            struct stat st {};
+            const bool missing = ::lstat(o_.cardDir.c_str(), &st) != 0 && errno == ENOENT;
+            if (missing && !makeDirs(o_.cardDir, error)) {
                 std::cerr << "kavo-sim: --card: " << error << "\n";
+                return false;
+            }
+            if (const std::string why = cardFolderProblem(o_.cardDir); !why.empty()) {
+                std::cerr << "kavo-sim: --card: the card folder " << o_.cardDir << " " << why << "\n";
                 return false;
             }
             card = o_.cardDir;
@@ -294,7 +241,7 @@ bool Sim::setUp()
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGUSR1})
         ::sigaction(sig, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
@@ -315,98 +262,12 @@ bool Sim::setUp()
     return true;
 }
 
-bool Sim::openLine()
-{
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-        std::cerr << "kavo-sim: cannot open a pseudo-terminal: " << std::strerror(errno) << "\n";
-        return false;
-    }
-    char name[256];
-    if (::ptsname_r(master_, name, sizeof name) != 0) {
-        std::cerr << "kavo-sim: ptsname: " << std::strerror(errno) << "\n";
-        return false;
-    }
-    slavePath_ = name;
-    // Held for the whole run, so the master never sees a hang-up when the tool closes the port.
-    slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave_ < 0) {
-        std::cerr << "kavo-sim: cannot open " << slavePath_ << ": " << std::strerror(errno) << "\n";
-        return false;
-    }
-    termios tio {};
-    if (::tcgetattr(slave_, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        tio.c_cflag |= CLOCAL | CREAD;
-        ::cfsetispeed(&tio, speedFromBps(lineRate_));
-        ::cfsetospeed(&tio, speedFromBps(lineRate_));
-        ::tcsetattr(slave_, TCSANOW, &tio);
-    }
-    const int flags = ::fcntl(master_, F_GETFL);
-    ::fcntl(master_, F_SETFL, flags | O_NONBLOCK);
-    return true;
-}
-
-bool Sim::publish()
-{
-    std::string error;
-    // The ports folder by the tool's own rule (portsfolder.h), or --ports-dir.
-    const std::string dir = portsFolderToUse(o_.portsDir, error, std::cerr);
-    if (dir.empty()) {
-        std::cerr << "kavo-sim: " << error << "\n";
-        return false;
-    }
-    const int first = o_.com ? o_.com : 1;
-    const int last = o_.com ? o_.com : 16;
-    for (int n = first; n <= last; ++n) {
-        const std::string path = dir + "/COM" + std::to_string(n);
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0) {
-            const bool link = S_ISLNK(st.st_mode);
-            const bool stale = link && ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
-            const bool ours = link && readLink(path) == slavePath_;
-            if (!stale && !ours) {
-                if (o_.com) {
-                    std::cerr << "kavo-sim: COM" << n << " is taken: " << path << " -> " << readLink(path)
-                              << " is a live device of someone else\n";
-                    exitCode_ = 2;
-                    return false;
-                }
-                continue;
-            }
-            ::unlink(path.c_str());
-        }
-        if (::symlink(slavePath_.c_str(), path.c_str()) == 0) {
-            linkPath_ = path;
-            std::cout << "COM" << n << " " << slavePath_ << std::endl;
-            return true;
-        }
-        if (errno != EEXIST) {
-            std::cerr << "kavo-sim: cannot create " << path << ": " << std::strerror(errno) << "\n";
-            return false;
-        }
-        if (o_.com) {
-            std::cerr << "kavo-sim: COM" << n << " was taken meanwhile: " << path << "\n";
-            exitCode_ = 2;
-            return false;
-        }
-    }
-    std::cerr << "kavo-sim: COM1 to COM16 are all taken in " << dir << "\n";
-    exitCode_ = 2;
-    return false;
-}
-
-void Sim::removeLink()
-{
-    if (linkPath_.empty())
-        return;
-    if (readLink(linkPath_) == slavePath_)
-        ::unlink(linkPath_.c_str());
-    linkPath_.clear();
-}
-
 void Sim::tearDown()
 {
+    if (babbled_ > 0) {
+        std::cerr << "kavo-sim: babbled " << babbled_ << " bytes\n";
+        babbled_ = 0;
+    }
     removeLink();
     if (master_ >= 0)
         ::close(master_);
@@ -432,42 +293,6 @@ void Sim::tearDown()
             ::close(fd);
         fd = -1;
     }
-}
-
-int Sim::toolRate() const
-{
-    // On Linux the master reports the slave's settings, i.e. what the tool set.
-    termios tio {};
-    if (::tcgetattr(master_, &tio) != 0)
-        return 0;
-    const int bps = bpsFromSpeed(::cfgetospeed(&tio));
-    if (bps >= 0)
-        return bps;
-#ifdef KAVO_SIM_HAS_TERMIOS2
-    KernelTermios2 tio2 {};
-    if (::ioctl(master_, _IOR('T', 0x2A, KernelTermios2), &tio2) == 0)
-        return static_cast<int>(tio2.c_ospeed);
-#endif
-    return 0;
-}
-
-Sim::ToolLine Sim::toolLine() const
-{
-    ToolLine line;
-    line.rate = toolRate();
-    termios tio {};
-    if (::tcgetattr(master_, &tio) == 0) {
-        switch (tio.c_cflag & CSIZE) {
-        case CS5: line.frame.dataBits = 5; break;
-        case CS6: line.frame.dataBits = 6; break;
-        case CS7: line.frame.dataBits = 7; break;
-        default: line.frame.dataBits = 8; break;
-        }
-        line.frame.parity = (tio.c_cflag & PARENB) != 0;
-        line.frame.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 1;
-        line.frame.flowControl = (tio.c_cflag & CRTSCTS) != 0 || (tio.c_iflag & (IXON | IXOFF)) != 0;
-    }
-    return line;
 }
 
 bool Sim::armTimer(TimePoint wake)
@@ -592,17 +417,27 @@ std::size_t Sim::takenTogether() const
 }
 
 // Something that is not a Kavo (a receiver of position fixes, a console on the wrong port):
-// a line of text every 20 ms, whatever the tool sends, and never a prompt.
+// a line of text every --babble-interval ms (20), whatever the tool sends, and never a
+// prompt. At interval 0 the text goes out as fast as the line takes it: a run of lines
+// whenever the one before is out, the tool's commands taken in between.
 void Sim::babble(TimePoint now, TimePoint& wake)
 {
     if (!babbling_)
         return;
+    static const std::string sentence = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+    if (o_.babbleIntervalMs == 0) {
+        // What the tool sent is taken first (it waits only while text is going out).
+        if (out_.empty() && in_.empty()) {
+            std::string run;
+            while (run.size() < 16384)
+                run += sentence;
+            out_.push_back({OutItem::Bytes, std::move(run), 0, false, true});
+        }
+        return;
+    }
     if (now >= nextBabble_) {
-        OutItem item;
-        item.kind = OutItem::Bytes;
-        item.bytes = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
-        out_.push_back(std::move(item));
-        nextBabble_ = now + std::chrono::milliseconds(20);
+        out_.push_back({OutItem::Bytes, sentence, 0, false, true});
+        nextBabble_ = now + std::chrono::milliseconds(o_.babbleIntervalMs);
     }
     wake = std::min(wake, nextBabble_);
 }
@@ -701,6 +536,8 @@ bool Sim::pumpOutput(TimePoint now, TimePoint& wake)
             break;
         }
         progress = true;
+        if (item.babble)
+            babbled_ += n;
         if (!item.notAnAnswer)
             answerDone_ = Clock::now();
         if (o_.pace) {
@@ -991,13 +828,7 @@ void Sim::respond(int rate, const std::string& command, bool faultable, const st
                   std::string note)
 {
     const Fault fault = faultable && o_.random ? rollFault() : Fault::None;
-    Reply reply;
-    if (fault == Fault::Error) {
-        static const char* const codes[] = {"E01", "E05", "E08", "EF2", "EF9"};
-        reply.body = codes[nextRandom() % 5];
-    } else {
-        reply = execute();
-    }
+    Reply reply = fault == Fault::Error ? faultError() : execute();
     Items items;
     appendChunked(items, o_.prefix);
     const std::size_t answerAt = items.size();
@@ -1014,13 +845,8 @@ void Sim::respond(int rate, const std::string& command, bool faultable, const st
         if (item.kind == OutItem::Bytes)
             sent.push_back(item.bytes);
     }
-    std::string randomNote;
-    if (fault != Fault::None)
-        randomNote = std::string("random:") + faultName(static_cast<int>(fault));
-    if (fault == Fault::RateChange)
-        randomNote += "=" + std::to_string(kRates[reply.newRateIndex]);
     log(rate, command, silent() ? std::string() : sentBytes(sent),
-        joinNotes({reply.note, note, randomNote}));
+        joinNotes({reply.note, note, faultNote(fault, reply)}));
     queue(std::move(items));
 }
 
@@ -1031,131 +857,6 @@ void Sim::respondVerbatim(int rate, const std::string& command, const Chunked& t
     delayAnswer(command, items);
     log(rate, command, silent() ? std::string() : text.joined(), note);
     queue(std::move(items));
-}
-
-std::uint64_t Sim::nextRandom()
-{
-    // splitmix64: the same sequence for the same start value on every platform.
-    random_ += 0x9E3779B97F4A7C15ULL;
-    std::uint64_t z = random_;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
-
-Sim::Fault Sim::rollFault()
-{
-    std::uint64_t roll = nextRandom() % 1000;
-    if (o_.faultPercent) {
-        // --faults: that share of the lines gets a fault, the faults keep their proportions.
-        const std::uint64_t share = static_cast<std::uint64_t>(*o_.faultPercent) * 10;
-        if (roll >= share)
-            return Fault::None;
-        roll = roll * 705 / share;
-    }
-    if (roll < 5)
-        return Fault::Hangup;
-    switch ((roll - 5) / 100) {
-    case 0: return Fault::Garbage;
-    case 1: return Fault::OutOfRange;
-    case 2: return Fault::Error;
-    case 3: return Fault::Split;
-    case 4: return Fault::Silence;
-    case 5: return Fault::Trailing;
-    case 6: return Fault::RateChange;
-    default: return Fault::None;
-    }
-}
-
-std::string Sim::randomBytes(int count, bool allowPrompt)
-{
-    std::string bytes;
-    while (static_cast<int>(bytes.size()) < count) {
-        const char c = static_cast<char>(nextRandom() & 0xff);
-        if (allowPrompt || c != '>')
-            bytes += c;
-    }
-    return bytes;
-}
-
-void Sim::applyFault(Fault fault, Items& items, std::size_t answerAt, Reply& reply)
-{
-    std::string& answer = items[answerAt].bytes; // body + '>'
-    switch (fault) {
-    case Fault::None:
-    case Fault::Error:
-        break;
-    case Fault::Garbage:
-        answer = randomBytes(1 + static_cast<int>(nextRandom() % 12), false) + '>';
-        break;
-    case Fault::OutOfRange: {
-        // Every number becomes one no setting or card can hold.
-        auto outOfRange = [this] {
-            const std::uint64_t r = nextRandom();
-            return (r & 1 ? "-" : "") + std::to_string(4294967296ULL + (r >> 1) % 1000000);
-        };
-        std::string body;
-        bool anyNumber = false;
-        for (std::size_t i = 0; i + 1 < answer.size();) {
-            if (answer[i] >= '0' && answer[i] <= '9') {
-                while (i + 1 < answer.size() && answer[i] >= '0' && answer[i] <= '9')
-                    ++i;
-                body += outOfRange();
-                anyNumber = true;
-            } else {
-                body += answer[i++];
-            }
-        }
-        answer = (anyNumber ? body : outOfRange()) + '>';
-        break;
-    }
-    case Fault::Split: {
-        const std::string whole = answer;
-        Items split;
-        std::size_t at = 0;
-        const int cuts = 1 + static_cast<int>(nextRandom() % 3);
-        for (int i = 0; i < cuts && at < whole.size(); ++i) {
-            const std::size_t len = nextRandom() % (whole.size() - at);
-            if (len > 0)
-                split.push_back({OutItem::Bytes, whole.substr(at, len), 0});
-            at += len;
-            split.push_back({OutItem::Delay, {}, 1 + static_cast<int>(nextRandom() % 120)});
-        }
-        split.push_back({OutItem::Bytes, whole.substr(at), 0});
-        items.erase(items.begin() + static_cast<std::ptrdiff_t>(answerAt));
-        items.insert(items.begin() + static_cast<std::ptrdiff_t>(answerAt), split.begin(), split.end());
-        break;
-    }
-    case Fault::Silence:
-        items.clear();
-        break;
-    case Fault::Trailing:
-        items.insert(items.begin() + static_cast<std::ptrdiff_t>(answerAt) + 1,
-                     OutItem{OutItem::Bytes, randomBytes(1 + static_cast<int>(nextRandom() % 4), true), 0});
-        break;
-    case Fault::RateChange: {
-        int index = static_cast<int>(nextRandom() % 4);
-        if (index >= module_->settings().d)
-            ++index;
-        module_->settings().d = index;
-        reply.newRateIndex = index;
-        break;
-    }
-    case Fault::Hangup: {
-        std::string all;
-        for (const OutItem& item : items) {
-            if (item.kind == OutItem::Bytes)
-                all += item.bytes;
-        }
-        all.resize(nextRandom() % all.size());
-        items.clear();
-        if (!all.empty())
-            items.push_back({OutItem::Bytes, all, 0});
-        items.push_back({OutItem::Hangup, {}, 0});
-        reply.newRateIndex = -1;
-        break;
-    }
-    }
 }
 
 void Sim::log(int rate, std::string_view command, std::string_view answer, std::string_view note)

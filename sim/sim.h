@@ -1,5 +1,6 @@
 // The simulator process: a pseudo-terminal published as a COM port, one poll() loop
 // that takes the tool's bytes, runs them through the module and sends the answers.
+// sim.cpp holds the loop, pty.cpp the line and its publishing, faults.cpp the random faults.
 #pragma once
 
 #include "garble.h"
@@ -57,12 +58,14 @@ private:
         // --echo bytes and the garbled answer to bytes the module did not hear: nothing the
         // tool can know to wait for, so no answer for --mark-early.
         bool notAnAnswer = false;
+        bool babble = false;     // text of --babble, counted at the end
     };
     using Items = std::vector<OutItem>;
 
     enum class Fault { None, Garbage, OutOfRange, Error, Split, Silence, Trailing, RateChange, Hangup };
 
     bool setUp();
+    // The line (pty.cpp).
     bool openLine();
     bool publish();
     void removeLink();
@@ -107,7 +110,11 @@ private:
     // --delay: the answer to this line starts that many ms late.
     void delayAnswer(const std::string& line, Items& items) const;
 
+    // Random faults (faults.cpp).
     Fault rollFault();
+    Reply faultError();
+    // The log's note for a fault: random:<fault>, with the new rate for a rate change.
+    std::string faultNote(Fault fault, const Reply& reply) const;
     std::uint64_t nextRandom();
     std::string randomBytes(int count, bool allowPrompt);
     void applyFault(Fault fault, Items& items, std::size_t answerAt, Reply& reply);
@@ -178,6 +185,7 @@ private:
     TimePoint readBackoffUntil_{};
     TimePoint nextBabble_{};   // --babble: when the next line of text goes out
     bool babbling_ = false;
+    long long babbled_ = 0;    // bytes of babble sent
     long long linesAnswered_ = 0; // command lines (not ESC, not an empty line) answered
 
     std::uint64_t random_ = 0;

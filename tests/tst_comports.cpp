@@ -139,7 +139,7 @@ const QString NumbersGroup = QStringLiteral("ComNumbers");
 
 void forgetNumbers()
 {
-    QSettings settings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig"));
+    QSettings settings;
     settings.remove(NumbersGroup);
     settings.sync();
 }
@@ -209,29 +209,46 @@ void tst_ComPorts::init()
 void tst_ComPorts::cleanup()
 {
     qputenv("XDG_RUNTIME_DIR", TestEnv::runtimeFolder().toLocal8Bit());
+    qputenv("HOME", m_env.value(QStringLiteral("HOME")).toLocal8Bit());
+    if (m_env.contains(QStringLiteral("XDG_STATE_HOME")))
+        qputenv("XDG_STATE_HOME", m_env.value(QStringLiteral("XDG_STATE_HOME")).toLocal8Bit());
+    else
+        qunsetenv("XDG_STATE_HOME");
     ComPorts::setSystemPortsSource([] { return QList<ComPorts::SystemPort>(); });
     forgetNumbers();
 }
 
 // Where the tool reads links and kavo-sim publishes them: the same folder in every case, or
-// both refuse it.
+// both refuse it with advice the user can follow. Without a private runtime folder the
+// folder is in the user's own home, never in a folder shared with other users.
 void tst_ComPorts::folderRule_data()
 {
-    QTest::addColumn<QString>("setup");   // what the runtime folder is like
-    QTest::addColumn<QString>("where");   // "runtime", "fallback" or "refused"
+    QTest::addColumn<QString>("setup");   // what the runtime folder (or the home's) is like
+    QTest::addColumn<QString>("where");   // "runtime", "home", "state" or "refused"
     QTest::addColumn<QString>("said");    // in the notice or the refusal
+    QTest::addColumn<QString>("advice");  // in the refusal
 
-    QTest::newRow("private runtime folder") << "private" << "runtime" << "";
-    QTest::newRow("variable unset") << "unset" << "fallback" << "";
-    QTest::newRow("variable empty") << "empty" << "fallback" << "";
-    QTest::newRow("relative path") << "relative" << "fallback" << "is not an absolute path";
-    QTest::newRow("runtime folder missing") << "missing" << "fallback" << "does not exist";
-    QTest::newRow("runtime folder not private") << "open" << "fallback" << "is open to its group or others";
-    QTest::newRow("runtime folder owned by another user") << "nobody" << "fallback" << "belongs to user nobody";
-    QTest::newRow("ports folder not private") << "open ports" << "refused" << "is open to its group or others";
-    QTest::newRow("kavoconfig folder owned by another user") << "nobody kavoconfig" << "refused" << "belongs to user nobody";
-    QTest::newRow("ports folder a link") << "linked ports" << "refused" << "is a symbolic link";
-    QTest::newRow("ports folder a file") << "file ports" << "refused" << "is not a folder";
+    QTest::newRow("private runtime folder") << "private" << "runtime" << "" << "";
+    QTest::newRow("variable unset") << "unset" << "home" << "" << "";
+    QTest::newRow("variable empty") << "empty" << "home" << "" << "";
+    QTest::newRow("variable unset, XDG_STATE_HOME set") << "unset state" << "state" << "" << "";
+    QTest::newRow("variable unset, XDG_STATE_HOME relative") << "unset relative state" << "home" << "" << "";
+    QTest::newRow("relative path") << "relative" << "home" << "is not an absolute path" << "";
+    QTest::newRow("runtime folder missing") << "missing" << "home" << "does not exist" << "";
+    QTest::newRow("runtime folder not private") << "open" << "home" << "is open to its group or others" << "";
+    QTest::newRow("runtime folder owned by another user") << "nobody" << "home" << "belongs to user nobody" << "";
+    QTest::newRow("ports folder not private") << "open ports" << "refused" << "is open to its group or others"
+                                              << "chmod 700";
+    QTest::newRow("ports folder shared") << "shared ports" << "refused" << "is a folder shared with others (mode 1777)"
+                                         << "Leave it as it is, and set XDG_RUNTIME_DIR to a folder of your own";
+    QTest::newRow("kavoconfig folder owned by another user") << "nobody kavoconfig" << "refused"
+                                                             << "belongs to user nobody"
+                                                             << "Only user nobody or the administrator can remove it";
+    QTest::newRow("home's kavoconfig folder owned by another user")
+        << "unset nobody kavoconfig" << "refused" << "belongs to user nobody"
+        << "Only user nobody or the administrator can remove it";
+    QTest::newRow("ports folder a link") << "linked ports" << "refused" << "is a symbolic link" << "Remove it";
+    QTest::newRow("ports folder a file") << "file ports" << "refused" << "is not a folder" << "Remove it";
 }
 
 void tst_ComPorts::folderRule()
@@ -239,14 +256,23 @@ void tst_ComPorts::folderRule()
     QFETCH(QString, setup);
     QFETCH(QString, where);
     QFETCH(QString, said);
+    QFETCH(QString, advice);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString runtime = dir.filePath(QStringLiteral("runtime"));
-    const QString fallback = QStringLiteral("/tmp/kavoconfig-%1/ports").arg(::geteuid());
+    // A home of the test's own (its .local/state is made by whoever needs it first), and a
+    // folder for XDG_STATE_HOME.
+    const QString home = dir.filePath(QStringLiteral("home"));
+    const QString state = dir.filePath(QStringLiteral("state"));
+    QVERIFY(makeFolder(home, 0700));
+    const QString fallback = (setup.contains("state") && !setup.contains("relative") ? state : home + "/.local/state")
+                             + "/kavoconfig/ports";
     QVERIFY(makeFolder(runtime, 0700));
     QString value = runtime;
-    if (setup == "unset" || setup == "empty")
+    if (setup == "unset nobody kavoconfig")
+        QVERIFY(makeFolder(home + "/.local/state/kavoconfig", 0700, Nobody));
+    if (setup.startsWith("unset") || setup == "empty")
         value.clear();
     else if (setup == "relative")
         value = QStringLiteral("run/user");
@@ -257,7 +283,9 @@ void tst_ComPorts::folderRule()
     else if (setup == "nobody")
         QVERIFY(makeFolder(runtime, 0700, Nobody));
     else if (setup == "open ports")
-        QVERIFY(makeFolder(runtime + "/kavoconfig/ports", 0777) && makeFolder(runtime + "/kavoconfig", 0700));
+        QVERIFY(makeFolder(runtime + "/kavoconfig/ports", 0750) && makeFolder(runtime + "/kavoconfig", 0700));
+    else if (setup == "shared ports")
+        QVERIFY(makeFolder(runtime + "/kavoconfig/ports", 01777) && makeFolder(runtime + "/kavoconfig", 0700));
     else if (setup == "nobody kavoconfig")
         QVERIFY(makeFolder(runtime + "/kavoconfig", 0700, Nobody));
     else if (setup == "linked ports") {
@@ -269,23 +297,33 @@ void tst_ComPorts::folderRule()
         QFile file(runtime + "/kavoconfig/ports");
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
+    const QString refusedFolder = setup.startsWith("unset") ? fallback : runtime + "/kavoconfig/ports";
 
+    // The tool in this process, and the programs it starts, see the same variables.
     QProcessEnvironment env = m_env;
-    if (setup == "unset")
+    env.insert(QStringLiteral("HOME"), home);
+    qputenv("HOME", home.toLocal8Bit());
+    env.remove(QStringLiteral("XDG_STATE_HOME"));
+    qunsetenv("XDG_STATE_HOME");
+    if (setup.contains("state")) {
+        const QString stateValue = setup.contains("relative") ? QStringLiteral("state") : state;
+        env.insert(QStringLiteral("XDG_STATE_HOME"), stateValue);
+        qputenv("XDG_STATE_HOME", stateValue.toLocal8Bit());
+    }
+    if (setup.startsWith("unset")) {
         env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    else
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), value);
-
-    // The tool, in this process.
-    if (setup == "unset")
         qunsetenv("XDG_RUNTIME_DIR");
-    else
+    } else {
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), value);
         qputenv("XDG_RUNTIME_DIR", value.toLocal8Bit());
+    }
+
     const ComPorts::Folder folder = ComPorts::folder();
-    const QString expected = where == "runtime" ? runtime + "/kavoconfig/ports" : where == "fallback" ? fallback : QString();
+    const QString expected = where == "runtime" ? runtime + "/kavoconfig/ports" : where == "refused" ? QString() : fallback;
     QCOMPARE(folder.path, expected);
     if (where == "refused") {
-        QVERIFY2(folder.problem.contains(runtime + "/kavoconfig/ports") && folder.problem.contains(said),
+        QVERIFY2(folder.problem.contains(refusedFolder) && folder.problem.contains(said)
+                     && folder.problem.contains(advice),
                  qPrintable(folder.problem));
     } else {
         QVERIFY2(folder.problem.isEmpty(), qPrintable(folder.problem));
@@ -302,11 +340,18 @@ void tst_ComPorts::folderRule()
         QVERIFY(!published);
         QVERIFY(sim.exitCode() != 0);
         const QString error = sim.errorOutput();
-        QVERIFY2(error.contains(runtime + "/kavoconfig/ports") && error.contains("is not used") && error.contains(said),
+        QVERIFY2(error.contains(refusedFolder) && error.contains("is not used") && error.contains(said)
+                     && error.contains(advice.section(QLatin1Char(','), 0, 0)),
                  qPrintable(error));
-        QVERIFY2(listed.err.contains(runtime + "/kavoconfig/ports") && listed.err.contains("is not used")
-                     && listed.err.contains(said),
+        QVERIFY2(listed.err.contains(refusedFolder) && listed.err.contains("is not used")
+                     && listed.err.contains(said) && listed.err.contains(advice),
                  qPrintable(describe(listed)));
+        // No advice the user cannot follow: nothing of another user's to remove, nothing
+        // shared to close.
+        for (const QString &text : {error, listed.err}) {
+            if (said.contains("belongs to") || said.contains("shared"))
+                QVERIFY2(!text.contains("Remove it") && !text.contains("chmod"), qPrintable(text));
+        }
         return;
     }
     QVERIFY2(published, qPrintable(sim.errorOutput()));
@@ -314,9 +359,13 @@ void tst_ComPorts::folderRule()
     QVERIFY2(link.isSymLink(), qPrintable(link.filePath()));
     QCOMPARE(link.symLinkTarget(), sim.device());
     QVERIFY2(portLines(listed).value(sim.com()) == sim.device() + " available", qPrintable(describe(listed)));
-    // Both made what was missing closed to everyone but this user.
-    for (const QString &made : {expected, QFileInfo(expected).path()})
-        QCOMPARE(QFileInfo(made).permissions() & 0x0077, QFileDevice::Permissions());
+    // Both made what was missing closed to everyone but this user (in the home, also the
+    // folders on the way).
+    QStringList made = {expected, QFileInfo(expected).path()};
+    if (where == "home")
+        made << home + "/.local/state" << home + "/.local";
+    for (const QString &folderMade : made)
+        QVERIFY2((QFileInfo(folderMade).permissions() & 0x0077) == QFileDevice::Permissions(), qPrintable(folderMade));
     // Both say why they passed the runtime folder over.
     if (!said.isEmpty()) {
         QVERIFY2(listed.err.contains(said) && listed.err.contains(fallback), qPrintable(describe(listed)));
@@ -339,17 +388,23 @@ void keepMessage(QtMsgType, const QMessageLogContext &, const QString &message)
 
 void tst_ComPorts::noRuntimeWarning()
 {
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    qputenv("HOME", home.path().toLocal8Bit());
+    qunsetenv("XDG_STATE_HOME");
     qunsetenv("XDG_RUNTIME_DIR");
     g_messages.clear();
     const QtMessageHandler previous = qInstallMessageHandler(keepMessage);
     const ComPorts::Folder folder = ComPorts::folder();
     PortListing::list();
     qInstallMessageHandler(previous);
-    QCOMPARE(folder.path, QStringLiteral("/tmp/kavoconfig-%1/ports").arg(::geteuid()));
+    QCOMPARE(folder.path, home.path() + QStringLiteral("/.local/state/kavoconfig/ports"));
     QVERIFY2(g_messages.filter("XDG_RUNTIME_DIR").isEmpty(), qPrintable(g_messages.join('\n')));
 
     QProcessEnvironment env = m_env;
     env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    env.remove(QStringLiteral("XDG_STATE_HOME"));
+    env.insert(QStringLiteral("HOME"), home.path());
     const Run run = runProgram(QStringLiteral(KAVOCTL_PATH), {QStringLiteral("ports")}, env);
     QCOMPARE(run.code, 0);
     QVERIFY2(!run.err.contains("XDG_RUNTIME_DIR"), qPrintable(describe(run)));
@@ -364,7 +419,7 @@ void tst_ComPorts::numbersStay()
 
     // Remembered for this user, in the tool's configuration.
     {
-        QSettings settings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig"));
+        QSettings settings;
         QVERIFY2(settings.fileName().startsWith(TestEnv::configFolder()), qPrintable(settings.fileName()));
         QCOMPARE(settings.value(NumbersGroup + "/COM1").toString(), QString("device:/dev/ttyS0"));
         QCOMPARE(settings.value(NumbersGroup + "/COM2").toString(), QString("serial:A1"));
@@ -433,7 +488,7 @@ void tst_ComPorts::kavoctlShowsSameNumbers()
     const QString identity = ComPorts::systemPorts().first().serialNumber.isEmpty()
                                  ? "device:" + first : "serial:" + ComPorts::systemPorts().first().serialNumber;
     {
-        QSettings settings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig"));
+        QSettings settings;
         settings.setValue(NumbersGroup + "/COM12", identity);
     }
     const QMap<int, QString> here = numbers();

@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -156,7 +158,8 @@ private slots:
     void halfTakenForgotten();
     void writeTimeOut_data();
     void writeTimeOut();
-    void babbleAfter();
+    void babble_data();
+    void babble();
     void delay_data();
     void delay();
     void delayedCommandTakesEffect();
@@ -165,6 +168,9 @@ private slots:
     void pacedLineTime();
     void logLines();
     void portLink();
+    void refusals_data();
+    void refusals();
+    void cardLinksNotFollowed();
     void hangupAfter();
 
 private:
@@ -549,19 +555,40 @@ void TestSim::writeTimeOut()
     QCOMPARE(log[before].note, note);
 }
 
-// --babble-after N: N command lines answered (the probe and empty lines do not count), then
-// lines of text without end, never a prompt; commands still take effect.
-void TestSim::babbleAfter()
+// A module that goes wrong: after N command lines (--babble-after N; the probe and empty
+// lines do not count) or at SIGUSR1 it sends lines of text without end, never a prompt, a
+// line every 20 ms or as fast as the line takes them; commands still take effect.
+void TestSim::babble_data()
 {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("signal");   // babbling starts at SIGUSR1
+    QTest::addColumn<int>("bytes");     // read once it babbles (within 10 s)
+
+    QTest::newRow("after two lines") << QStringList{"--babble-after", "2"} << false << 1000;
+    QTest::newRow("after two lines, as fast as the line takes it")
+        << QStringList{"--babble-after", "2", "--babble-interval", "0"} << false << (1 << 20);
+    QTest::newRow("at SIGUSR1") << QStringList{} << true << 1000;
+}
+
+void TestSim::babble()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, signal);
+    QFETCH(int, bytes);
+
     KavoSim sim;
-    QVERIFY(start(sim, {"--babble-after", "2"}));
+    QVERIFY(start(sim, options));
     Line line;
     QVERIFY(line.open(sim.device(), 9600));
     QCOMPARE(line.ask("\x1b\r", 2), QByteArray(">>"));
     QCOMPARE(line.ask("V\r", kVersion.size()), kVersion);
     QCOMPARE(line.ask("ST B 9\r", 1), QByteArray(">"));
-    const QByteArray babble = line.ask("ST B\r", 1000);
-    QCOMPARE(babble.size(), 1000);
+    if (signal) {
+        QCOMPARE(::kill(pid_t(sim.pid()), SIGUSR1), 0);
+        QVERIFY(!line.read(100).contains('>'));
+    }
+    const QByteArray babble = line.ask("ST B\r", bytes);
+    QCOMPARE(babble.size(), bytes);
     QVERIFY(!babble.contains('>'));
     QVERIFY(babble.count("$GPGGA,") >= 10);
     QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains("ST B"), 10000);
@@ -854,6 +881,101 @@ void TestSim::portLink()
     QVERIFY(process.readAllStandardError().contains("COM5"));
     QCOMPARE(QFileInfo(linkPath(5)).symLinkTarget(), QString("/dev/null"));
     QFile::remove(linkPath(5));
+}
+
+// What kavo-sim is given must be the user's own and of the right kind: a state file a
+// regular file, the card a folder (not a link to one), the ports folder not one shared with
+// others. Each is refused at once with what is wrong, in words a terminal shows as they are.
+void TestSim::refusals_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("given");   // what the option names; the test makes it
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said");
+
+    QTest::newRow("state: a device") << "--state" << "/dev/zero" << 2 << "is not a regular file (a device)";
+    QTest::newRow("state: a named pipe") << "--state" << "fifo" << 2 << "is not a regular file (a named pipe)";
+    QTest::newRow("state: a folder") << "--state" << "folder" << 2 << "is not a regular file (a folder)";
+    QTest::newRow("state: another user's") << "--state" << "nobody's file" << 2 << "belongs to user nobody";
+    QTest::newRow("state: bytes that are no text") << "--state" << "binary file" << 2
+                                                   << "got \"B=\\x00\\x01\\xff\\e\"";
+    QTest::newRow("state: too large") << "--state" << "large file" << 2 << "is larger than 64 KiB";
+    QTest::newRow("card: a file") << "--card" << "file" << 1 << "is a regular file, not a folder";
+    QTest::newRow("card: a link to a folder") << "--card" << "link to folder" << 1 << "is a symbolic link, not a folder";
+    QTest::newRow("card: another user's folder") << "--card" << "nobody's folder" << 1 << "belongs to user nobody";
+    QTest::newRow("ports: the shared temporary folder") << "--ports-dir" << "/tmp" << 1
+                                                        << "is a folder shared with others (mode 1777)";
+}
+
+void TestSim::refusals()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, given);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString path = given.startsWith(QLatin1Char('/')) ? given : dir.filePath(QStringLiteral("given"));
+    auto write = [&](const QByteArray &bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    if (given == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (given == "folder" || given == "nobody's folder")
+        QVERIFY(QDir().mkpath(path));
+    else if (given == "file" || given == "nobody's file")
+        QVERIFY(write("B=37\n"));
+    else if (given == "binary file")
+        QVERIFY(write(QByteArray("# saved\nB=\x00\x01\xff\x1b\n", 15)));
+    else if (given == "large file")
+        QVERIFY(write(QByteArray("B=37\n").repeated(16 * 1024)));
+    else if (given == "link to folder")
+        QVERIFY(QDir().mkpath(dir.filePath("folder")) && QFile::link(dir.filePath("folder"), path));
+    if (given.startsWith("nobody"))
+        QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, gid_t(-1)), 0);
+
+    QStringList arguments{option, path};
+    if (option != "--ports-dir")
+        arguments << QStringLiteral("--ports-dir") << m_ports.path();
+    if (option != "--card")
+        arguments << QStringLiteral("--card") << dir.filePath(QStringLiteral("card"));
+    QProcess process;
+    process.start(KAVO_SIM_PATH, arguments);
+    // A state file that blocks or never ends would keep the simulator from ever getting here.
+    QVERIFY2(process.waitForFinished(10000), "kavo-sim did not end");
+    const QString error = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(process.exitCode(), code);
+    QVERIFY2(error.startsWith("kavo-sim: ") && error.contains(path) && error.contains(said), qPrintable(error));
+    QVERIFY2(!error.contains(QLatin1Char('\x01')) && !error.contains("chmod"), qPrintable(error));
+    QVERIFY(process.readAllStandardOutput().isEmpty());
+}
+
+// A link planted in the card folder is never followed: the file it points at is neither
+// written nor found nor played, and its size is not counted.
+void TestSim::cardLinksNotFollowed()
+{
+    QTemporaryDir outside;
+    QVERIFY(outside.isValid());
+    const QString victim = outside.filePath(QStringLiteral("victim"));
+    QFile file(victim);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'v')) == 4096);
+    file.close();
+
+    KavoSim sim;
+    QVERIFY(start(sim, {"--capacity", "1000"}));
+    QVERIFY(QFile::link(victim, QDir(sim.cardDir()).filePath(QStringLiteral("LINK.MP3"))));
+    Line line;
+    QVERIFY(line.open(sim.device(), 9600));
+    const Steps steps = {{"FC L /LINK.MP3\r", "EF2>"},
+                         {"PC F /LINK.MP3\r", "EF2>"},
+                         {"FC Q\r", "1000 1000>"},
+                         {"FC O 1 W /LINK.MP3\r", "EF9>"},
+                         {"FC W 1 3\rabc", "EF9>"}};
+    for (const auto &[command, answer] : steps)
+        QCOMPARE(line.ask(command, answer.size()), answer);
+    QCOMPARE(QFileInfo(victim).size(), 4096);
 }
 
 void TestSim::hangupAfter()

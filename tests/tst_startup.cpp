@@ -318,7 +318,7 @@ void tst_Startup::chosenPortChanged()
 void tst_Startup::rememberedNumbers()
 {
     {
-        QSettings settings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig"));
+        QSettings settings;
         settings.setValue("ComNumbers/COM9", "serial:KV42");
     }
     ComPorts::setSystemPortsSource([] {
@@ -328,7 +328,7 @@ void tst_Startup::rememberedNumbers()
     QVERIFY(com1.start({"--com", "1"}));
     auto window = openWindow();
     ComPorts::setSystemPortsSource([] { return QList<ComPorts::SystemPort>(); });
-    QSettings(QStringLiteral("KavoConfig"), QStringLiteral("KavoConfig")).remove("ComNumbers");
+    QSettings().remove("ComNumbers");
     QVERIFY(window);
     QCOMPARE(entries(window->lstPCCOM), QStringList({"COM1", "COM2", "COM9"}));
     QVERIFY2(toolTip(window->lstPCCOM, 1).startsWith("COM2 is /dev/kavotest-ttyA, which is missing"),

@@ -34,6 +34,7 @@ public:
     void terminate();   // SIGTERM, waits for it to end
     void kill();        // SIGKILL: the device vanishes without the link being removed
     bool running() const;
+    qint64 pid() const { return m_process.processId(); }
 
     int com() const { return m_com; }
     QString comName() const { return QStringLiteral("COM%1").arg(m_com); }

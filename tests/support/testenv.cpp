@@ -1,5 +1,6 @@
 #include "testenv.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSettings>
@@ -8,6 +9,15 @@
 #include "link/comports.h"
 
 namespace TestEnv {
+
+// The names the programs' main() sets, so that a QSettings made without them in a test
+// reads and writes the programs' per-user file (KavoConfig/KavoConfig.conf).
+static void nameTheApplication()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("KavoConfig"));
+    QCoreApplication::setApplicationName(QStringLiteral("KavoConfig"));
+}
+Q_COREAPP_STARTUP_FUNCTION(nameTheApplication)
 
 static QTemporaryDir *folder()
 {
