@@ -120,6 +120,8 @@ QString optionsText(bool onModules, const QString &command)
         option("--as /NAME.MP3", "The file's name on the card (default: the local file's name in upper case, in the "
                                  "card's root).");
     option("-h, --help", "Shows this help.");
+    if (command.isEmpty())
+        option("--version", "Shows kavoctl's version.");
     return text;
 }
 
@@ -151,6 +153,7 @@ QString helpText(const QString &command)
                                   "Commands:\n");
     for (const CommandInfo &c : Commands)
         text += QStringLiteral("  %1 %2\n").arg(QLatin1String(c.name), -7).arg(QLatin1String(c.summary));
+    text += QStringLiteral("  help    Shows this help, or a command's.\n");
     text += QStringLiteral("\n") + optionsText(true, QString());
     text += QStringLiteral(
         "\n"

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QPointer>
 
 MessageBoxes::MessageBoxes()
 {
@@ -32,14 +33,23 @@ void MessageBoxes::poll()
         s.buttons = box->standardButtons();
         s.format = box->textFormat();
         seen << s;
-        if (m_hook)
-            m_hook(box);
-        QMessageBox::StandardButton choice = m_answers.isEmpty() ? QMessageBox::Ok : m_answers.dequeue();
-        // An answer the box does not offer: OK, else No, else Cancel.
-        for (const QMessageBox::StandardButton fallback : {QMessageBox::Ok, QMessageBox::No, QMessageBox::Cancel})
-            if (!(s.buttons & choice))
-                choice = fallback;
-        if (QAbstractButton *b = box->button(choice))
-            b->click();
+        // Answered from a timer of its own: what the hook does may show another box (and
+        // wait in it), and this poll's timer does not fire again until it has returned.
+        QPointer<QMessageBox> shown = box;
+        QTimer::singleShot(0, this, [this, shown, buttons = s.buttons] {
+            if (!shown)
+                return;
+            if (m_hook)
+                m_hook(shown);
+            if (!shown || !shown->isVisible())
+                return;
+            QMessageBox::StandardButton choice = m_answers.isEmpty() ? QMessageBox::Ok : m_answers.dequeue();
+            // An answer the box does not offer: OK, else No, else Cancel.
+            for (const QMessageBox::StandardButton fallback : {QMessageBox::Ok, QMessageBox::No, QMessageBox::Cancel})
+                if (!(buttons & choice))
+                    choice = fallback;
+            if (QAbstractButton *b = shown->button(choice))
+                b->click();
+        });
     }
 }
