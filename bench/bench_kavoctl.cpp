@@ -1,10 +1,13 @@
-// kavoctl write of one settings file to 8 simulated modules at mixed bit rates, in one call,
-// with the simulators pacing at the line rate. Each module has a floor no tool can beat:
-// 1000 ms of silence for every rate tried before its own, plus the time its bytes need on
-// the line (both ways, at the rate of each exchange). The figure is the time over the sum
-// of the floors, per module; goal: under 50 ms.
-// Run by hand: build/bin/bench_kavoctl [rounds] (default 3); KAVO_BENCH_TRAFFIC=1 prints
-// each module's floor. One untimed round comes first. bench/README.md describes the method.
+// kavoctl and many modules at once, and detection that moves on from a garbled rate.
+//  - one kavoctl write to six paced modules at mixed bit rates, in one call, against the
+//    slowest of them alone, in alternating pairs: the ratio of the times. Goal: at most
+//    1.3x (aim 1.1x).
+//  - how it grows: 1, 6 and 16 modules in one call, each over the slowest module alone.
+//  - detection of a paced module at 115200 bps through a session, its four wrong rates
+//    answered with garbled bytes (goal: under 1.0 s, aim 0.3 s) and kept silent (the floor of
+//    4 x 1000 ms of silence; goal: at most 30 ms over it).
+// Run by hand: build/bin/bench_kavoctl [pairs] (default 7). One untimed round comes first.
+// bench/README.md describes the method.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,31 +19,26 @@
 #include <vector>
 
 #include "benchkit.h"
+#include "link/comports.h"
+#include "session/kavosession.h"
 #include "support/kavosim.h"
 #include "support/testenv.h"
 
 namespace {
 
-const QList<int> ModuleRates = {9600, 115200, 19200, 57600, 38400, 115200, 9600, 57600};
-const QList<int> DetectionOrder = {9600, 19200, 38400, 57600, 115200};
+const QList<int> SixRates = {9600, 115200, 19200, 57600, 38400, 115200};
 // Moves every module to 38400: each write also closes, reopens and probes at the new rate.
 const QByteArray Settings = "ST D 2\nST T 30\nST S 2\nST N 100\nST H 0\nST V 10 20\nST O 3\nST B 37\nST U 1\n";
 
-struct Round {
-    double wallMs = 0;
-    double floorMs = 0;
-    bool ok = false;
-};
-
-Round writeOnce(const QString &file)
+// One kavoctl write to paced modules at these rates; the wall time in ms, or -1.
+double writeTo(const QList<int> &rates, const QString &file)
 {
-    Round round;
     std::vector<std::unique_ptr<KavoSim>> sims;
     QStringList ports;
-    for (const int rate : ModuleRates) {
+    for (const int rate : rates) {
         auto sim = std::make_unique<KavoSim>();
         if (!Bench::startSim(*sim, {QStringLiteral("--pace"), QStringLiteral("--rate"), QString::number(rate)}))
-            return round;
+            return -1;
         ports << sim->comName();
         sims.push_back(std::move(sim));
     }
@@ -49,22 +47,55 @@ Round writeOnce(const QString &file)
     clock.start();
     kavoctl.start(QStringLiteral(KAVOCTL_PATH), {QStringLiteral("write"), QStringLiteral("--port"),
                                                  ports.join(QLatin1Char(',')), file});
-    if (!kavoctl.waitForFinished(120000))
-        return round;
-    round.wallMs = clock.nsecsElapsed() / 1e6;
-    round.ok = kavoctl.exitCode() == 0;
-    if (!round.ok)
+    if (!kavoctl.waitForFinished(300000))
+        return -1;
+    const double ms = clock.nsecsElapsed() / 1e6;
+    if (kavoctl.exitCode() != 0) {
         std::fprintf(stderr, "kavoctl failed:\n%s%s\n", kavoctl.readAllStandardOutput().constData(),
                      kavoctl.readAllStandardError().constData());
-    for (size_t i = 0; i < sims.size(); ++i) {
-        const double silent = 1000.0 * DetectionOrder.indexOf(ModuleRates[int(i)]);
-        const double line = KavoSim::lineSeconds(sims[i]->log()) * 1000.0;
-        round.floorMs += silent + line;
-        if (qEnvironmentVariableIsSet("KAVO_BENCH_TRAFFIC"))
-            std::printf("    %s at %6d bps: %5.0f ms silent + %7.2f ms of line time\n", qPrintable(ports[int(i)]),
-                        ModuleRates[int(i)], silent, line);
+        return -1;
     }
-    return round;
+    return ms;
+}
+
+// The rate among `rates` whose module alone takes longest.
+int slowestOf(const QList<int> &rates, const QString &file)
+{
+    int slowest = rates.first();
+    double longest = -1;
+    QList<int> distinct;
+    for (const int rate : rates)
+        if (!distinct.contains(rate))
+            distinct << rate;
+    for (const int rate : std::as_const(distinct)) {
+        const double ms = writeTo({rate}, file);
+        if (ms > longest) {
+            longest = ms;
+            slowest = rate;
+        }
+    }
+    return slowest;
+}
+
+// Detection through a session of a module at 115200 bps: ms from the start to connected.
+double detect(bool garbled)
+{
+    KavoSim sim;
+    QStringList options{QStringLiteral("--pace"), QStringLiteral("--rate"), QStringLiteral("115200")};
+    if (!garbled)
+        options << QStringLiteral("--mismatch-silent");
+    if (!Bench::startSim(sim, options))
+        return -1;
+    KavoSession session;
+    SessionOperation operation(session);
+    ConnectRequest request;
+    request.port = std::make_shared<PortChoice>(ComPorts::port(sim.com()));
+    request.rates = SettingTable::bitRates();
+    QElapsedTimer clock;
+    clock.start();
+    const bool connected = session.connectModule(request).connected();
+    const double ms = clock.nsecsElapsed() / 1e6;
+    return connected ? ms : -1;
 }
 
 } // namespace
@@ -74,7 +105,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     TestEnv::isolate();
     Bench::pinClient();
-    const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
+    const int pairs = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("exhibition.kavo"));
     {
@@ -82,30 +113,61 @@ int main(int argc, char *argv[])
         if (!f.open(QIODevice::WriteOnly) || f.write(Settings) != Settings.size())
             return 1;
     }
-    QString rates;
-    for (qsizetype i = 0; i < ModuleRates.size(); ++i)
-        rates += (i ? QStringLiteral(" ") : QString()) + QString::number(ModuleRates[i]);
-    Bench::header(QStringLiteral("bench_kavoctl: one kavoctl write to %1 paced modules (%2 bps), the time per module "
-                                 "over the floor (1000 ms per silent rate tried plus the bytes' line time)")
-                      .arg(ModuleRates.size())
-                      .arg(rates),
-                  QStringLiteral("one untimed round, then %1 round(s); medians and IQR").arg(rounds));
+    Bench::header(QStringLiteral("bench_kavoctl: kavoctl write to six paced modules at once against the slowest alone; "
+                                 "how it grows to 16; detection at 115200 bps with garbled and with silent wrong rates"),
+                  QStringLiteral("one untimed round, then %1 alternating pairs; medians and IQR").arg(pairs));
 
-    if (!writeOnce(file).ok)
+    if (writeTo(SixRates, file) < 0)
         return 1;
-    std::vector<double> overheads;
-    for (int r = 0; r < rounds; ++r) {
-        const Round round = writeOnce(file);
-        if (!round.ok)
+    const int slowest = slowestOf(SixRates, file);
+    std::vector<double> ratios, alone, together;
+    for (int p = 0; p < pairs; ++p) {
+        const double one = writeTo({slowest}, file);
+        const double six = writeTo(SixRates, file);
+        if (one < 0 || six < 0)
             return 1;
-        const double perModule = (round.wallMs - round.floorMs) / ModuleRates.size();
-        overheads.push_back(perModule);
-        std::printf("  round %d: %8.1f ms in all, floor %8.1f ms, %+6.1f ms per module over the floor\n", r + 1,
-                    round.wallMs, round.floorMs, perModule);
+        alone.push_back(one);
+        together.push_back(six);
+        ratios.push_back(six / one);
+        std::printf("  pair %d: slowest (%d bps) alone %8.1f ms, six at once %8.1f ms, %.3fx\n", p + 1, slowest, one,
+                    six, six / one);
     }
-    const Bench::Spread s = Bench::spread(overheads);
-    Bench::verdict(s.median < 50, QStringLiteral("kavoctl write %1 ms per module over the floor (goal under 50 ms)")
-                                      .arg(Bench::show(s, "%+.1f")));
+    const Bench::Spread r = Bench::spread(ratios);
+    std::printf("  slowest alone %s ms; six at once %s ms\n", qPrintable(Bench::show(Bench::spread(alone), "%.1f")),
+                qPrintable(Bench::show(Bench::spread(together), "%.1f")));
+    Bench::verdict(r.median <= 1.3, QStringLiteral("six modules at once %1 the slowest alone (goal at most 1.3x, aim 1.1x)")
+                                        .arg(Bench::show(r, "%.3fx")));
+
+    // How it grows: the same sixteen-module mix's slowest alone, six of them, all sixteen.
+    QList<int> sixteen;
+    for (int i = 0; i < 16; ++i)
+        sixteen << SixRates.at(i % SixRates.size());
+    const int slowest16 = slowestOf(sixteen, file);
+    std::vector<double> grow1, grow16;
+    for (int p = 0; p < std::max(3, pairs / 2); ++p) {
+        grow1.push_back(writeTo({slowest16}, file));
+        grow16.push_back(writeTo(sixteen, file));
+    }
+    const Bench::Spread g1 = Bench::spread(grow1);
+    const Bench::Spread g16 = Bench::spread(grow16);
+    std::printf("  growth: one module %s ms, sixteen at once %s ms (%.3fx the slowest alone)\n",
+                qPrintable(Bench::show(g1, "%.1f")), qPrintable(Bench::show(g16, "%.1f")), g16.median / g1.median);
+
+    std::vector<double> garbled, silent;
+    for (int p = 0; p < pairs; ++p) {
+        garbled.push_back(detect(true));
+        silent.push_back(detect(false));
+    }
+    const Bench::Spread dg = Bench::spread(garbled);
+    const Bench::Spread ds = Bench::spread(silent);
+    Bench::verdict(dg.median >= 0 && dg.median < 1000,
+                   QStringLiteral("detection at 115200 bps, wrong rates garbled: %1 ms (goal under 1000 ms, aim 300 ms)")
+                       .arg(Bench::show(dg, "%.1f")));
+    Bench::verdict(ds.median >= 4000 && ds.median <= 4030,
+                   QStringLiteral("detection at 115200 bps, wrong rates silent: %1 ms, %2 ms over the 4000 ms floor "
+                                  "(goal at most 30 ms over)")
+                       .arg(Bench::show(ds, "%.1f"))
+                       .arg(ds.median - 4000, 0, 'f', 1));
     Bench::footer();
     return 0;
 }

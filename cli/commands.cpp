@@ -73,28 +73,37 @@ int listPorts(const Invocation &in)
     return Success;
 }
 
+// The settings file to write: standard input ("-"), or a file read once.
+bool loadSettings(const QString &path, SettingsFile::Strings *settings, QString *problem)
+{
+    SettingsFile::Parsed parsed;
+    if (path == QLatin1String("-")) {
+        QFile input;
+        if (!input.open(stdin, QIODevice::ReadOnly)) {
+            *problem = QStringLiteral("standard input: %1").arg(input.errorString());
+            return false;
+        }
+        parsed = SettingsFile::fromDevice(input, QStringLiteral("standard input"));
+    } else {
+        parsed = SettingsFile::load(path);
+    }
+    if (!parsed.ok()) {
+        *problem = parsed.error;
+        return false;
+    }
+    *settings = parsed.strings;
+    return true;
+}
+
 // The local side of every port, opened and checked before any port is touched.
 bool prepare(const Invocation &in, std::vector<PortResources> *resources, QString *problem)
 {
+    // One file for every port, or one per port when its name holds {port}.
+    const bool write = in.command == QLatin1String("write");
+    const bool filePerPort = write && in.settingsFile.contains(QStringLiteral("{port}"));
     SettingsFile::Strings settings;
-    if (in.command == QLatin1String("write")) {
-        SettingsFile::Parsed parsed;
-        if (in.settingsFile == QLatin1String("-")) {
-            QFile input;
-            if (!input.open(stdin, QIODevice::ReadOnly)) {
-                *problem = QStringLiteral("standard input: %1").arg(input.errorString());
-                return false;
-            }
-            parsed = SettingsFile::fromDevice(input, QStringLiteral("standard input"));
-        } else {
-            parsed = SettingsFile::load(in.settingsFile);
-        }
-        if (!parsed.ok()) {
-            *problem = parsed.error;
-            return false;
-        }
-        settings = parsed.strings;
-    }
+    if (write && !filePerPort && !loadSettings(in.settingsFile, &settings, problem))
+        return false;
     for (const QString &name : in.ports) {
         PortResources r;
         const int number = name.mid(3).toInt();
@@ -102,6 +111,8 @@ bool prepare(const Invocation &in, std::vector<PortResources> *resources, QStrin
         if (!r.port.valid())
             r.port.number = number;   // opening it tells what is wrong
         r.settings = settings;
+        if (filePerPort && !loadSettings(QString(in.settingsFile).replace(QStringLiteral("{port}"), name), &r.settings, problem))
+            return false;
         if (in.command == QLatin1String("read") && !in.output.isEmpty() && in.output != QLatin1String("-")) {
             QString path = in.output;
             path.replace(QStringLiteral("{port}"), name);

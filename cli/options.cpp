@@ -141,7 +141,8 @@ QString helpText(const QString &command)
         QString text = QStringLiteral("Usage: kavoctl %1 %2\n\n%3\n\n")
                            .arg(QLatin1String(c->name), QLatin1String(c->usage), QLatin1String(c->summary));
         if (command == QLatin1String("write"))
-            text += QStringLiteral("Arguments:\n  FILE\n      The settings file to write ('-': standard input).\n\n");
+            text += QStringLiteral("Arguments:\n  FILE\n      The settings file to write ('-': standard input); {port} in its "
+                                   "name stands for each port's name, for a file per port.\n\n");
         if (command == QLatin1String("upload"))
             text += QStringLiteral("Arguments:\n  LOCALFILE\n      The file to send, 1 byte to 2 GiB.\n\n");
         return text + optionsText(command != QLatin1String("ports"), command);
@@ -162,6 +163,7 @@ QString helpText(const QString &command)
         "  kavoctl info --port COM3\n"
         "  kavoctl read --port COM3 -o exhibition.kavo\n"
         "  kavoctl write --port COM4,COM5,COM6 exhibition.kavo\n"
+        "  kavoctl write --port COM3,COM4 'bench-{port}.kavo'\n"
         "  kavoctl read --port COM3,COM4 -o 'bench-{port}.kavo' --jobs 1\n"
         "  kavoctl play --upload --port COM3 --json\n"
         "  kavoctl upload --port COM3 chime.mp3 --as /CHIME.MP3\n"

@@ -51,6 +51,8 @@ private slots:
     void closedPort();
     void probe_data();
     void probe();
+    void probeTellsAnotherRate_data();
+    void probeTellsAnotherRate();
     void bytesBetweenExchangesDropped_data();
     void bytesBetweenExchangesDropped();
     void endlessDevice();
@@ -199,6 +201,29 @@ void tst_Exchange::probe()
     QVERIFY2(!sent.isEmpty() && sent.first() == "\\e" && sent.count("\\e") <= 2, qPrintable(sent.join(",")));
     for (const QString &line : sent)
         QVERIFY2(line == "\\e" || line.isEmpty(), qPrintable(sent.join(",")));
+}
+
+// A module at another rate garbles its answer: the probe ends soon after the garbled bytes
+// (noise), and silence, as ever, after a whole time-out period.
+void tst_Exchange::probeTellsAnotherRate_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("end");   // Reply::End
+    QTest::newRow("garbled at another rate") << QStringList{"--rate", "57600"} << int(Reply::End::Noise);
+    QTest::newRow("silent at another rate") << QStringList{"--rate", "57600", "--mismatch-silent"}
+                                            << int(Reply::End::Silence);
+    QTest::newRow("nothing there") << QStringList{"--silent"} << int(Reply::End::Silence);
+}
+
+void tst_Exchange::probeTellsAnotherRate()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, end);
+    QVERIFY(openLink(options));
+    Reply decided;
+    QVERIFY(!m_link->ProbeDevice(&decided));
+    QCOMPARE(int(decided.end), end);
+    QCOMPARE(decided.unprompted > 0, end == int(Reply::End::Noise));
 }
 
 void tst_Exchange::bytesBetweenExchangesDropped_data()

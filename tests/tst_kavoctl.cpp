@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -81,7 +82,11 @@ private slots:
     void writeReportsWhatDidNotStick();
     void play();
     void upload();
+    void interruptedUpload_data();
     void interruptedUpload();
+    void nextRunAfterKill();
+    void severalPortsInOrder();
+    void writeFilePerPort();
 
 private:
     QTemporaryDir m_dir;
@@ -341,25 +346,115 @@ void tst_Kavoctl::upload()
     QCOMPARE(readFile(sim.cardDir() + "/BELL.MP3"), content);
 }
 
-// Ctrl+C ends at once; the card file is closed and the port released.
+// A signal ends every port at once: the card files are closed, the ports released, and the
+// summary says which ports were interrupted and which were not reached.
+void tst_Kavoctl::interruptedUpload_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("Ctrl+C") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("terminal closed") << int(SIGHUP);
+}
+
 void tst_Kavoctl::interruptedUpload()
 {
-    KavoSim sim;
-    QVERIFY(sim.start({"--pace"}));
+    QFETCH(int, signal);
+    KavoSim first, second, third;
+    QVERIFY(first.start({"--pace"}));
+    QVERIFY(second.start({"--pace"}));
+    QVERIFY(third.start());
     const QString local = m_dir.filePath("long.mp3");
     QVERIFY(writeFile(local, QByteArray(64 * 1024, 'y')));   // about 70 s at 9600 bps
     QProcess process;
-    process.start(QStringLiteral(KAVOCTL_PATH), {"upload", "--rate", "9600", "--port", sim.comName(), local});
+    process.start(QStringLiteral(KAVOCTL_PATH), {"upload", "--rate", "9600", "--jobs", "2", "--port",
+                                                 first.comName() + "," + second.comName() + "," + third.comName(), local});
     QVERIFY(process.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().count("FC W 1 512") >= 2, 20000);
-    ::kill(pid_t(process.processId()), SIGINT);
+    QTRY_VERIFY_WITH_TIMEOUT(first.commands().count("FC W 1 512") >= 2 && second.commands().count("FC W 1 512") >= 2,
+                             20000);
+    ::kill(pid_t(process.processId()), signal);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(process.waitForFinished(10000));
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(process.exitCode(), 130);
+    QCOMPARE(process.exitCode(), 128 + signal);
+    const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
     QVERIFY(QString::fromLocal8Bit(process.readAllStandardError()).contains("kavoctl: interrupted"));
-    QTRY_COMPARE_WITH_TIMEOUT(sim.commands().last(), QString("FC C 1"), 10000);
+    QVERIFY2(out.endsWith(first.comName() + ": interrupted\n" + second.comName() + ": interrupted\n" + third.comName()
+                          + ": not reached\n"),
+             qPrintable(out));
+    for (const KavoSim *sim : {&first, &second})
+        QTRY_COMPARE_WITH_TIMEOUT(sim->commands().last(), QString("FC C 1"), 10000);
+    QVERIFY(third.log().isEmpty());
+}
+
+// A run killed in the middle of an upload leaves the module busy with its last piece and a
+// prompt on the way: the next run still finds the module at once.
+void tst_Kavoctl::nextRunAfterKill()
+{
+    KavoSim sim;
+    QVERIFY(sim.start({"--pace"}));
+    const QString local = m_dir.filePath("long.mp3");
+    QVERIFY(writeFile(local, QByteArray(64 * 1024, 'z')));
+    for (int round = 1; round <= 3; ++round) {
+        QProcess process;
+        process.start(QStringLiteral(KAVOCTL_PATH), {"upload", "--rate", "9600", "--port", sim.comName(), local});
+        QVERIFY(process.waitForStarted());
+        const qsizetype before = sim.commands().count("FC W 1 512");
+        QTRY_VERIFY_WITH_TIMEOUT(sim.commands().count("FC W 1 512") >= before + round, 20000);
+        ::kill(pid_t(process.processId()), SIGKILL);
+        QVERIFY(process.waitForFinished(10000));
+        const Run next = kavoctl({"info", "--port", sim.comName()});
+        QVERIFY2(next.code == 0, qPrintable(QString("round %1: %2").arg(round).arg(describe(next))));
+    }
+}
+
+// Several ports at once: whatever finishes first, each port's lines come together and in
+// the order of --port, and so does the summary.
+void tst_Kavoctl::severalPortsInOrder()
+{
+    KavoSim slow, fast, failing;
+    QVERIFY(slow.start({"--delay", "V=800"}));
+    QVERIFY(fast.start());
+    QVERIFY(failing.start({"--identity", "KAV9"}));
+    const Run run = kavoctl({"info", "--port", slow.comName() + "," + fast.comName() + "," + failing.comName()});
+    QCOMPARE(run.code, 1);
+    QStringList ports;
+    for (const QString &line : run.out.split('\n', Qt::SkipEmptyParts)) {
+        const QString port = line.section(':', 0, 0);
+        if (ports.isEmpty() || ports.last() != port)
+            ports << port;
+    }
+    // Details of each port together (the failing one has none), then the summary in the same
+    // order.
+    QCOMPARE(ports, (QStringList{slow.comName(), fast.comName(), slow.comName(), fast.comName(), failing.comName()}));
+    QVERIFY2(run.out.endsWith(slow.comName() + ": ok\n" + fast.comName() + ": ok\n" + failing.comName()
+                              + ": failed: not a Kavo (identity 'KAV9')\n"),
+             qPrintable(describe(run)));
+
+    // One after another with --jobs 1: every status text of the first port before the second's.
+    const Run serial = kavoctl({"info", "-v", "--jobs", "1", "--port", fast.comName() + "," + slow.comName()});
+    QCOMPARE(serial.code, 0);
+    const QStringList statuses = serial.err.split('\n', Qt::SkipEmptyParts);
+    const qsizetype lastOfFirst = statuses.lastIndexOf(QRegularExpression(fast.comName() + ": .*"));
+    const qsizetype firstOfSecond = statuses.indexOf(QRegularExpression(slow.comName() + ": .*"));
+    QVERIFY2(lastOfFirst >= 0 && firstOfSecond > lastOfFirst, qPrintable(describe(serial)));
+}
+
+// A file per port: each module gets its own settings.
+void tst_Kavoctl::writeFilePerPort()
+{
+    KavoSim one, two;
+    QVERIFY(one.start());
+    QVERIFY(two.start());
+    QByteArray forTwo = Written;
+    forTwo.replace("ST N 100", "ST N 200");
+    QVERIFY(writeFile(m_dir.filePath("set-" + one.comName() + ".kavo"), Written));
+    QVERIFY(writeFile(m_dir.filePath("set-" + two.comName() + ".kavo"), forTwo));
+    const Run run = kavoctl({"write", "--port", one.comName() + "," + two.comName(), m_dir.filePath("set-{port}.kavo")});
+    QVERIFY2(run.code == 0, qPrintable(describe(run)));
+    QVERIFY(one.commands().contains("ST N 100"));
+    QVERIFY(two.commands().contains("ST N 200"));
+    QVERIFY(!one.commands().contains("ST N 200"));
 }
 
 QTEST_GUILESS_MAIN(tst_Kavoctl)

@@ -80,6 +80,8 @@ private slots:
     void endlessDevice_data();
     void endlessDevice();
     void shutdownEndsTheWait();
+    void interruptEndsADetection();
+    void twoSessionsAtOnce();
     void oneOperationAtATime();
 
 private:
@@ -129,6 +131,9 @@ void tst_Session::connectModule_data()
     for (int i = 0; i < Rates.size(); ++i)
         QTest::addRow("detected at %s", qPrintable(Rates[i]))
             << QStringList{"--rate", Rates[i]} << -1 << int(R::Connected) << i << i + 1 << QStringList();
+    // Wrong rates answered with garbled bytes and wrong rates kept silent lead to the same.
+    QTest::newRow("detected, wrong rates silent")
+        << QStringList{"--rate", "57600", "--mismatch-silent"} << -1 << int(R::Connected) << 3 << 4 << QStringList();
     QTest::newRow("chosen rate") << QStringList{"--rate", "57600"} << 3 << int(R::Connected) << 3 << 1 << QStringList();
     QTest::newRow("chosen rate, module elsewhere")
         << QStringList{"--rate", "57600"} << 0 << int(R::NotFound) << -1 << 1 << QStringList{none};
@@ -623,6 +628,87 @@ void tst_Session::shutdownEndsTheWait()
     session.endOperation();
     QVERIFY(!session.portOpen());
     QVERIFY(!session.beginOperation());
+}
+
+// Interrupted from another thread while it searches a silent port, detection ends at once.
+void tst_Session::interruptEndsADetection()
+{
+    m_sim = std::make_unique<KavoSim>();
+    QVERIFY(m_sim->start({"--silent"}));
+    KavoSession session;
+    SessionOperation operation(session);
+    QElapsedTimer clock;
+    std::unique_ptr<QThread> user(QThread::create([&] {
+        QVERIFY(QTest::qWaitFor([&] { return m_sim->log().size() >= 2; }, 10000));   // the first probe
+        clock.start();
+        session.interrupt();
+    }));
+    user->start();
+    const ConnectOutcome outcome = session.connectModule(request(m_sim->comName()));
+    const qint64 took = clock.elapsed();
+    user->wait();
+    QVERIFY(outcome.aborted());
+    QVERIFY2(took < 300, qPrintable(QString::number(took)));
+    QVERIFY(session.interrupted());
+    // No further rate was tried.
+    QVERIFY(m_sim->log().size() <= 2);
+}
+
+// Two sessions on two threads, each with a module of its own, at the same time: each
+// module hears only its own session, and both end with what was written to them.
+void tst_Session::twoSessionsAtOnce()
+{
+    KavoSim a, b;
+    QVERIFY(a.start({"--rate", "9600", "--pace"}));
+    QVERIFY(b.start({"--rate", "38400", "--pace"}));
+    struct Run {
+        QString port;
+        SettingsFile::Strings written;
+        QString failure;
+    };
+    Run runs[2] = {{a.comName(), defaults(), {}}, {b.comName(), defaults(), {}}};
+    runs[0].written['N'] = "ST N 1111";
+    runs[1].written['N'] = "ST N 2222";
+    runs[1].written['D'] = "ST D 1";   // and moves to 19200
+    QTemporaryDir dir;
+    const QString local = dir.filePath("tone.mp3");
+    {
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(pattern(3000));
+    }
+    std::unique_ptr<QThread> threads[2];
+    for (int i = 0; i < 2; ++i) {
+        Run &run = runs[i];
+        threads[i].reset(QThread::create([&run, local] {
+            KavoSession session;
+            SessionOperation operation(session);
+            if (!session.connectModule(request(run.port)).connected()) {
+                run.failure = "not connected";
+                return;
+            }
+            if (session.writeSettings([&](char letter) { return run.written.value(letter); }).result
+                != WriteOutcome::Result::Stored)
+                run.failure = "not stored";
+            else if (!session.upload(local, "/TONE.MP3").done())
+                run.failure = "not uploaded";
+            else if (!session.readSettings().complete)
+                run.failure = "not read back";
+        }));
+        threads[i]->start();
+    }
+    for (auto &thread : threads)
+        QVERIFY(thread->wait(60000));
+    for (const Run &run : runs)
+        QVERIFY2(run.failure.isEmpty(), qPrintable(run.port + ": " + run.failure));
+    QVERIFY(a.commands().contains("ST N 1111") && !a.commands().contains("ST N 2222"));
+    QVERIFY(b.commands().contains("ST N 2222") && !b.commands().contains("ST N 1111"));
+    QCOMPARE(b.log().last().rate, 19200);
+    for (const KavoSim *sim : {&a, &b}) {
+        QFile card(sim->cardDir() + "/TONE.MP3");
+        QVERIFY(card.open(QIODevice::ReadOnly));
+        QCOMPARE(card.readAll(), pattern(3000));
+    }
 }
 
 void tst_Session::oneOperationAtATime()
