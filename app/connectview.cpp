@@ -1,26 +1,14 @@
 // The Open/Close button: the port and rate the user chose go to the session, which finds
-// the module; the window shows what it found and switches to the connected state.
-#include "app/frmserialdata.h"
-#include "app/portlist.h"
-#include "app/readabletext.h"
-
+// the module on its thread; the window shows what it found and switches to the connected
+// state once the card and the settings are read.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QSignalBlocker>
 
-#include "settings/settingtable.h"
-
-void frmSerialData::setConnectedState(bool isConnected)
-{
-    cmdOpenCOM->setText(isConnected ? QStringLiteral("Close") : QStringLiteral("Open"));
-    lstPCCOM->setEnabled(!isConnected);
-    lstPCBPS->setEnabled(!isConnected);
-    updateButtons();
-}
+#include "app/onsession.h"
+#include "app/portlist.h"
+#include "app/readabletext.h"
 
 void frmSerialData::clearModuleValues(bool keepSettings)
 {
@@ -28,67 +16,33 @@ void frmSerialData::clearModuleValues(bool keepSettings)
     for (QLabel *box : {lblStatus, lblCapacity, lblFreeSpace})
         box->clear();
     if (!keepSettings)
-        for (const SettingTable::Setting &s : SettingTable::all())
-            clearSetting(s.letter);
+        m_settings->clearAll();
     updateButtons();
-}
-
-void frmSerialData::clearSetting(char letter)
-{
-    // Back to the designed start, raising no handler: the controls show nothing of a module.
-    const auto list = [](QComboBox *box) {
-        const QSignalBlocker quiet(box);
-        box->setCurrentIndex(-1);
-    };
-    const auto spinner = [](QScrollBar *bar, QLineEdit *box, int start) {
-        const QSignalBlocker quiet(bar);
-        bar->setValue(start);
-        box->clear();
-    };
-    const auto check = [](QCheckBox *box) {
-        const QSignalBlocker quiet(box);
-        box->setChecked(false);
-    };
-    switch (letter) {
-    case 'D': list(lstKAVOBPS); break;
-    case 'S': list(lstInputStyle); break;
-    case 'T': spinner(vscWriteTimeout, txtWriteTimeout, vscWriteTimeout->maximum()); break;
-    case 'N': spinner(vscFileOffset, txtFileOffset, vscFileOffset->maximum()); break;
-    case 'O': spinner(vscLoopCount, txtLoopCount, vscLoopCount->maximum()); break;
-    case 'H': check(chkBusyIndicator); break;
-    case 'U': check(chkUninterrupted); break;
-    case 'V':
-        // "Same as L" is the user's choice, not the module's, and stays.
-        spinner(vscVolumeL, txtVolumeL, 0);
-        spinner(vscVolumeR, txtVolumeR, 0);
-        break;
-    case 'B':
-        spinner(vscBBFreq, txtBBFreq, vscBBFreq->maximum());
-        spinner(vscBBBoost, txtBBBoost, vscBBBoost->maximum());
-        check(chkBassBoost);
-        break;
-    }
-    if (QLabel *out = settingStringLabel(letter))
-        out->clear();
 }
 
 void frmSerialData::cmdOpenCOM_Click()
 {
     // Open/Close, Read, Write and Play stay disabled until the click has run its course.
-    OperationGuard operation(this, cmdOpenCOM);
-    if (!operation.acquired())
+    if (!beginOperation(cmdOpenCOM))
         return;
 
     // Closing: nothing is sent to the module, and the window keeps what it showed.
     if (connected()) {
-        setConnectedState(false);
-        CloseComPort();
-        ShowStatus(QStringLiteral("Connection Closed"));
+        onSession<PlainOutcome>(
+            [](KavoSession &session) {
+                session.closePort();
+                return PlainOutcome();
+            },
+            [this](const PlainOutcome &) {
+                setConnectedState(false);
+                ShowStatus(QStringLiteral("Connection Closed"));
+                endOperation();
+            });
         return;
     }
 
     if (lstPCCOM->currentIndex() < 0) {
-        MsgBox(QStringLiteral("Please select a COM port"));
+        MsgBox(QStringLiteral("Please select a COM port"), QStringLiteral("KavoConfig"), [this] { endOperation(); });
         return;
     }
 
@@ -102,7 +56,8 @@ void frmSerialData::cmdOpenCOM_Click()
     request.automatic = chkAutoBitRate->isChecked();
     request.chosen = lstPCBPS->currentIndex();
     if (!request.automatic && request.chosen < 0) {
-        MsgBox(QStringLiteral("Please select a bit rate for ") + lstPCCOM->currentText());
+        MsgBox(QStringLiteral("Please select a bit rate for ") + lstPCCOM->currentText(), QStringLiteral("KavoConfig"),
+               [this] { endOperation(); });
         return;
     }
 
@@ -110,59 +65,80 @@ void frmSerialData::cmdOpenCOM_Click()
     // else in the controls is another module's (or an earlier connection's) and goes, so
     // that it is neither shown as this module's nor written to it.
     const bool keepFileSettings = !m_settingsFromFile.isEmpty();
-    if (!keepFileSettings && !mayDropEdits(QStringLiteral("Open reads the settings of the Kavo")))
+    if (keepFileSettings) {
+        openConnection(request, true);
         return;
+    }
+    mayDropEdits(QStringLiteral("Open reads the settings of the Kavo"), [this, request](bool go) {
+        if (go)
+            openConnection(request, false);
+        else
+            endOperation();
+    });
+}
+
+void frmSerialData::openConnection(const ConnectRequest &request, bool keepFileSettings)
+{
     clearModuleValues(keepFileSettings);
     if (!keepFileSettings)
         noteSettingsBaseline();
-    const ConnectOutcome outcome = session->connectModule(request);
+    onSession<ConnectOutcome>([request](KavoSession &session) { return session.connectModule(request); },
+                              [this, request, keepFileSettings](const ConnectOutcome &outcome) {
+                                  afterConnect(outcome, request, keepFileSettings);
+                              });
+}
+
+void frmSerialData::afterConnect(const ConnectOutcome &outcome, const ConnectRequest &request, bool keepFileSettings)
+{
     // A lost port or a closing window ends the attempt without further messages: the
     // status line has told the user already.
-    if (outcome.aborted())
+    if (outcome.aborted() || m_closing) {
+        endOperation();
         return;
+    }
     QStringList messages = outcome.messages;
     if (outcome.otherRateAnswers && !messages.isEmpty())
         messages.last() += QStringLiteral("\r\nSomething answers on %1, but not at %2 bps: turn on Auto Bit Rate "
                                           "Detection.")
                                .arg(m_portChoice->get().name())
                                .arg(request.rates.value(request.chosen));
-    showMessages(messages);
-
-    // The connected check.
-    if (!outcome.connected() || !session->portOpen() || session->aborted())
-        return;
-    ShowCardInfo();
-    if (session->aborted())
-        return;
-    if (keepFileSettings)
-        ShowStatus(QStringLiteral("The settings from %1 are kept: press Write to store them in the Kavo, or Read to "
-                                  "load the Kavo's own")
-                       .arg(m_settingsFromFile));
-    else
-        ReadAllSettings();
-    // The port may have gone while the settings were read; then the window stays
-    // not connected and the status line says why.
-    if (!session->portOpen() || session->aborted())
-        return;
-    // The port list may have been changed while the module answered on the port chosen
-    // before: once connected it shows the port that is open, as the rate list its rate.
-    if (const int open = lstPCCOM->findText(QStringLiteral("COM%1").arg(session->commPort())); open >= 0)
-        lstPCCOM->setCurrentIndex(open);
-    setConnectedState(true);
-}
-
-QString frmSerialData::ReadVersion()
-{
-    return session->readVersion().identity;
-}
-
-void frmSerialData::ShowCardInfo()
-{
-    lblStatus->clear();
-    lblCapacity->clear();
-    lblFreeSpace->clear();
-    // The boxes follow KavoSession::cardInfoRead.
-    const CardOutcome outcome = session->readCardInfo();
-    if (!outcome.aborted)
-        showMessages(outcome.messages);
+    showMessages(messages, [this, connectedNow = outcome.connected(), keepFileSettings] {
+        if (!connectedNow || m_linePort.isEmpty() || m_closing) {
+            endOperation();
+            return;
+        }
+        // The connected check: the card, then the settings (or the file's, kept).
+        lblStatus->clear();
+        lblCapacity->clear();
+        lblFreeSpace->clear();
+        onSession<CardOutcome>([](KavoSession &session) { return session.readCardInfo(); },
+                               [this, keepFileSettings](const CardOutcome &card) {
+                                   if (card.aborted() || m_closing) {
+                                       endOperation();
+                                       return;
+                                   }
+                                   showMessages(card.messages, [this, keepFileSettings] {
+                                       const auto connectedState = [this] {
+                                           // The port may have gone meanwhile; then the window
+                                           // stays not connected and the status line says why.
+                                           if (!m_linePort.isEmpty() && !m_closing) {
+                                               // Once connected the list shows the port that is
+                                               // open, as the rate list its rate.
+                                               if (const int open = lstPCCOM->findText(m_linePort); open >= 0)
+                                                   lstPCCOM->setCurrentIndex(open);
+                                               setConnectedState(true);
+                                           }
+                                           endOperation();
+                                       };
+                                       if (keepFileSettings) {
+                                           ShowStatus(QStringLiteral("The settings from %1 are kept: press Write to store "
+                                                                     "them in the Kavo, or Read to load the Kavo's own")
+                                                          .arg(m_settingsFromFile));
+                                           connectedState();
+                                       } else {
+                                           ReadAllSettings(connectedState);
+                                       }
+                                   });
+                               });
+    });
 }

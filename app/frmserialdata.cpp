@@ -20,6 +20,8 @@
 #include <algorithm>
 
 #include "app/portlist.h"
+#include "session/kavosession.h"
+#include "session/sessionthread.h"
 #include "app/readabletext.h"
 #include "settings/settingtable.h"
 
@@ -156,7 +158,8 @@ QStringList bitRateItems()
 
 frmSerialData::frmSerialData(QWidget *parent)
     : QMainWindow(parent)
-    , session(new KavoSession(this, KavoLink::Mode::EventLoop))
+    , m_settings(new ModuleSettings(this))
+    , m_worker(std::make_unique<SessionThread>())
 {
     buildWindow();
     connectHandlers();
@@ -164,6 +167,9 @@ frmSerialData::frmSerialData(QWidget *parent)
 
 frmSerialData::~frmSerialData()
 {
+    // The session's thread ends first (an operation still running closes its card file),
+    // so that no job of it reads the settings any more.
+    m_worker.reset();
     // A number box that has the focus loses it while the window is taken apart: nothing it
     // holds is applied any more.
     for (QLineEdit *box : {txtWriteTimeout, txtFileOffset, txtVolumeL, txtVolumeR, txtLoopCount, txtBBFreq, txtBBBoost})
@@ -374,25 +380,37 @@ void frmSerialData::connectHandlers()
     connect(mnuAbout, &QAction::triggered, this, &frmSerialData::mnuAbout_Click);
     connect(tmrStartSeq, &QTimer::timeout, this, &frmSerialData::tmrStartSeq_Timer);
 
-    // What the session reports along the way.
+    // What the session reports along the way, queued from its thread in the order it came.
+    KavoSession *session = m_worker->session();
     connect(session, &KavoSession::portLost, this, &frmSerialData::onPortLost);
-    connect(session, &KavoSession::busyChanged, this, &frmSerialData::updateButtons);
     connect(session, &KavoSession::status, this, &frmSerialData::ShowStatus);
-    connect(session, &KavoSession::rateSelected, lstPCBPS, &QComboBox::setCurrentIndex);
-    connect(session, &KavoSession::versionShown, this, [this](const QString &text) { ReadableText::show(lblVersion, text); });
-    connect(session, &KavoSession::cardStatus, lblStatus, &QLabel::setText);
+    connect(session, &KavoSession::lineChanged, this, [this](const QString &port, const QString &line) {
+        m_linePort = port;
+        m_lineSettings = line;
+    });
+    connect(session, &KavoSession::bitRateChanged, this, [this](qint32 rate) {
+        lstPCBPS->setCurrentIndex(lstPCBPS->findText(QString::number(rate)));
+    });
+    connect(session, &KavoSession::versionRead, this, [this](const QString &text) { ReadableText::show(lblVersion, text); });
+    connect(session, &KavoSession::cardStatusChanged, lblStatus, &QLabel::setText);
     connect(session, &KavoSession::cardInfoRead, this, [this](const Replies::CardInfo &info) {
         lblStatus->setText(info.status);
         lblCapacity->setText(info.capacity);
         lblFreeSpace->setText(info.freeSpace);
     });
-    connect(session, &KavoSession::settingRead, this, &frmSerialData::onSettingRead);
-    connect(session, &KavoSession::uploadPrepared, this, [this](qint64 length) {
+    // Each setting read goes into the settings model where the session reads it; the
+    // controls follow the model.
+    connect(session, &KavoSession::settingRead, session,
+            [settings = m_settings](char letter, const SettingTable::Reading &reading) { settings->take(letter, reading); },
+            Qt::DirectConnection);
+    connect(m_settings, &ModuleSettings::changed, this, &frmSerialData::showSetting, Qt::QueuedConnection);
+    connect(session, &KavoSession::uploadStarted, this, [this](qint64 length) {
         pbUploadFile->setMaximum(int(length));
         pbUploadFile->setValue(0);
+        pbUploadFile->setVisible(true);
     });
-    connect(session, &KavoSession::uploadShown, pbUploadFile, &QProgressBar::setVisible);
-    connect(session, &KavoSession::uploadProgress, this, &frmSerialData::showUploadProgress);
+    connect(session, &KavoSession::uploadProgress, this, [this](qint64 taken) { pbUploadFile->setValue(int(taken)); });
+    connect(session, &KavoSession::uploadEnded, this, [this] { pbUploadFile->setVisible(false); });
 
     connect(cmdOpenCOM, &QPushButton::clicked, this, &frmSerialData::cmdOpenCOM_Click);
     // A search reads the port at every rate it tries: another choice is used from the next.

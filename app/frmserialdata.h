@@ -1,14 +1,14 @@
 #pragma once
 
-#include <QByteArray>
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
 #include "link/performancetimer.h"
-#include "session/kavosession.h"
+#include "session/outcomes.h"
+#include "settings/modulesettings.h"
 #include "settings/settingsfile.h"
 
 class QAction;
@@ -23,83 +23,94 @@ class QPushButton;
 class QScrollBar;
 class QStatusBar;
 class QTimer;
+class KavoSession;
+class SessionThread;
 
 // The program's one window: every control, the handlers, the message boxes and the status
-// line. It is a view on the session, which does the work with the module.
+// line. It only shows: the module's work runs in a session on a thread of its own, and the
+// nine settings live in a ModuleSettings that the controls are a view of. The window never
+// waits: it asks the session for an operation and shows what comes of it, and its message
+// boxes are shown without holding anything up.
 class frmSerialData : public QMainWindow
 {
     Q_OBJECT
-    // An operation with the module runs (what a test waits on until the window is idle).
+    // An operation with the module runs, from its click to its last message box (what a
+    // test waits on until the window is idle).
     Q_PROPERTY(bool busy READ operationRunning)
 public:
     explicit frmSerialData(QWidget *parent = nullptr);
     ~frmSerialData() override;
 
-signals:
-    // The window has been unloaded and the operation it ran, if any, has ended: the
-    // program may end now.
-    void unloaded();
-
-public:
-
-    // --- start-up, status line, shutdown (app/) -------------------------------------
-    // Runs once before the window is shown. False: no COM port can be opened; the user
-    // has been told (and why, for ports that exist) and the program must end without
-    // showing the window.
+    // Runs once before the window is shown. False: no COM port can be used; the box that
+    // says so is up, and the program ends when it is closed.
     bool Form_Load();
+    bool operationRunning() const { return m_operation != nullptr; }
+    // Tests answer the file dialogs of the File menu with this instead.
+    void setFileDialogForTesting(std::function<QString(bool forSaving)> dialog) { m_fileDialogForTesting = std::move(dialog); }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct Operation;
+
+    void buildWindow();
+    void connectHandlers();
+
+    // --- start-up, status line, shutdown ---------------------------------------------
     void ShowStatus(const QString &message);
+    void tmrStartSeq_Timer();
+    void mnuFileOpenSettings_Click();
+    void mnuFileSaveSettings_Click();
+    void mnuFileExit_Click();
+    void mnuAbout_Click();
+    void Picture1_Click();
+    void Form_Unload();
 
-    // Message boxes of the program: OK alone (or Yes/No), no icon, title "KavoConfig",
-    // plain text. While the window is closing nothing is shown (Ask answers No).
-    void MsgBox(const QString &text, const QString &title = QStringLiteral("KavoConfig"));
-    bool AskYesNo(const QString &text);
-    // What to do with settings changed and neither written nor saved: Write (offered when
-    // `offerWrite`), Save Settings... (when `offerSave`), Discard or Cancel.
+    // --- message boxes: OK alone (or Yes/No), no icon, title "KavoConfig", plain text. ----
+    // Shown window-modal and at once; `then` runs once the box is closed. Nothing is shown
+    // while the window closes (`then` runs at once, a question answered No).
+    void MsgBox(const QString &text, const QString &title = QStringLiteral("KavoConfig"),
+                std::function<void()> then = {});
+    void showMessages(QStringList messages, std::function<void()> then);
+    void AskYesNo(const QString &text, std::function<void(bool yes)> then);
     enum class EditsChoice { Write, Save, Discard, Cancel };
-    EditsChoice AskAboutEdits(const QString &text, bool offerWrite, bool offerSave);
+    void AskAboutEdits(const QString &text, bool offerWrite, bool offerSave, std::function<void(EditsChoice)> then);
 
-    // --- COM ports (app/portroutines.cpp) --------------------------------------------
+    // --- COM ports ----------------------------------------------------------------
     bool ListComPorts();
-    bool OpenComPort(int port, qint32 bitRate);
     void CloseComPort();
 
     // --- one operation at a time ----------------------------------------------------
-    // Every routine that talks to the module runs inside an operation of the session.
-    // While one runs, Open/Close, Read, Write and Play are disabled; false when another
-    // one runs or the window is closing.
-    // `origin` is the button that started it: it has the keyboard focus again afterwards.
-    bool beginOperation(QWidget *origin = nullptr);
+    // Begins an operation started by `origin` (it has the keyboard focus again afterwards):
+    // Open/Close, Read, Write and Play are disabled until endOperation(). False while
+    // another runs or the window closes.
+    bool beginOperation(QWidget *origin);
     void endOperation();
-    bool operationRunning() const { return session->busy(); }
-    // The window is connected while the Open button's caption is not "Open".
+    // Runs `work` on the session's thread inside the operation, then `done` here with
+    // what it returned.
+    template <typename Out>
+    void onSession(std::function<Out(KavoSession &)> work, std::function<void(const Out &)> done);
+    // The window is connected while the Open button reads "Close".
     bool connected() const;
-    // Enables Open/Close, Read, Write and Play as the connection and the operation allow.
+    void setConnectedState(bool isConnected);
     void updateButtons();
-    bool closing() const { return m_closing; }
+    void onPortLost(const QString &what);
 
     // --- connect and detect -----------------------------------------------------------
     void cmdOpenCOM_Click();
-    QString ReadVersion();
-    void ShowCardInfo();
-    // Switches the window to the connected or the not-connected state.
-    void setConnectedState(bool isConnected);
+    void openConnection(const ConnectRequest &request, bool keepFileSettings);
+    void afterConnect(const ConnectOutcome &outcome, const ConnectRequest &request, bool keepFileSettings);
     // Forgets what the window showed of a module: version and card; the nine settings too
     // unless `keepSettings`.
-    void clearModuleValues(bool keepSettings = false);
-    // Empties one setting's controls and setting string, as they are at start.
-    void clearSetting(char letter);
-    // The settings in the window differ from what was last read, written, opened or saved.
-    bool unsavedEdits() const { return settingStrings() != m_baseline; }
-    // Asks what to do with unsaved edits before they are lost: `purpose` says what would
-    // lose them. True when the caller may go on (the edits were written, saved or may go).
-    bool mayDropEdits(const QString &purpose);
+    void clearModuleValues(bool keepSettings);
 
     // --- settings -----------------------------------------------------------------------
-    // True when all nine settings were read into the controls.
-    bool ReadAllSettings();
     void cmdReadSettings_Click();
-    void WriteAllSettings();
+    void ReadAllSettings(std::function<void()> then);
     void cmdWriteSettings_Click();
+    void WriteAllSettings(std::function<void(bool written)> then);
     void lstKAVOBPS_Click();
     void vscWriteTimeout_Change();
     void lstInputStyle_Click();
@@ -113,39 +124,45 @@ public:
     void vscBBFreq_Change();
     void vscBBBoost_Change();
     void chkUninterrupted_Click();
-    // A number typed into one of the spinners' boxes: checked against the spinner's range,
-    // then the spinner moves (and its handler runs) as an arrow click would move it.
+    // The controls of a setting (or of all) shown as the settings model holds it.
+    void showSetting(char letter);
+    // A number typed into a spinner's box, or Up and Down there.
     void numberBoxTyped(QLineEdit *box);
-    // Up or Down in a number box: the number one step up or down, as the spinner would.
     void numberBoxStepped(QLineEdit *box, int steps);
-    // A valid edit takes a refused number's text off the status line.
+    void applyTyped(QLineEdit *box, int shown);
     void clearRangeError();
-    // A setting string into the controls, through their handlers, as if the user had set
-    // them.
-    void putIntoControls(const SettingTable::Stored &stored);
-    // The label that shows a setting's setting string.
-    QLabel *settingStringLabel(char letter) const;
-    // The nine setting strings as they stand (only the non-empty ones).
-    SettingsFile::Strings settingStrings() const;
+    // The settings in the window differ from what was last read, written, opened or saved.
+    bool unsavedEdits() const;
+    void noteSettingsBaseline();
+    // Asks what to do with unsaved edits before they are lost; `purpose` says what would
+    // lose them. `then` learns whether the caller may go on (written, saved or discarded).
+    void mayDropEdits(const QString &purpose, std::function<void(bool go)> then);
 
-    // --- settings files (File menu) ----------------------------------------------------
-    // Loads the file into the controls; false (the user told why) when it was refused.
-    bool openSettingsFile(const QString &path);
+    // --- settings files -------------------------------------------------------------------
+    void askFileName(bool forSaving, std::function<void(const QString &path)> then);
+    void openSettingsFile(const QString &path);
     bool saveSettingsFile(const QString &path);
 
     // --- play test --------------------------------------------------------------------
     void cmdPlayTest_Click();
-    bool UploadTestFile();
-    // Moves the upload's progress bar, at most every 40 ms (no eye tells that from every
-    // piece, and each repaint costs what a piece's write does), and always to its end.
-    void showUploadProgress(qint64 value);
-    // The folder the program runs from, where the test file is looked for.
     static QString ProgramFolder();
 
     // --- state --------------------------------------------------------------------
-    KavoSession *session;                            // the module, through MSComm1
     std::unique_ptr<PerformanceTimer> HiResTimer;
     qint16 StartSeqStep = 0;
+    ModuleSettings *m_settings;
+    std::shared_ptr<PortChoice> m_portChoice = std::make_shared<PortChoice>();
+    QString m_linePort;       // the open port's name and line settings, as the session said
+    QString m_lineSettings;
+    Operation *m_operation = nullptr;
+    bool m_closing = false;
+    bool m_closeAgreed = false;   // unsaved edits were asked about; the window may close
+    // The settings file whose values the controls hold, opened while not connected and
+    // neither written nor replaced by a read since: the next Open keeps them.
+    QString m_settingsFromFile;
+    SettingsFile::Strings m_baseline;
+    QString m_rangeError;     // the refusal of a typed number, while the status line shows it
+    std::function<QString(bool forSaving)> m_fileDialogForTesting;
 
     // --- controls -----------------------------------------------------------------
     QMenu *mnuFile;
@@ -231,58 +248,6 @@ public:
 
     QTimer *tmrStartSeq;
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
-private:
-    void buildWindow();
-    void connectHandlers();
-    void tmrStartSeq_Timer();
-    void mnuFileOpenSettings_Click();
-    void mnuFileSaveSettings_Click();
-    void mnuFileExit_Click();
-    void mnuAbout_Click();
-    void Picture1_Click();
-    void Form_Unload();
-    void onPortLost(const QString &description);
-    void onSettingRead(char letter, const SettingTable::Reading &reading);
-    // Shows each message of an outcome in turn.
-    void showMessages(const QStringList &messages);
-    // Who asks for a setting file's name: a file dialog, or a test.
-    QString askFileName(bool forSaving);
-
-    // Marks what the settings in the window were last read, written, opened or saved as.
-    void noteSettingsBaseline() { m_baseline = settingStrings(); }
-
-    bool m_closing = false;
-    // The settings file whose values the controls hold, opened while not connected and
-    // neither written nor replaced by a read since: the next Open keeps them.
-    QString m_settingsFromFile;
-    // The port chosen in the list, read by a search at every rate it tries.
-    std::shared_ptr<PortChoice> m_portChoice = std::make_shared<PortChoice>();
-    QString m_rangeError;   // the refusal of a typed number, while the status line shows it
-    SettingsFile::Strings m_baseline;
-    QWidget *m_operationOrigin = nullptr;
-    QElapsedTimer m_barMoved;
-
-public:
-    // Tests answer the file dialogs of the File menu with this instead.
-    std::function<QString(bool forSaving)> fileDialogForTesting;
-};
-
-// Holds an operation for the length of a scope.
-class OperationGuard
-{
-public:
-    explicit OperationGuard(frmSerialData *window, QWidget *origin = nullptr)
-        : m_window(window), m_acquired(window->beginOperation(origin)) {}
-    ~OperationGuard() { if (m_acquired) m_window->endOperation(); }
-    OperationGuard(const OperationGuard &) = delete;
-    OperationGuard &operator=(const OperationGuard &) = delete;
-    bool acquired() const { return m_acquired; }
-
-private:
-    frmSerialData *m_window;
-    bool m_acquired;
+    // Last: it goes first, so that no job of the session outlives what it reads.
+    std::unique_ptr<SessionThread> m_worker;
 };

@@ -42,14 +42,12 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("KavoConfig"));
     QApplication::setApplicationName(QStringLiteral("KavoConfig"));
     QApplication::setApplicationVersion(QStringLiteral(KAVO_VERSION));
-    // The program ends when the window is unloaded and what it was doing has ended (an
-    // upload closes its card file first), not as soon as the window is gone.
-    QApplication::setQuitOnLastWindowClosed(false);
 
+    // The program ends when its last window closes: the window, or the box that says no
+    // COM port can be used. The window waits for its session's thread as it goes (an upload
+    // closes its card file first).
     frmSerialData window;
-    if (!window.Form_Load())
-        return 0;
-    QObject::connect(&window, &frmSerialData::unloaded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    window.show();
+    if (window.Form_Load())
+        window.show();
     return app.exec();
 }

@@ -1,9 +1,11 @@
-// The program's message boxes: OK alone (or Yes and No), no icon, plain text. A box never
+// The program's message boxes: OK alone (or Yes and No), no icon, plain text, shown at once
+// without waiting for them (what comes after a box runs when it is closed). A box never
 // grows past the screen: its text is shown in a view of its own, at most half the screen
 // wide, where long lines wrap (at blanks, or anywhere in a word wider than the box) and a
 // text taller than half the screen scrolls.
 #include "app/frmserialdata.h"
 
+#include <QAbstractButton>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
@@ -82,70 +84,96 @@ void showWithinScreen(QMessageBox *box, const QString &text, const QRect &screen
     label->hide();
 }
 
-QMessageBox *newMessageBox(QWidget *parent, const QString &title, const QString &text)
+// A box of the program, shown window-modal at once; `answered` gets the button chosen (or
+// the escape button's when it is closed otherwise) once it is closed, and the box goes.
+void showBox(QWidget *parent, const QString &title, const QString &text, QMessageBox::StandardButtons buttons,
+             const std::function<void(QMessageBox *)> &dress, std::function<void(int button)> answered)
 {
     auto *box = new QMessageBox(parent);
-    box->setAttribute(Qt::WA_DeleteOnClose, false);
+    box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIcon(QMessageBox::NoIcon);
     box->setWindowTitle(title);
     box->setTextFormat(Qt::PlainText);
     box->setText(text);
+    box->setStandardButtons(buttons);
     showWithinScreen(box, text, screenArea(parent));
-    return box;
+    if (dress)
+        dress(box);
+    QObject::connect(box, &QMessageBox::finished, box, [box, answered = std::move(answered)](int) {
+        QAbstractButton *clicked = box->clickedButton();
+        const int button = clicked ? int(box->standardButton(clicked)) : int(QMessageBox::NoButton);
+        if (answered)
+            answered(button);
+    });
+    box->open();
 }
 
 } // namespace
 
-void frmSerialData::MsgBox(const QString &text, const QString &title)
+void frmSerialData::MsgBox(const QString &text, const QString &title, std::function<void()> then)
 {
-    if (m_closing)
+    if (m_closing) {
+        if (then)
+            then();
         return;
-    std::unique_ptr<QMessageBox> box(newMessageBox(isVisible() ? this : nullptr, title, text));
-    box->setStandardButtons(QMessageBox::Ok);
-    box->exec();
+    }
+    showBox(this, title, text, QMessageBox::Ok, {}, [then = std::move(then)](int) {
+        if (then)
+            then();
+    });
 }
 
-bool frmSerialData::AskYesNo(const QString &text)
+void frmSerialData::showMessages(QStringList messages, std::function<void()> then)
 {
-    if (m_closing)
-        return false;
-    std::unique_ptr<QMessageBox> box(newMessageBox(isVisible() ? this : nullptr, QStringLiteral("KavoConfig"), text));
-    box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-    box->setDefaultButton(QMessageBox::Yes);
-    return box->exec() == QMessageBox::Yes && !m_closing;
+    // One after another, then what comes next.
+    if (messages.isEmpty() || m_closing) {
+        if (then)
+            then();
+        return;
+    }
+    const QString first = messages.takeFirst();
+    MsgBox(first, QStringLiteral("KavoConfig"), [this, messages, then]() { showMessages(messages, then); });
 }
 
-frmSerialData::EditsChoice frmSerialData::AskAboutEdits(const QString &text, bool offerWrite, bool offerSave)
+void frmSerialData::AskYesNo(const QString &text, std::function<void(bool yes)> then)
 {
-    if (m_closing)
-        return EditsChoice::Discard;
-    std::unique_ptr<QMessageBox> box(newMessageBox(isVisible() ? this : nullptr, QStringLiteral("KavoConfig"), text));
+    if (m_closing) {
+        then(false);
+        return;
+    }
+    showBox(
+        this, QStringLiteral("KavoConfig"), text, QMessageBox::Yes | QMessageBox::No,
+        [](QMessageBox *box) { box->setDefaultButton(QMessageBox::Yes); },
+        [this, then = std::move(then)](int button) { then(button == QMessageBox::Yes && !m_closing); });
+}
+
+void frmSerialData::AskAboutEdits(const QString &text, bool offerWrite, bool offerSave, std::function<void(EditsChoice)> then)
+{
+    if (m_closing) {
+        then(EditsChoice::Discard);
+        return;
+    }
     QMessageBox::StandardButtons buttons = QMessageBox::Discard | QMessageBox::Cancel;
     if (offerWrite)
         buttons |= QMessageBox::Apply;
     if (offerSave)
         buttons |= QMessageBox::Save;
-    box->setStandardButtons(buttons);
-    if (offerWrite)
-        box->button(QMessageBox::Apply)->setText(QStringLiteral("Write"));
-    if (offerSave)
-        box->button(QMessageBox::Save)->setText(QStringLiteral("Save Settings..."));
-    box->setDefaultButton(QMessageBox::Cancel);
-    box->setEscapeButton(QMessageBox::Cancel);
-    switch (box->exec()) {
-    case QMessageBox::Apply:
-        return EditsChoice::Write;
-    case QMessageBox::Save:
-        return EditsChoice::Save;
-    case QMessageBox::Discard:
-        return EditsChoice::Discard;
-    default:
-        return EditsChoice::Cancel;
-    }
-}
-
-void frmSerialData::showMessages(const QStringList &messages)
-{
-    for (const QString &message : messages)
-        MsgBox(message);
+    showBox(
+        this, QStringLiteral("KavoConfig"), text, buttons,
+        [offerWrite, offerSave](QMessageBox *box) {
+            if (offerWrite)
+                box->button(QMessageBox::Apply)->setText(QStringLiteral("Write"));
+            if (offerSave)
+                box->button(QMessageBox::Save)->setText(QStringLiteral("Save Settings..."));
+            box->setDefaultButton(QMessageBox::Cancel);
+            box->setEscapeButton(QMessageBox::Cancel);
+        },
+        [then = std::move(then)](int button) {
+            switch (button) {
+            case QMessageBox::Apply: then(EditsChoice::Write); break;
+            case QMessageBox::Save: then(EditsChoice::Save); break;
+            case QMessageBox::Discard: then(EditsChoice::Discard); break;
+            default: then(EditsChoice::Cancel); break;
+            }
+        });
 }

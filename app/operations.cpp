@@ -2,45 +2,63 @@
 #include "app/frmserialdata.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QPointer>
 #include <QPushButton>
 
 #include "settings/settingtable.h"
 
+// The operation in progress: what started it, to give it the keyboard focus back.
+struct frmSerialData::Operation {
+    QPointer<QWidget> origin;
+};
+
 bool frmSerialData::connected() const
 {
-    return cmdOpenCOM->text() != QStringLiteral("Open");
+    return cmdOpenCOM->text() == QStringLiteral("Close");
+}
+
+void frmSerialData::setConnectedState(bool isConnected)
+{
+    cmdOpenCOM->setText(isConnected ? QStringLiteral("Close") : QStringLiteral("Open"));
+    lstPCCOM->setEnabled(!isConnected);
+    lstPCBPS->setEnabled(!isConnected);
+    updateButtons();
 }
 
 bool frmSerialData::beginOperation(QWidget *origin)
 {
-    if (m_closing || !session->beginOperation())
+    if (m_closing || m_operation)
         return false;
-    m_operationOrigin = origin;
+    m_operation = new Operation{origin};
+    updateButtons();
     return true;
 }
 
 void frmSerialData::endOperation()
 {
-    session->endOperation();
+    if (!m_operation)
+        return;
+    const QPointer<QWidget> origin = m_operation->origin;
+    delete m_operation;
+    m_operation = nullptr;
+    updateButtons();
     // The button that started it takes the keyboard focus back: disabled meanwhile, it
     // had passed the focus on to whatever came next (a list a wheel turn would change).
     // After a message box the window may not be active again yet: the focus is then given
     // as soon as it is.
-    if (m_operationOrigin && m_operationOrigin->isEnabled())
-        m_operationOrigin->setFocus(Qt::OtherFocusReason);
-    m_operationOrigin = nullptr;
-    if (m_closing)
-        emit unloaded();
+    if (origin && origin->isEnabled() && !m_closing)
+        origin->setFocus(Qt::OtherFocusReason);
 }
 
 void frmSerialData::updateButtons()
 {
-    const bool idle = !session->busy();
+    const bool idle = !m_operation && !m_closing;
     cmdOpenCOM->setEnabled(idle);
     cmdReadSettings->setEnabled(idle && connected());
     cmdWriteSettings->setEnabled(idle && connected());
     cmdPlayTest->setEnabled(idle && connected());
-    mnuFileSaveSettings->setEnabled(settingStrings().size() == int(SettingTable::all().size()));
+    mnuFileSaveSettings->setEnabled(m_settings->complete());
 }
 
 void frmSerialData::onPortLost(const QString &what)

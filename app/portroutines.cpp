@@ -1,16 +1,16 @@
-// Listing, opening and closing the COM port.
-#include "app/frmserialdata.h"
-
+// Listing the COM ports, and closing the one that is open.
 #include <QComboBox>
 
+#include "app/onsession.h"
 #include "app/portlist.h"
 
-// Ports that exist but cannot be opened are listed too, greyed out, with the reason as their
-// tool-tip. The list is listed again each time the user opens it while nothing is connected.
+// Ports that exist but cannot be used are listed too, greyed out, with the reason as their
+// tool-tip. The list is listed again, opening nothing, each time the user opens it while
+// nothing is connected.
 bool frmSerialData::ListComPorts()
 {
     PortList::listOnOpen(
-        lstPCCOM, [this] { return !m_closing && !session->portOpen() && !operationRunning(); },
+        lstPCCOM, [this] { return !m_closing && !connected() && !operationRunning(); },
         [this](const QString &notice) {
             if (!m_closing)
                 ShowStatus(notice);
@@ -24,22 +24,8 @@ bool frmSerialData::ListComPorts()
     return listing.anyUsable();
 }
 
-bool frmSerialData::OpenComPort(int port, qint32 bitRate)
-{
-    // The device the list named for the number, or what the number names now when the list
-    // has no such entry.
-    ComPorts::Port chosen = PortList::lastListing(lstPCCOM).entry(port).port;
-    if (!chosen.valid())
-        chosen = ComPorts::port(port);
-    if (!chosen.valid())
-        chosen.number = port;
-    const PortOpening opening = session->openPort(chosen, bitRate);
-    if (!opening.message.isEmpty())
-        MsgBox(opening.message);
-    return opening.open;
-}
-
 void frmSerialData::CloseComPort()
 {
-    session->closePort();
+    // The port belongs to the session's thread: it closes there.
+    m_worker->post([](KavoSession &session) { session.closePort(); });
 }

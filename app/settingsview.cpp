@@ -1,201 +1,192 @@
-// The nine settings in the window: what the session reads goes into the controls, and what
-// the setting strings say goes to the session to be written.
-#include "app/frmserialdata.h"
-
+// The nine settings in the window: the controls show the settings model, reading fills the
+// model on the session's thread, and Write sends what the model holds as each row goes out.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <memory>
+
+#include "app/onsession.h"
 
 namespace {
 
-using SettingTable::Reading;
-
-// A spinner that shows maximum − position is set to show `value`.
-void setSpinner(QScrollBar *spinner, int value)
+// A spinner whose number is its maximum minus its position.
+void setSpinnerNumber(QScrollBar *spinner, int number)
 {
-    spinner->setValue(spinner->maximum() - value);
+    const QSignalBlocker quiet(spinner);
+    spinner->setValue(spinner->maximum() - number);
+}
+
+void setPosition(QScrollBar *spinner, int position)
+{
+    const QSignalBlocker quiet(spinner);
+    spinner->setValue(position);
+}
+
+void setIndex(QComboBox *list, int index)
+{
+    const QSignalBlocker quiet(list);
+    list->setCurrentIndex(index);
+}
+
+void setChecked(QCheckBox *box, bool checked)
+{
+    const QSignalBlocker quiet(box);
+    box->setChecked(checked);
+}
+
+// A number box shows a number once its setting has a value, and nothing before.
+void setNumber(QLineEdit *box, std::optional<int> number)
+{
+    box->setText(number ? QString::number(*number) : QString());
 }
 
 } // namespace
 
-QLabel *frmSerialData::settingStringLabel(char letter) const
+// The controls of one setting as the model holds it, raising no handler: an unset setting
+// shows its designed start (empty boxes, spinners where they start).
+void frmSerialData::showSetting(char letter)
 {
-    switch (letter) {
-    case 'D': return outKAVOBPS;
-    case 'T': return outWriteTimeout;
-    case 'S': return outInputStyle;
-    case 'N': return outFileOffset;
-    case 'H': return outBusyIndicator;
-    case 'V': return outVolume;
-    case 'O': return outLoopCount;
-    case 'B': return outBassBoost;
-    case 'U': return outUninterrupted;
-    }
-    return nullptr;
-}
-
-SettingsFile::Strings frmSerialData::settingStrings() const
-{
-    SettingsFile::Strings strings;
-    for (const SettingTable::Setting &s : SettingTable::all())
-        if (const QString text = settingStringLabel(s.letter)->text(); !text.isEmpty())
-            strings.insert(s.letter, text);
-    return strings;
-}
-
-// Puts a setting read from the module into its controls. Setting a control raises its
-// handler when the value changes; the handler is then run once more in any case, so
-// the number box and the setting string always show what was read.
-void frmSerialData::onSettingRead(char letter, const Reading &r)
-{
+    const QString text = m_settings->settingString(letter);
+    const bool set = !text.isEmpty();
+    const std::optional<int> value = m_settings->value(letter);
     switch (letter) {
     case 'D':
-        // The list's own selection event composes the string when the index changes;
-        // an unchanged index already has its string.
-        lstKAVOBPS->setCurrentIndex(r.value);
-        break;
-    case 'T':
-        setSpinner(vscWriteTimeout, r.value);
-        vscWriteTimeout_Change();
+        setIndex(lstKAVOBPS, value.value_or(-1));
+        outKAVOBPS->setText(text);
         break;
     case 'S':
-        lstInputStyle->setCurrentIndex(r.value);
+        setIndex(lstInputStyle, value.value_or(-1));
+        outInputStyle->setText(text);
+        break;
+    case 'T':
+        setSpinnerNumber(vscWriteTimeout, value.value_or(0));
+        setNumber(txtWriteTimeout, value);
+        outWriteTimeout->setText(text);
         break;
     case 'N':
-        setSpinner(vscFileOffset, r.value);
-        vscFileOffset_Change();
-        break;
-    case 'H':
-        chkBusyIndicator->setChecked(r.value == 1);
-        chkBusyIndicator_Click();
-        break;
-    case 'V':
-        // Two different channels cannot stand locked together: Write would then send the
-        // left value for both and change the module's right channel. One value for both
-        // leaves "Same as L" as the user set it.
-        if (r.right != r.value)
-            chkVolumeLocked->setChecked(false);
-        vscVolumeL->setValue(r.value);
-        vscVolumeR->setValue(r.right);
-        vscVolumeL_Change();
-        vscVolumeR_Change();
+        setSpinnerNumber(vscFileOffset, value.value_or(0));
+        setNumber(txtFileOffset, value);
+        outFileOffset->setText(text);
         break;
     case 'O':
-        setSpinner(vscLoopCount, r.value);
-        vscLoopCount_Change();
+        setSpinnerNumber(vscLoopCount, value.value_or(0));
+        setNumber(txtLoopCount, value);
+        outLoopCount->setText(text);
         break;
-    case 'B':
-        setSpinner(vscBBFreq, r.step());
-        setSpinner(vscBBBoost, r.boost());
-        vscBBFreq_Change();   // runs vscBBBoost_Change, which sets "Bass Boost:"
+    case 'H':
+        setChecked(chkBusyIndicator, value.value_or(0) == 1);
+        outBusyIndicator->setText(text);
         break;
     case 'U':
-        chkUninterrupted->setChecked(r.value == 1);
-        chkUninterrupted_Click();
+        setChecked(chkUninterrupted, value.value_or(0) == 1);
+        outUninterrupted->setText(text);
         break;
-    }
-}
-
-// As the user would set it: a setting file's line becomes the same setting string.
-void frmSerialData::putIntoControls(const SettingTable::Stored &stored)
-{
-    switch (stored.letter) {
     case 'V': {
-        // One value: both channels locked together; two values: each channel its own.
-        const bool locked = !stored.right.has_value();
-        chkVolumeLocked->setChecked(locked);
-        vscVolumeL->setValue(stored.value);
-        if (!locked)
-            vscVolumeR->setValue(*stored.right);
-        vscVolumeL_Change();
-        if (!locked)
-            vscVolumeR_Change();
+        const bool locked = m_settings->volumeLocked();
+        setChecked(chkVolumeLocked, locked);
+        vscVolumeR->setEnabled(!locked);
+        // While the right channel follows the left one, its number cannot be typed.
+        txtVolumeR->setReadOnly(locked);
+        setPosition(vscVolumeL, m_settings->volumeLeft());
+        setPosition(vscVolumeR, m_settings->volumeRight());
+        setNumber(txtVolumeL, set ? std::optional<int>(m_settings->volumeLeft()) : std::nullopt);
+        setNumber(txtVolumeR, set ? std::optional<int>(m_settings->volumeRight()) : std::nullopt);
+        outVolume->setText(text);
         break;
     }
     case 'B':
-        if (stored.value == 0) {
-            // Off: the spinners keep their places.
-            chkBassBoost->setChecked(false);
-            chkBassBoost_Click();
-        } else {
-            setSpinner(vscBBFreq, stored.value % 16);
-            setSpinner(vscBBBoost, stored.value / 16);
-            vscBBFreq_Change();
-        }
-        break;
-    default: {
-        Reading r;
-        r.ok = true;
-        r.value = stored.value;
-        onSettingRead(stored.letter, r);
-        if (stored.letter == 'D')
-            lstKAVOBPS_Click();
-        else if (stored.letter == 'S')
-            lstInputStyle_Click();
+        setSpinnerNumber(vscBBFreq, m_settings->frequencyStep());
+        setSpinnerNumber(vscBBBoost, m_settings->boost());
+        setNumber(txtBBFreq, set ? std::optional<int>(m_settings->frequencyStep() * 10) : std::nullopt);
+        setNumber(txtBBBoost, set ? std::optional<int>(m_settings->boost()) : std::nullopt);
+        setChecked(chkBassBoost, m_settings->bassBoostOn());
+        outBassBoost->setText(text);
         break;
     }
-    }
+    updateButtons();
 }
 
-bool frmSerialData::ReadAllSettings()
+void frmSerialData::ReadAllSettings(std::function<void()> then)
 {
-    const ReadOutcome outcome = session->readSettings();
-    if (outcome.aborted)
-        return false;
-    // A read that stopped leaves the settings it did not read empty: what they showed
-    // before is not what the module holds now.
-    if (!outcome.complete && outcome.failed) {
-        bool unread = false;
-        for (const SettingTable::Setting &s : SettingTable::all()) {
-            unread = unread || s.letter == outcome.failed;
-            if (unread)
-                clearSetting(s.letter);
-        }
-    }
-    // What the module holds: nothing of a settings file is left to keep.
-    m_settingsFromFile.clear();
-    noteSettingsBaseline();
-    updateButtons();
-    showMessages(outcome.messages);
-    return outcome.complete;
+    // The settings arrive in the model on the session's thread, one by one, and the
+    // controls follow them.
+    onSession<ReadOutcome>([](KavoSession &session) { return session.readSettings(); },
+                           [this, then](const ReadOutcome &outcome) {
+                               if (outcome.aborted() || m_closing) {
+                                   then();
+                                   return;
+                               }
+                               // A read that stopped leaves the settings it did not read empty:
+                               // what they showed before is not what the module holds now.
+                               if (!outcome.complete() && outcome.failed) {
+                                   bool unread = false;
+                                   for (const SettingTable::Setting &s : SettingTable::all()) {
+                                       unread = unread || s.letter == outcome.failed;
+                                       if (unread)
+                                           m_settings->clear(s.letter);
+                                   }
+                               }
+                               // What the module holds: nothing of a settings file is left to keep.
+                               m_settingsFromFile.clear();
+                               noteSettingsBaseline();
+                               showMessages(outcome.messages, then);
+                           });
 }
 
 void frmSerialData::cmdReadSettings_Click()
 {
-    OperationGuard operation(this, cmdReadSettings);
-    if (!operation.acquired())
+    if (!beginOperation(cmdReadSettings))
         return;
-    ReadAllSettings();
+    ReadAllSettings([this] { endOperation(); });
 }
 
-void frmSerialData::WriteAllSettings()
+void frmSerialData::WriteAllSettings(std::function<void(bool written)> then)
 {
-    // Each row is taken from its label at the moment it is sent; with every row taken,
-    // that is what the module now holds.
-    SettingsFile::Strings sent;
-    const WriteOutcome outcome = session->writeSettings([this, &sent](char letter) {
-        const QString text = settingStringLabel(letter)->text();
-        sent.insert(letter, text);
-        return text;
-    });
-    if (outcome.result == WriteOutcome::Result::Aborted)
-        return;
-    if (outcome.result == WriteOutcome::Result::Stored) {
-        m_settingsFromFile.clear();
-        m_baseline = sent;
-    }
-    // Without a port there is no connection.
-    if (outcome.portClosed)
-        setConnectedState(false);
-    showMessages(outcome.messages);
+    // Each row is taken from the model at the moment it is sent (an edit made meanwhile
+    // reaches the rows not sent yet); with every row taken, that is what the module holds.
+    auto sent = std::make_shared<SettingsFile::Strings>();
+    onSession<WriteOutcome>(
+        [settings = m_settings, sent](KavoSession &session) {
+            return session.writeSettings([&](char letter) {
+                const QString text = settings->settingString(letter);
+                sent->insert(letter, text);
+                return text;
+            });
+        },
+        [this, then, sent](const WriteOutcome &outcome) {
+            if (outcome.aborted() || m_closing) {
+                then(false);
+                return;
+            }
+            const bool stored = outcome.result == WriteOutcome::Result::Stored;
+            if (stored) {
+                m_settingsFromFile.clear();
+                m_baseline = *sent;
+            }
+            // Without a port there is no connection.
+            if (outcome.portClosed)
+                setConnectedState(false);
+            showMessages(outcome.messages, [then, stored] { then(stored); });
+        });
 }
 
 void frmSerialData::cmdWriteSettings_Click()
 {
-    OperationGuard operation(this, cmdWriteSettings);
-    if (!operation.acquired())
+    if (!beginOperation(cmdWriteSettings))
         return;
-    WriteAllSettings();
+    WriteAllSettings([this](bool) { endOperation(); });
+}
+
+bool frmSerialData::unsavedEdits() const
+{
+    return m_settings->strings() != m_baseline;
+}
+
+void frmSerialData::noteSettingsBaseline()
+{
+    m_baseline = m_settings->strings();
 }

@@ -1,7 +1,6 @@
 // Start-up, the About box, the logo link and shutdown.
 #include "app/frmserialdata.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -9,6 +8,7 @@
 #include <QUrl>
 
 #include "app/portlist.h"
+#include "session/sessionthread.h"
 
 namespace {
 const QString MakerAddress = QStringLiteral("https://www.kavo-modules.example/");
@@ -19,6 +19,7 @@ bool frmSerialData::Form_Load()
     CloseComPort();
     HiResTimer = std::make_unique<PerformanceTimer>();
     if (!ListComPorts()) {
+        // The program ends once the box is closed: it is the only window then.
         MsgBox(PortList::noPortsText(PortList::lastListing(lstPCCOM)), QStringLiteral("Commx"));
         return false;
     }
@@ -56,8 +57,15 @@ void frmSerialData::mnuFileExit_Click()
 
 void frmSerialData::closeEvent(QCloseEvent *event)
 {
-    if (!m_closing && !mayDropEdits(QStringLiteral("Exit closes the program"))) {
+    if (!m_closing && !m_closeAgreed && unsavedEdits()) {
+        // Asked first; the window closes once the edits are written, saved or given up.
         event->ignore();
+        mayDropEdits(QStringLiteral("Exit closes the program"), [this](bool go) {
+            if (!go)
+                return;
+            m_closeAgreed = true;
+            close();
+        });
         return;
     }
     Form_Unload();
@@ -66,15 +74,17 @@ void frmSerialData::closeEvent(QCloseEvent *event)
 
 void frmSerialData::Form_Unload()
 {
-    // Ends any wait at once; the operation that waited sends nothing more, but an upload
-    // still closes its card file. The port closes when the operation has ended.
+    if (m_closing)
+        return;
+    // Ends the operation at once; it sends nothing more, but an upload still closes its card
+    // file. The port closes when it has ended, and the program ends with the session's
+    // thread (the window waits for it as it goes).
     m_closing = true;
     tmrStartSeq->stop();
-    session->shutdown();
-    // Message boxes still open inside an operation go too.
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+    m_worker->shutdown();
+    // Message boxes of this window go too.
+    for (QMessageBox *box : findChildren<QMessageBox *>())
+        if (box->isVisible())
             box->reject();
-    if (!session->busy())
-        emit unloaded();
+    updateButtons();
 }

@@ -116,7 +116,7 @@ bool ModuleJob::connectModule()
 void ModuleJob::info()
 {
     const CardOutcome card = m_session->readCardInfo();
-    if (card.aborted) {
+    if (card.aborted()) {
         ended();
         return;
     }
@@ -165,11 +165,11 @@ QJsonArray jsonOf(const ModuleSettings &settings)
 void ModuleJob::read()
 {
     const ReadOutcome outcome = m_session->readSettings();
-    if (outcome.aborted) {
+    if (outcome.aborted()) {
         ended();
         return;
     }
-    if (!outcome.complete) {
+    if (!outcome.complete()) {
         m_report.fail(QStringLiteral("a setting could not be read"),
                       outcome.messages.isEmpty() ? QStringList{outcome.failure} : outcome.messages);
         return;
@@ -232,11 +232,11 @@ void ModuleJob::write()
 
     // What the module holds now, at the rate it answers at now.
     const ReadOutcome readBack = m_session->readSettings();
-    if (readBack.aborted) {
+    if (readBack.aborted()) {
         ended();
         return;
     }
-    if (!readBack.complete) {
+    if (!readBack.complete()) {
         m_report.fail(QStringLiteral("the settings could not be read back"), {readBack.failure});
         return;
     }
@@ -345,12 +345,12 @@ void ModuleJob::upload()
 // An upload's progress: a line of its own for this port.
 void ModuleJob::showProgress(const QString &cardPath)
 {
-    QObject::connect(m_session, &KavoSession::uploadPrepared, [this](qint64 length) { m_length = length; });
+    QObject::connect(m_session, &KavoSession::uploadStarted, [this, cardPath](qint64 length) {
+        m_length = length;
+        m_output.progress(m_report.port, cardPath, 0, m_length);
+    });
     QObject::connect(m_session, &KavoSession::uploadProgress, [this, cardPath](qint64 sent) {
         m_output.progress(m_report.port, cardPath, sent, m_length);
     });
-    QObject::connect(m_session, &KavoSession::uploadShown, [this](bool visible) {
-        if (!visible)
-            m_output.progressEnded(m_report.port);
-    });
+    QObject::connect(m_session, &KavoSession::uploadEnded, [this] { m_output.progressEnded(m_report.port); });
 }

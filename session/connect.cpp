@@ -25,7 +25,6 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
     const auto port = [&] { return request.port ? request.port->get() : ComPorts::Port(); };
     const auto portName = [&] { return port().name(); };
     bool endless = false;   // the chosen rate met a device that keeps sending
-    m_version.clear();
     const auto aborted = [&] {
         out.result = Result::Aborted;
         out.messages.clear();
@@ -34,12 +33,12 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
     // The module answered the probe: the search ends here, whatever its identity.
     const auto identify = [&]() -> bool {
         const VersionOutcome version = readVersion();
-        if (version.aborted)
+        if (version.aborted())
             return false;
         out.version = version.version;
         out.identity = version.identity;
         if (version.identity != Replies::IdentityCode) {
-            out.messages << (version.endless ? endlessText()
+            out.messages << (version.result == VersionOutcome::Result::Endless ? endlessText()
                                              : mismatchText(portName(), quoted(version.identity.toLatin1())));
             out.result = Result::WrongIdentity;
             closePort();
@@ -67,8 +66,8 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
                     return aborted();
                 continue;
             }
-            out.rateIndex = i;
-            emit rateSelected(i);
+            out.rate = rate;
+            emit bitRateChanged(rate);
             if (!identify())
                 return aborted();
             break;
@@ -91,7 +90,7 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
                 return aborted();
             Reply probe;
             if (m_link->ProbeDevice(&probe)) {
-                out.rateIndex = request.chosen;
+                out.rate = rate;
                 if (!identify())
                     return aborted();
             } else {
@@ -111,7 +110,6 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
         return aborted();
     if (portOpen()) {
         out.result = Result::Connected;
-        m_version = out.version;
         return out;
     }
     // The status line tells how the search ended, not what it tried last.
@@ -140,7 +138,7 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
 VersionOutcome KavoSession::readVersion()
 {
     VersionOutcome out;
-    emit versionShown(QString());
+    emit versionRead(QString());
     m_link->ProbeDevice();
     Reply reply = m_link->SendAndWait(QByteArrayLiteral("V"));
     // A Kavo's version reply is never empty: a prompt alone is a stray one (the tail of a
@@ -148,28 +146,33 @@ VersionOutcome KavoSession::readVersion()
     if (reply.prompted() && reply.text.isEmpty())
         reply = m_link->WaitForPrompt();
     if (reply.aborted()) {
-        out.aborted = true;
+        out.result = VersionOutcome::Result::Aborted;
         return out;
     }
-    out.endless = reply.endless();
+    out.result = reply.endless() ? VersionOutcome::Result::Endless : VersionOutcome::Result::Read;
     out.version = QString::fromLatin1(reply.text);
     out.identity = Replies::identityCode(out.version);
-    emit versionShown(out.version);
+    emit versionRead(out.version);
     return out;
 }
 
 CardOutcome KavoSession::readCardInfo()
 {
+    using Result = CardOutcome::Result;
     CardOutcome out;
+    out.result = Result::Read;
     const auto ended = [&](const Reply &reply) {
-        out.aborted = reply.aborted();
-        if (reply.endless())
+        if (reply.aborted())
+            out.result = Result::Aborted;
+        if (reply.endless()) {
+            out.result = Result::Endless;
             out.messages << endlessText();
+        }
         return reply.aborted() || reply.endless();
     };
     if (!m_link->quietLine()) {
-        out.aborted = m_link->operationAborted();
-        if (!out.aborted)
+        out.result = m_link->operationAborted() ? Result::Aborted : Result::Endless;
+        if (!out.aborted())
             out.messages << endlessText();
         return out;
     }

@@ -19,12 +19,40 @@ PortOpening KavoSession::openPort(const ComPorts::Port &port, qint32 bitRate)
     if (!error.isEmpty())
         opening.message = QStringLiteral("Com%1 is not available.\r\n%2").arg(QString::number(port.number), error);
     opening.open = m_link->portOpen();
+    tellLine();
     return opening;
 }
 
 void KavoSession::closePort()
 {
+    const bool wasOpen = m_link->portOpen();
     m_link->closePort();
+    if (wasOpen)
+        tellLine();
+}
+
+void KavoSession::tellLine()
+{
+    if (m_link->portOpen())
+        emit lineChanged(QStringLiteral("COM%1").arg(m_link->commPort()), m_link->lineSettings());
+    else
+        emit lineChanged(QString(), QString());
+}
+
+QString KavoSession::devicePath() const
+{
+    return m_link->devicePath();
+}
+
+void KavoSession::idle()
+{
+    if (!m_busy)
+        m_link->idle(QDeadlineTimer(QDeadlineTimer::Forever));
+}
+
+void KavoSession::wake()
+{
+    m_link->wake();
 }
 
 bool KavoSession::portOpen() const
@@ -63,8 +91,10 @@ bool KavoSession::beginOperation()
 void KavoSession::endOperation()
 {
     m_busy = false;
-    if (m_shutdown)
+    if (m_shutdown && m_link->portOpen()) {
         m_link->shutdown();
+        tellLine();
+    }
     emit busyChanged(false);
 }
 
@@ -82,8 +112,12 @@ void KavoSession::shutdown()
     m_link->abortOperation();
     // The port closes on the session's own thread: now, when nothing runs there (and this
     // is that thread), or as the running operation ends.
-    if (!m_busy && thread() == QThread::currentThread())
+    if (!m_busy && thread() == QThread::currentThread()) {
+        const bool wasOpen = m_link->portOpen();
         m_link->shutdown();
+        if (wasOpen)
+            tellLine();
+    }
 }
 
 void KavoSession::onPortLost(const QString &description)
@@ -101,6 +135,7 @@ void KavoSession::onPortLost(const QString &description)
     };
     if (!description.isEmpty() && !says_nothing_more.contains(description))
         what += QStringLiteral(" (%1)").arg(description);
+    tellLine();
     emit portLost(what);
 }
 

@@ -9,6 +9,8 @@
 #include "session/outcomes.h"
 #include "settings/settingtable.h"
 
+class QFile;
+
 // One module on one port: connecting and detecting its bit rate, its version and card, its
 // nine settings, and files on its card. Outcomes come back as values; what happens along
 // the way (status texts, each setting as it arrives, the upload's progress) comes as
@@ -16,11 +18,9 @@
 // endOperation().
 //
 // A session lives on one thread and its operations run there; its waits block that thread
-// (or, in KavoLink::Mode::EventLoop, run its event loop). interrupt() and shutdown() may be
-// called from any thread and end a wait at once; signals reach receivers on other threads
-// queued, as Qt delivers them.
-class QFile;
-
+// (or, in KavoLink::Mode::EventLoop, run its event loop). interrupt(), shutdown() and
+// wake() may be called from any thread; signals reach receivers on other threads queued,
+// in the order they were emitted.
 class KavoSession : public QObject
 {
     Q_OBJECT
@@ -35,8 +35,8 @@ public:
     int commPort() const;
     QString lineSettings() const;   // "9600,N,8,1"
     qint32 bitRate() const;
-    // The line itself, for listing ports and for tests that talk to a module raw.
-    KavoLink &link() { return *m_link; }
+    // The device of the open port (empty while closed).
+    QString devicePath() const;
 
     // "The device on COM3 keeps sending without a prompt; it may not be a Kavo."
     QString endlessText() const;
@@ -58,21 +58,24 @@ public:
     // A running upload still closes its card file first while the port is open; the port
     // closes when the operation has ended. Any thread may call it.
     void shutdown();
+    bool isShutDown() const { return m_shutdown; }
+
+    // --- between operations -----------------------------------------------------------
+    // Waits on the session's thread until wake() is called (from any thread) or the port
+    // is lost; what the line sends meanwhile is dropped but for a tail.
+    void idle();
+    void wake();
 
     // --- operations ------------------------------------------------------------------
     // Opens the port and finds the module on it; checks its identity and reads its version.
     ConnectOutcome connectModule(const ConnectRequest &request);
-    // The version reply of the module found last ("" before any).
-    QString moduleVersion() const { return m_version; }
     VersionOutcome readVersion();
     // Capacity and free space, or the card's status.
     CardOutcome readCardInfo();
-    QByteArray querySetting(char letter);
     // All nine settings in order; each as it arrives through settingRead().
     ReadOutcome readSettings();
     // Sends the nine setting strings, the bit rate last; `settingString` is asked for each
-    // one at the moment its row is sent. When "ST D n" was taken and names another rate,
-    // the PC port follows to it.
+    // one at the moment its row is sent. The PC port follows the module to a new rate.
     WriteOutcome writeSettings(const std::function<QString(char letter)> &settingString);
     // Sends a local file to the card in 512-byte pieces. `testFile` words the texts for
     // the play test's own file.
@@ -82,27 +85,33 @@ public:
     // The play test: looks the test file up on the card; when it is missing, or the card's
     // copy has another size than `localPath`, asks `offerUpload` whether to send
     // `localPath` first; then tells the module to play it (the card's own copy when the
-    // answer says so).
-    // `local`, when given, is the local test file opened (and checked) already.
+    // answer says so). `local`, when given, is the local test file opened already.
     PlayOutcome playTest(const QString &localPath, const std::function<OfferAnswer(const UploadOffer &)> &offerUpload,
                          QFile *local = nullptr);
 
+    // The upload's progress comes at most this often (and always at its end): no eye tells
+    // it from every piece, and each costs its receiver a repaint.
+    static constexpr int ProgressEveryMs = 40;
+
 signals:
     void status(const QString &text);
-    // The PC port's bit rate is now the one at this index of the rate list.
-    void rateSelected(int index);
-    // The version box's text (emptied when a version read begins).
-    void versionShown(const QString &text);
+    // The PC port now runs at this bit rate: the one a search found, or the one Write moved
+    // the port to.
+    void bitRateChanged(qint32 rate);
+    // The port opened ("COM3", "9600,N,8,1") or closed (both empty).
+    void lineChanged(const QString &portName, const QString &lineSettings);
+    // The module's version reply; empty as a version read begins.
+    void versionRead(const QString &text);
     void settingRead(char letter, const SettingTable::Reading &reading);
-    // The card status box's text.
-    void cardStatus(const QString &text);
+    // The card's status ("E08", the reply to "FC F"), empty when all is well.
+    void cardStatusChanged(const QString &text);
     // The card's capacity and free space as read (also after an upload).
     void cardInfoRead(const Replies::CardInfo &info);
-    // An upload of `length` bytes is about to start; then shown, its progress (the bytes
-    // the module has taken, the whole length at the end), hidden.
-    void uploadPrepared(qint64 length);
-    void uploadShown(bool visible);
+    // The card file is open and the pieces begin; then the bytes the module has taken (the
+    // whole length at the end); then the upload has ended, however it ended.
+    void uploadStarted(qint64 length);
     void uploadProgress(qint64 bytesTaken);
+    void uploadEnded();
     // "COM3 (/dev/pts/4) was disconnected"; the port is closed already.
     void portLost(const QString &what);
     void busyChanged(bool busy);
@@ -116,9 +125,9 @@ private:
     // Emits the status text; false when the operation was ended meanwhile.
     bool say(const QString &text);
     void onPortLost(const QString &description);
+    void tellLine();
 
     KavoLink *m_link;
-    QString m_version;
     std::atomic<bool> m_busy = false;
     std::atomic<bool> m_interrupted = false;
     std::atomic<bool> m_shutdown = false;

@@ -11,10 +11,25 @@
 #include "session/portchoice.h"
 #include "settings/settingtable.h"
 
-// What the session's operations bring back. Every operation may end early because the
-// port was lost, the window is closing or the user interrupted it: then it is "aborted",
-// and whoever ended it has told the user already. An operation that meets a device that
-// keeps sending without a prompt ends too, with a message that says so.
+// What the session's operations bring back, all of one shape: how the operation ended
+// (`result`, whose last value is always Aborted), what the user is to be told (`messages`,
+// in the order they arose) and what it found. Every operation may end early because the
+// port was lost, the window is closing or the user interrupted it: then it is aborted, and
+// whoever ended it has told the user already. An operation that meets a device that keeps
+// sending without a prompt ends too, with a message that says so.
+template <typename Result>
+struct Outcome {
+    Result result{};
+    QStringList messages;
+
+    bool aborted() const { return result == Result::Aborted; }
+};
+
+// An operation that finds nothing worth telling: it ran, or was ended early.
+enum class PlainResult { Done, Aborted };
+struct PlainOutcome : Outcome<PlainResult> {
+    using Result = PlainResult;
+};
 
 // Opening the port.
 struct PortOpening {
@@ -34,11 +49,11 @@ struct ConnectRequest {
     int chosen = -1;
 };
 
-struct ConnectOutcome {
-    enum class Result { Connected, NotFound, WrongIdentity, PortUnavailable, Aborted };
-    Result result = Result::NotFound;
-    QStringList messages;   // for the user, in the order they arose
-    int rateIndex = -1;     // the rate that answered
+enum class ConnectResult { Connected, NotFound, WrongIdentity, PortUnavailable, Aborted };
+struct ConnectOutcome : Outcome<ConnectResult> {
+    using Result = ConnectResult;
+    ConnectOutcome() { result = Result::NotFound; }
+    qint32 rate = 0;        // the rate that answered
     QString version;        // the whole version reply
     QString identity;       // characters 11 to 14 of it
     // At the one rate chosen, the probe drew bytes but no prompt: something answers on the
@@ -46,52 +61,50 @@ struct ConnectOutcome {
     bool otherRateAnswers = false;
 
     bool connected() const { return result == Result::Connected; }
-    bool aborted() const { return result == Result::Aborted; }
 };
 
-struct VersionOutcome {
+enum class VersionResult { Read, Endless, Aborted };
+struct VersionOutcome : Outcome<VersionResult> {
+    using Result = VersionResult;
     QString version;
     QString identity;
-    bool aborted = false;
-    bool endless = false;
 };
 
-struct CardOutcome {
+enum class CardResult { Read, Endless, Aborted };
+struct CardOutcome : Outcome<CardResult> {
+    using Result = CardResult;
     Replies::CardInfo info;
-    bool aborted = false;
-    QStringList messages;
 };
 
-struct ReadOutcome {
-    bool complete = false;
-    bool aborted = false;
+enum class ReadResult { Complete, Stopped, Endless, Aborted };
+struct ReadOutcome : Outcome<ReadResult> {
+    using Result = ReadResult;
     QMap<char, SettingTable::Reading> readings;   // every setting read so far
     char failed = 0;                              // the setting the read stopped at
     QString failure;                              // "Could not read ...", as the status line shows it
-    QStringList messages;
+
+    bool complete() const { return result == Result::Complete; }
 };
 
-struct WriteOutcome {
-    enum class Result {
-        Stored,        // every setting taken
-        NotStored,     // the module refused or did not answer some; see `problems`
-        NotRead,       // some setting strings were empty: nothing was sent
-        Endless,       // the device kept sending; the rest was not sent
-        Aborted,
-    };
-    Result result = Result::Stored;
+enum class WriteResult {
+    Stored,        // every setting taken
+    NotStored,     // the module refused or did not answer some; see `problems`
+    NotRead,       // some setting strings were empty: nothing was sent
+    Endless,       // the device kept sending; the rest was not sent
+    Aborted,
+};
+struct WriteOutcome : Outcome<WriteResult> {
+    using Result = WriteResult;
     QByteArray stored;       // the letters the module took, in the order sent (also when ended early)
     QStringList notStored;   // "Volume - 'V' (reply 'E05')" ...
     QStringList problems;    // everything that went wrong, as the status line joins it
-    QStringList messages;    // for the user (a port that could not be reopened)
     bool portClosed = false; // the port could not be reopened at the new rate
-    int rateIndex = -1;      // the PC port now runs at this rate, when it moved
+    qint32 rate = 0;         // the PC port now runs at this rate, when it moved
 };
 
-struct UploadOutcome {
-    enum class Result { Done, LocalFileProblem, CardRefused, WriteFailed, Endless, Aborted };
-    Result result = Result::Done;
-    QStringList messages;
+enum class UploadResult { Done, LocalFileProblem, CardRefused, WriteFailed, Endless, Aborted };
+struct UploadOutcome : Outcome<UploadResult> {
+    using Result = UploadResult;
     qint64 length = 0;       // of the local file
     qint64 sent = 0;         // bytes the module took
     QByteArray cardReply;    // CardRefused: the module's error reply to the open command
@@ -118,20 +131,19 @@ enum class OfferAnswer {
     Stop,           // neither: the play test ends here
 };
 
-struct PlayOutcome {
-    enum class Result {
-        Played,
-        Unanswered,   // the play command was sent, but the module did not answer it
-        PlayRefused,
-        NoCard,
-        Declined,
-        UploadFailed,
-        LookUpError,
-        Endless,
-        Aborted,
-    };
-    Result result = Result::Played;
-    QStringList messages;
+enum class PlayResult {
+    Played,
+    Unanswered,   // the play command was sent, but the module did not answer it
+    PlayRefused,
+    NoCard,
+    Declined,
+    UploadFailed,
+    LookUpError,
+    Endless,
+    Aborted,
+};
+struct PlayOutcome : Outcome<PlayResult> {
+    using Result = PlayResult;
     bool uploaded = false;
     UploadOffer offer;           // Declined: what was offered
     QByteArray lookUpReply;

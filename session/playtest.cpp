@@ -53,17 +53,17 @@ PlayOutcome KavoSession::playTest(const QString &localPath,
     case CardFile::LookUp::NoCard:
         out.result = Result::NoCard;
         out.messages << QStringLiteral("No card inserted in the Kavo.");
-        emit cardStatus(replyText);
+        emit cardStatusChanged(replyText);
         return out;
     case CardFile::LookUp::Error:
         out.result = Result::LookUpError;
         out.messages << QStringLiteral("An error occurred searching for ") + cardPath
                             + QStringLiteral("\r\nError code: ") + replyText;
-        emit cardStatus(replyText);
+        emit cardStatusChanged(replyText);
         return out;
     case CardFile::LookUp::Missing:
     case CardFile::LookUp::Found:
-        emit cardStatus(QString());
+        emit cardStatusChanged(QString());
         if (found == CardFile::LookUp::Found && !sizeDiffers)
             break;   // found, or no answer at all: try to play it either way
         const OfferAnswer answer = offerUpload(offer);

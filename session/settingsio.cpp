@@ -21,57 +21,48 @@ QString notStoredWhy(const Reply &reply)
 
 } // namespace
 
-QByteArray KavoSession::querySetting(char letter)
-{
-    return m_link->SendAndWait(SettingTable::query(letter)).text;
-}
-
 ReadOutcome KavoSession::readSettings()
 {
+    using Result = ReadOutcome::Result;
     ReadOutcome out;
+    const auto aborted = [&] {
+        out.result = Result::Aborted;
+        return out;
+    };
     const auto endless = [&](char letter) {
+        out.result = Result::Endless;
         out.failed = letter;
         out.failure = endlessText();
         out.messages << endlessText();
         say(out.failure);
-        out.aborted = m_link->operationAborted();
-        return out;
+        return m_link->operationAborted() ? aborted() : out;
     };
-    if (!m_link->quietLine()) {
-        if (!m_link->operationAborted())
-            return endless(SettingTable::all().front().letter);
-        out.aborted = true;
-        return out;
-    }
+    if (!m_link->quietLine())
+        return m_link->operationAborted() ? aborted() : endless(SettingTable::all().front().letter);
     for (const SettingTable::Setting &setting : SettingTable::all()) {
-        if (!say(QStringLiteral("Getting ") + settingTitle(setting.letter))) {
-            out.aborted = true;
-            return out;
-        }
+        if (!say(QStringLiteral("Getting ") + settingTitle(setting.letter)))
+            return aborted();
         const Reply reply = m_link->SendAndWait(SettingTable::query(setting.letter));
         // A lost port or a closing window has said so already: stop without a word.
-        if (reply.aborted()) {
-            out.aborted = true;
-            return out;
-        }
+        if (reply.aborted())
+            return aborted();
         if (reply.endless())
             return endless(setting.letter);
         const SettingTable::Reading reading = SettingTable::readReply(setting.letter, reply.text);
         if (!reply.prompted() || !reading.ok) {
             // What was read so far stays.
+            out.result = Result::Stopped;
             out.failed = setting.letter;
             out.failure = SettingTable::readFailure(setting.letter, reply.text, reading, reply.timedOut());
             say(out.failure);
-            out.aborted = m_link->operationAborted();
-            return out;
+            return m_link->operationAborted() ? aborted() : out;
         }
         out.readings.insert(setting.letter, reading);
         emit settingRead(setting.letter, reading);
     }
-    out.complete = true;
+    out.result = Result::Complete;
     say(QStringLiteral("All Settings Received"));
-    out.aborted = m_link->operationAborted();
-    return out;
+    return m_link->operationAborted() ? aborted() : out;
 }
 
 WriteOutcome KavoSession::writeSettings(const std::function<QString(char letter)> &settingString)
@@ -208,8 +199,8 @@ WriteOutcome KavoSession::writeSettings(const std::function<QString(char letter)
                 }
             }
             if (!out.portClosed) {
-                out.rateIndex = SettingTable::bitRateIndex(settled);
-                emit rateSelected(out.rateIndex);
+                out.rate = settled;
+                emit bitRateChanged(settled);
             }
             if (!out.notStored.isEmpty())
                 out.problems.prepend(QStringLiteral("Not stored: ") + out.notStored.join(QStringLiteral(", ")));

@@ -1,4 +1,5 @@
 // Sending a local file to the card, piece by piece.
+#include <QElapsedTimer>
 #include <QFile>
 
 #include "playtest/cardfile.h"
@@ -12,7 +13,7 @@ Reply KavoSession::openCardFile(const QString &cardPath)
     // Anything but an error reply (a silent module included) leaves the file open.
     if (reply.prompted() && reply.text.startsWith('E')) {
         const QString replyText = quoted(reply.text);
-        emit cardStatus(replyText);
+        emit cardStatusChanged(replyText);
         say(QStringLiteral("Error (") + replyText + QStringLiteral(") while opening ") + cardPath);
     }
     return reply;
@@ -63,8 +64,14 @@ UploadOutcome KavoSession::upload(QFile &file, const QString &cardPath, bool tes
     if (plan.problem() != UploadPlan::Problem::None)
         return refuse(QStringLiteral("The %1 '%2' cannot be sent (%3 bytes).").arg(what, localPath).arg(plan.length()));
 
+    bool started = false;
+    const auto endUpload = [&] {
+        if (started)
+            emit uploadEnded();
+        started = false;
+    };
     const auto endless = [&] {
-        emit uploadShown(false);
+        endUpload();
         out.result = Result::Endless;
         out.messages << endlessText();
         say(endlessText());
@@ -80,8 +87,6 @@ UploadOutcome KavoSession::upload(QFile &file, const QString &cardPath, bool tes
         return endless();
     }
 
-    emit uploadPrepared(plan.length());
-
     const Reply opened = openCardFile(cardPath);
     if (opened.aborted()) {
         out.result = Result::Aborted;
@@ -95,7 +100,8 @@ UploadOutcome KavoSession::upload(QFile &file, const QString &cardPath, bool tes
         out.messages << QStringLiteral("Could not open file on Kavo");
         return out;
     }
-    emit uploadShown(true);
+    started = true;
+    emit uploadStarted(plan.length());
     say((testFile ? QStringLiteral("Uploading test file (") : QStringLiteral("Uploading file ("))
         + cardPath + QStringLiteral(") ..."));
 
@@ -104,7 +110,7 @@ UploadOutcome KavoSession::upload(QFile &file, const QString &cardPath, bool tes
     // what went wrong and that the card holds part of the file.
     const auto fail = [&](const QString &why) {
         const QString closing = closeCardFile(cardPath);
-        emit uploadShown(false);
+        endUpload();
         if (m_link->operationAborted()) {
             out.result = Result::Aborted;
             return out;
@@ -121,7 +127,7 @@ UploadOutcome KavoSession::upload(QFile &file, const QString &cardPath, bool tes
     // finishes the piece it has, then the card file is closed. A lost port has taken the
     // line with it.
     const auto ended = [&](bool pieceOnTheWay) {
-        emit uploadShown(false);
+        endUpload();
         out.result = Result::Aborted;
         if (m_link->resume()) {
             if (pieceOnTheWay)
@@ -154,6 +160,7 @@ UploadOutcome KavoSession::upload(QFile &file, const QString &cardPath, bool tes
         return false;
     };
 
+    QElapsedTimer progressShown;
     // The replies of all pieces are taken one by one; the buffer is emptied only here.
     m_link->discardInput();
     if (!prepare(0, buffers[0]))
@@ -162,8 +169,10 @@ UploadOutcome KavoSession::upload(QFile &file, const QString &cardPath, bool tes
         if (m_link->operationAborted())
             return ended(false);
         m_link->SendText(buffers[i % 2]);
-        if (i > 0)
+        if (i > 0 && (!progressShown.isValid() || progressShown.elapsed() >= ProgressEveryMs)) {
+            progressShown.start();
             emit uploadProgress(plan.progressAfter(i - 1));
+        }
         const bool nextReady = plan.isLast(i) || prepare(i + 1, buffers[(i + 1) % 2]);
         const Reply reply = m_link->WaitForPrompt();
         if (reply.aborted())
@@ -187,7 +196,7 @@ UploadOutcome KavoSession::upload(QFile &file, const QString &cardPath, bool tes
     emit uploadProgress(plan.length());
 
     const QString closing = closeCardFile(cardPath);
-    emit uploadShown(false);
+    endUpload();
     if (m_link->operationAborted()) {
         out.result = Result::Aborted;
         return out;

@@ -10,6 +10,7 @@
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
 #include "support/testenv.h"
+#include "support/windowdriver.h"
 #include "support/windowfixture.h"
 
 class tst_DeviceInfo : public QObject
@@ -112,22 +113,24 @@ void tst_DeviceInfo::versionShown()
     QVERIFY(sim.start({QStringLiteral("--reply"), QStringLiteral("V=") + reply}));
     const std::unique_ptr<frmSerialData> w = openWindow();
     QVERIFY(w);
-    QVERIFY(selectEntry(w->lstPCCOM, sim.comName()));
-    w->chkAutoBitRate->setChecked(false);
-    w->lstPCBPS->setCurrentIndex(0);
+    WindowDriver window(w.get());
+    QVERIFY(window.pick(QStringLiteral("lstPCCOM"), sim.comName()));
+    window.find<QCheckBox>(QStringLiteral("chkAutoBitRate"))->setChecked(false);
+    QVERIFY(window.pick(QStringLiteral("lstPCBPS"), QStringLiteral("9600")));
     MessageBoxes boxes;
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
 
-    QCOMPARE(w->lblVersion->text(), shown);
+    QCOMPARE(window.text(QStringLiteral("lblVersion")), shown);
     if (mismatch.isNull()) {
         QVERIFY(boxes.seen.isEmpty());
-        QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Close"));
+        QVERIFY(window.connected());
     } else {
         QCOMPARE(boxes.texts(), QStringList{sim.comName() + QStringLiteral(" is not connected to a Kavo (SN reported: ")
                                             + mismatch + QStringLiteral(" <> KAV1)")});
-        QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Open"));
-        QVERIFY(!w->session->portOpen());
+        QVERIFY(!window.connected());
+        // The port is closed: the status line shows none.
+        QVERIFY(window.text(QStringLiteral("StatusPanel1")).isEmpty());
     }
 }
 
@@ -173,20 +176,20 @@ void tst_DeviceInfo::cardInfoShown()
     QVERIFY(sim.start(options));
     const std::unique_ptr<frmSerialData> w = openWindow();
     QVERIFY(w);
-    QVERIFY(selectEntry(w->lstPCCOM, sim.comName()));
+    WindowDriver window(w.get());
+    QVERIFY(window.pick(QStringLiteral("lstPCCOM"), sim.comName()));
     // Left over from an earlier connection: cleared before the new reply is shown.
-    w->lblStatus->setText(QStringLiteral("old"));
-    w->lblCapacity->setText(QStringLiteral("old"));
-    w->lblFreeSpace->setText(QStringLiteral("old"));
+    for (const char *box : {"lblStatus", "lblCapacity", "lblFreeSpace"})
+        window.find<QLabel>(QLatin1String(box))->setText(QStringLiteral("old"));
     MessageBoxes boxes;
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
 
     QCOMPARE(boxes.texts(), QStringList());
-    QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Close"));
-    QCOMPARE(w->lblStatus->text(), status);
-    QCOMPARE(w->lblCapacity->text(), capacity);
-    QCOMPARE(w->lblFreeSpace->text(), freeSpace);
+    QVERIFY(window.connected());
+    QCOMPARE(window.text(QStringLiteral("lblStatus")), status);
+    QCOMPARE(window.text(QStringLiteral("lblCapacity")), capacity);
+    QCOMPARE(window.text(QStringLiteral("lblFreeSpace")), freeSpace);
     const QStringList commands = sim.commands();
     const qsizetype q = commands.indexOf(QStringLiteral("FC Q"));
     QVERIFY(q > 0);

@@ -16,10 +16,4 @@ inline std::unique_ptr<frmSerialData> openWindow()
     return window;
 }
 
-// Selects the list entry with this text; false when the list lacks it.
-inline bool selectEntry(QComboBox *list, const QString &text)
-{
-    const int i = list->findText(text);
-    list->setCurrentIndex(i);
-    return i >= 0;
-}
+
