@@ -36,7 +36,7 @@ class frmSerialData : public QMainWindow
     Q_OBJECT
     // An operation with the module runs, from its click to its last message box (what a
     // test waits on until the window is idle).
-    Q_PROPERTY(bool busy READ operationRunning)
+    Q_PROPERTY(bool busy READ operationRunning NOTIFY busyChanged)
 public:
     explicit frmSerialData(QWidget *parent = nullptr);
     ~frmSerialData() override;
@@ -47,6 +47,9 @@ public:
     bool operationRunning() const { return m_operation != nullptr; }
     // Tests answer the file dialogs of the File menu with this instead.
     void setFileDialogForTesting(std::function<QString(bool forSaving)> dialog) { m_fileDialogForTesting = std::move(dialog); }
+
+signals:
+    void busyChanged(bool busy);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -32,6 +32,7 @@ bool frmSerialData::beginOperation(QWidget *origin)
         return false;
     m_operation = new Operation{origin};
     updateButtons();
+    emit busyChanged(true);
     return true;
 }
 
@@ -49,6 +50,7 @@ void frmSerialData::endOperation()
     // as soon as it is.
     if (origin && origin->isEnabled() && !m_closing)
         origin->setFocus(Qt::OtherFocusReason);
+    emit busyChanged(false);
 }
 
 void frmSerialData::updateButtons()

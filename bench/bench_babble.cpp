@@ -59,6 +59,7 @@
 #include "link/kavolink.h"
 #include "support/kavosim.h"
 #include "support/testenv.h"
+#include "support/windowdriver.h"
 #include "support/windowfixture.h"
 
 namespace {
@@ -146,12 +147,13 @@ enum class Mode { Open, Auto, Idle };
 std::unique_ptr<frmSerialData> readyWindow(const QString &com, bool automatic, QString *failure)
 {
     std::unique_ptr<frmSerialData> w = openWindow();
-    if (!w || !selectEntry(w->lstPCCOM, com)) {
+    if (!w || !WindowDriver(w.get()).pick(QStringLiteral("lstPCCOM"), com)) {
         *failure = QStringLiteral("the window does not list %1").arg(com);
         return nullptr;
     }
-    w->chkAutoBitRate->setChecked(automatic);
-    selectEntry(w->lstPCBPS, QStringLiteral("9600"));
+    WindowDriver window(w.get());
+    window.find<QCheckBox>(QStringLiteral("chkAutoBitRate"))->setChecked(automatic);
+    window.pick(QStringLiteral("lstPCBPS"), QStringLiteral("9600"));
     // A user clicks a window that has been painted: its first paint is not part of a click.
     if (!QTest::qWaitForWindowExposed(w.get())) {
         *failure = QStringLiteral("the window was not exposed");
@@ -186,11 +188,12 @@ int toolMain(int argc, char *argv[])
         return 1;
     }
     BoxCatcher boxes;
+    WindowDriver window(w.get());
     int clicks = 0;
     double cpu = 0;
     if (mode == Mode::Idle) {
-        QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-        if (w->cmdOpenCOM->text() != QStringLiteral("Close") || !boxes.texts.isEmpty()) {
+        window.click(QStringLiteral("cmdOpenCOM"));
+        if (!window.connected() || !boxes.texts.isEmpty()) {
             std::fprintf(stderr, "bench_babble --tool: the module did not connect (%s)\n",
                          qPrintable(boxes.texts.join(QStringLiteral(" | "))));
             return 1;
@@ -210,9 +213,9 @@ int toolMain(int argc, char *argv[])
         clock.start();
         // Open, the box answered, and 100 ms later Open again.
         while (clock.elapsed() < ms) {
-            QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+            window.click(QStringLiteral("cmdOpenCOM"));
             ++clicks;
-            if (w->cmdOpenCOM->text() != QStringLiteral("Open")) {
+            if (window.connected()) {
                 std::fprintf(stderr, "bench_babble --tool: the babbling device was taken for a module\n");
                 return 1;
             }
@@ -225,7 +228,7 @@ int toolMain(int argc, char *argv[])
     const QStringList kinds = QStringList(QSet<QString>(boxes.texts.begin(), boxes.texts.end()).values());
     for (const QString &text : kinds)
         std::printf("box %s\n", qPrintable(text));
-    std::printf("cpu %.6f\nconnected %d\npeak %ld\n", cpu, w->cmdOpenCOM->text() == QStringLiteral("Close") ? 1 : 0,
+    std::printf("cpu %.6f\nconnected %d\npeak %ld\n", cpu, window.connected() ? 1 : 0,
                 statusKiB(0, "VmHWM"));
     return 0;
 }
@@ -411,14 +414,15 @@ struct BoxRound {
 };
 
 // Clicks `button` and times it to the first message box.
-BoxRound clickToBox(QAbstractButton *button)
+BoxRound clickToBox(frmSerialData *w, const QString &button)
 {
     BoxRound round;
     BoxCatcher boxes;
     BoxClock shown;
+    WindowDriver window(w);
     Bench::Measure measure;
     const qint64 start = nowNs();
-    QTest::mouseClick(button, Qt::LeftButton);
+    window.click(button, 60000);
     measure.stop();
     round.cpuMs = measure.cpu * 1000;
     if (boxes.texts.isEmpty() || !shown.firstShownNs) {
@@ -461,9 +465,9 @@ BoxRound openRound(bool slow, bool automatic, int rawOrder, double *rawMs)
         round.failure = QStringLiteral("the raw client failed");
         return round;
     }
-    round = clickToBox(w->cmdOpenCOM);
+    round = clickToBox(w.get(), QStringLiteral("cmdOpenCOM"));
     round.com = com;
-    if (round.ms >= 0 && w->cmdOpenCOM->text() != QStringLiteral("Open")) {
+    if (round.ms >= 0 && WindowDriver(w.get()).connected()) {
         round.ms = -1;
         round.failure = QStringLiteral("the babbling device was taken for a module");
     }
@@ -590,8 +594,9 @@ BoxRound readRound(int intervalMs)
         return round;
     {
         BoxCatcher boxes;
-        QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-        if (w->cmdOpenCOM->text() != QStringLiteral("Close") || !boxes.texts.isEmpty()) {
+        WindowDriver window(w.get());
+        window.click(QStringLiteral("cmdOpenCOM"));
+        if (!window.connected() || !boxes.texts.isEmpty()) {
             round.failure = QStringLiteral("the module did not connect (%1)").arg(boxes.texts.join(QStringLiteral(" | ")));
             return round;
         }
@@ -599,7 +604,7 @@ BoxRound readRound(int intervalMs)
     babbler.startBabbling();
     // The babble under way, as when the user comes back to the window.
     QTest::qWait(200);
-    round = clickToBox(w->cmdReadSettings);
+    round = clickToBox(w.get(), QStringLiteral("cmdReadSettings"));
     round.com = babbler.comName();
     return round;
 }

@@ -25,6 +25,7 @@
 #include "link/comports.h"
 #include "support/kavosim.h"
 #include "support/testenv.h"
+#include "support/windowdriver.h"
 #include "support/windowfixture.h"
 
 namespace {
@@ -48,11 +49,12 @@ Round connectOnce(const QStringList &simOptions)
         return round;
     }
     const std::unique_ptr<frmSerialData> w = openWindow();
-    if (!w || !selectEntry(w->lstPCCOM, sim.comName())) {
+    WindowDriver window(w.get());
+    if (!w || !window.pick(QStringLiteral("lstPCCOM"), sim.comName())) {
         round.failure = QStringLiteral("the window does not list %1").arg(sim.comName());
         return round;
     }
-    w->chkAutoBitRate->setChecked(true);
+    window.find<QCheckBox>(QStringLiteral("chkAutoBitRate"))->setChecked(true);
     BoxCatcher boxes;
     // A user clicks a window that has been painted: its first paint is not part of the click.
     if (!QTest::qWaitForWindowExposed(w.get())) {
@@ -62,18 +64,18 @@ Round connectOnce(const QStringList &simOptions)
     QApplication::processEvents();
 
     Bench::Measure measure;
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    window.click(QStringLiteral("cmdOpenCOM"));
     measure.stop();
     const double ms = measure.ms();
     round.cpuMs = measure.cpu * 1000;
 
-    round.finalStatus = w->StatusPanel[2]->text();
+    round.finalStatus = window.status();
     round.log = sim.log();
     round.lineMs = KavoSim::lineSeconds(round.log) * 1000;
     if (qEnvironmentVariableIsSet("KAVO_BENCH_TRAFFIC"))
         for (const TrafficLine &l : round.log)
             std::printf("    %lld\t%d\t%s\t%s\n", l.ms, l.rate, qPrintable(l.command), qPrintable(l.answer));
-    if (w->cmdOpenCOM->text() != QStringLiteral("Close"))
+    if (!window.connected())
         round.failure = QStringLiteral("not connected; status \"%1\"").arg(round.finalStatus);
     else if (!boxes.texts.isEmpty())
         round.failure = QStringLiteral("a message: %1").arg(boxes.texts.join(QStringLiteral(" | ")));

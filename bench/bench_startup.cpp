@@ -106,8 +106,8 @@ int child(qint64 startNs, int idleMs, int argc, char *argv[])
 {
     const qint64 tMain = nowNs();
     QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("KavoConfig"));
     QApplication::setApplicationName(QStringLiteral("KavoConfig"));
-    QApplication::setQuitOnLastWindowClosed(false);
     const qint64 tApp = nowNs();
     frmSerialData window;
     const qint64 tWindow = nowNs();
@@ -115,7 +115,6 @@ int child(qint64 startNs, int idleMs, int argc, char *argv[])
         std::fprintf(stderr, "bench_startup: no COM port was listed\n");
         return 1;
     }
-    QObject::connect(&window, &frmSerialData::unloaded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     const qint64 tLoad = nowNs();
     window.show();
     if (!waitExposed(&window)) {

@@ -18,6 +18,7 @@
 //
 // bench/README.md describes the method.
 #include <QApplication>
+#include <QMessageBox>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -43,6 +44,7 @@
 #include "playtest/testfile.h"
 #include "support/kavosim.h"
 #include "support/testenv.h"
+#include "support/windowdriver.h"
 #include "support/windowfixture.h"
 
 namespace {
@@ -104,13 +106,16 @@ bool cardHolds(const KavoSim &sim, const QByteArray &data)
     return file.open(QIODevice::ReadOnly) && file.readAll() == data;
 }
 
-// The log entries of one upload: from the card file's opening on.
+// The log entries of one upload: from the card file's opening to its closing.
 QList<TrafficLine> uploadEntries(const KavoSim &sim, qsizetype from)
 {
     QList<TrafficLine> entries = Bench::logFrom(sim, from);
     while (!entries.isEmpty() && !entries.first().command.startsWith(QStringLiteral("FC O ")))
         entries.removeFirst();
-    return entries;
+    qsizetype end = 0;
+    while (end < entries.size() && entries[end].command != QStringLiteral("FC C 1"))
+        ++end;
+    return entries.mid(0, end < entries.size() ? end + 1 : entries.size());
 }
 
 // --- the raw client: a replay of the tool's traffic -------------------------------------
@@ -219,49 +224,97 @@ Run rawUpload(const KavoSim &sim, int rate, const Script &script, const QByteArr
 std::unique_ptr<frmSerialData> connectWindow(const KavoSim &sim)
 {
     auto w = openWindow();
-    if (!w || !selectEntry(w->lstPCCOM, sim.comName()) || !selectEntry(w->lstPCBPS, QString::number(Rate)))
+    if (!w)
         return nullptr;
-    w->chkAutoBitRate->setChecked(false);
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-    if (w->cmdOpenCOM->text() != QStringLiteral("Close"))
+    WindowDriver window(w.get());
+    window.find<QCheckBox>(QStringLiteral("chkAutoBitRate"))->setChecked(false);
+    if (!window.pick(QStringLiteral("lstPCCOM"), sim.comName()) || !window.pick(QStringLiteral("lstPCBPS"), QString::number(Rate))
+        || !window.click(QStringLiteral("cmdOpenCOM")) || !window.connected())
         return nullptr;
     return w;
 }
 
-// One UploadTestFile inside an operation, as the Play button runs it. The port is opened
-// first when the raw client had it.
+// The window's port closed (for the raw client), and open again.
+void closeWindowPort(frmSerialData *w)
+{
+    WindowDriver window(w);
+    if (window.connected())
+        window.click(QStringLiteral("cmdOpenCOM"));
+}
+
+bool openWindowPort(frmSerialData *w)
+{
+    WindowDriver window(w);
+    return window.connected() || (window.click(QStringLiteral("cmdOpenCOM")) && window.connected());
+}
+
+// The part of the Play click that the pieces take: from the moment the progress bar shows
+// (the card file is open) to the moment it hides (the file closed), with the process's CPU
+// and read and write calls over the same span.
+class BarSpan : public QObject
+{
+public:
+    explicit BarSpan(QWidget *bar) : m_bar(bar) { bar->installEventFilter(this); }
+    ~BarSpan() override { m_bar->removeEventFilter(this); }
+
+    bool done() const { return m_endNs > 0; }
+    double seconds() const { return double(m_endNs - m_startNs) / 1e9; }
+    double cpu = 0;
+    Bench::IoCalls io;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_bar && event->type() == QEvent::Show && m_startNs == 0) {
+            m_io = Bench::ioCalls();
+            m_cpu = Bench::processCpu();
+            m_startNs = now();
+        } else if (watched == m_bar && event->type() == QEvent::Hide && m_startNs > 0 && m_endNs == 0) {
+            m_endNs = now();
+            cpu = Bench::processCpu() - m_cpu;
+            io = Bench::ioCalls() - m_io;
+        }
+        return false;
+    }
+
+private:
+    static qint64 now()
+    {
+        timespec t {};
+        ::clock_gettime(CLOCK_MONOTONIC, &t);
+        return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+    }
+    QWidget *m_bar;
+    qint64 m_startNs = 0, m_endNs = 0;
+    double m_cpu = 0;
+    Bench::IoCalls m_io;
+};
+
+// One upload as the Play button runs it, the card lacking the test file (the question is
+// answered Yes); the figures are those of its pieces. The port is opened first when the raw
+// client had it.
 Run windowUpload(frmSerialData *w, const KavoSim &sim, const LocalFile &file, Bench::SyscallCounter *counter = nullptr)
 {
     Run run;
-    if (!w->session->portOpen() && !w->OpenComPort(sim.com(), Rate))
+    if (!openWindowPort(w))
         return run;
     file.use();
     QFile::remove(cardFile(sim));
     const qsizetype before = sim.log().size();
-    bool ok = false;
-    double wall = 0;
-    {
-        OperationGuard operation(w);
-        if (!operation.acquired())
-            return run;
-        Bench::Measure measure(counter);
-        if (!measure.started())
-            return run;
-        ok = w->UploadTestFile();
-        measure.stop();
-        wall = measure.seconds();
-        run.startMs = measure.startMs;
-        run.endMs = measure.endMs;
-        run.cpu = measure.cpu;
-        run.io = measure.io;
-        run.calls = measure.calls;
-        // Anything that came after the upload ended is taken before the next user.
-        w->session->link().quietLine();
-    }
-    run.entries = uploadEntries(sim, before);
-    if (!ok || !cardHolds(sim, file.data) || run.entries.isEmpty())
+    WindowDriver window(w);
+    BarSpan span(window.widget(QStringLiteral("pbUploadFile")));
+    Bench::Measure measure(counter);
+    if (!measure.started())
         return run;
-    run.wall = wall;
+    const bool idle = window.click(QStringLiteral("cmdPlayTest"));
+    measure.stop();
+    run.calls = measure.calls;
+    run.cpu = span.cpu;
+    run.io = span.io;
+    run.entries = uploadEntries(sim, before);
+    if (!idle || !span.done() || !cardHolds(sim, file.data) || run.entries.isEmpty())
+        return run;
+    run.wall = span.seconds();
     run.lineSeconds = KavoSim::lineSeconds(run.entries);
     run.logSpanMs = Bench::spanMs(run.entries);
     return run;
@@ -439,7 +492,8 @@ int main(int argc, char **argv)
     const qint64 smallSize = std::min<qint64>(16 << 10, std::max<qint64>(1, size / 4));
     if (!full.create(size) || !pacedFile.create(pacedSize) || !small.create(smallSize))
         return fail(QStringLiteral("cannot write the local files"));
-    BoxCatcher boxes;
+    // The window asks whether to send the test file the card lacks: yes.
+    BoxCatcher boxes(QMessageBox::Yes);
 
     Bench::header(QStringLiteral("bench_upload: upload to kavo-sim at %1 bps in pieces of %2 bytes, the tool beside a "
                                  "raw POSIX client sending the same bytes")
@@ -465,9 +519,8 @@ int main(int argc, char **argv)
             return fail(QStringLiteral("the window's upload failed: %1").arg(boxes.texts.join(QStringLiteral(" | "))));
         scripts[file] = scriptOf(run.entries);
     }
-    const auto closeWindowPort = [&] { w->CloseComPort(); };
     {
-        closeWindowPort();
+        closeWindowPort(w.get());
         if (!rawUpload(sim, Rate, scripts[&full], full.data).ok())
             return fail(QStringLiteral("the raw client's upload failed"));
     }
@@ -489,7 +542,7 @@ int main(int argc, char **argv)
             return r.ok();
         },
         [&](int) {
-            closeWindowPort();
+            closeWindowPort(w.get());
             const Run r = rawUpload(sim, Rate, scripts[&full], full.data);
             rawRuns.push_back(r);
             rawWall.push_back(r.wall);
@@ -501,7 +554,8 @@ int main(int argc, char **argv)
     if (!ok)
         return fail(QStringLiteral("an unpaced upload failed: %1").arg(boxes.texts.join(QStringLiteral(" | "))));
 
-    std::printf("\nunpaced, %s (%lld pieces): the window (UploadTestFile) beside the raw client\n",
+    std::printf("\nunpaced, %s (%lld pieces): the window (its Play button, the pieces from the bar shown to the bar "
+                "hidden) beside the raw client\n",
                 qPrintable(sizeText(size)), static_cast<long long>(full.pieces));
     {
         const Bench::Spread tput = spread(ratios(rawWall, toolWall));
@@ -523,7 +577,7 @@ int main(int argc, char **argv)
 
     // --- unpaced: kavoctl ---
     if (kavoctl) {
-        closeWindowPort();
+        closeWindowPort(w.get());
         // The untimed pair, and kavoctl's fixed cost once.
         if (!kavoctlUpload(sim, full).ok() || !rawUpload(sim, Rate, scripts[&full], full.data).ok())
             return fail(QStringLiteral("the kavoctl warm-up failed"));
@@ -571,7 +625,7 @@ int main(int argc, char **argv)
         std::printf("  not counted: %s\n", qPrintable(Bench::SyscallCounter::unavailableReason()));
     } else {
         Bench::Syscalls tool, raw, ctl;
-        if (!w->session->portOpen() && !w->OpenComPort(sim.com(), Rate))
+        if (!openWindowPort(w.get()))
             return fail(QStringLiteral("the window could not open the port again"));
         {
             Bench::SyscallCounter counter;
@@ -579,7 +633,7 @@ int main(int argc, char **argv)
             tool = run.calls;
             tool.valid = tool.valid && run.ok();
         }
-        closeWindowPort();
+        closeWindowPort(w.get());
         {
             Bench::SyscallCounter counter;
             const Run run = rawUpload(sim, Rate, scripts[&full], full.data, &counter);
@@ -615,7 +669,7 @@ int main(int argc, char **argv)
         // The untimed pair, with the short file.
         if (!windowUpload(pw.get(), pacedSim, small).ok())
             return fail(QStringLiteral("the paced warm-up failed"));
-        pw->CloseComPort();
+        closeWindowPort(pw.get());
         if (!rawUpload(pacedSim, Rate, scripts[&small], small.data).ok())
             return fail(QStringLiteral("the raw client's paced warm-up failed"));
 
@@ -633,7 +687,7 @@ int main(int argc, char **argv)
                 return r.ok();
             },
             [&](int) {
-                pw->CloseComPort();
+                closeWindowPort(pw.get());
                 const Run r = rawUpload(pacedSim, Rate, scripts[&pacedFile], pacedFile.data);
                 pacedRaw.push_back(r);
                 rawOver.push_back((r.wall / r.lineSeconds - 1) * 100);

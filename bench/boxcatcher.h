@@ -9,12 +9,16 @@
 #include <QTimer>
 
 // Answers the program's message boxes without a timer: an event filter on the application
-// notes each box as it is shown and closes it from the box's own event loop (OK, else No).
-// Nothing wakes up while no box is shown, so it may stay installed during timed sections.
+// notes each box as it is shown and answers it at once (OK, else the preferred answer to a
+// question, else No). Nothing wakes up while no box is shown, so it may stay installed
+// during timed sections.
 class BoxCatcher : public QObject
 {
 public:
-    BoxCatcher() { qApp->installEventFilter(this); }
+    explicit BoxCatcher(QMessageBox::StandardButton question = QMessageBox::No) : m_question(question)
+    {
+        qApp->installEventFilter(this);
+    }
     ~BoxCatcher() override { qApp->removeEventFilter(this); }
 
     QStringList texts;
@@ -27,10 +31,12 @@ protected:
             if (box && !box->property("kavoBenchAnswered").toBool()) {
                 box->setProperty("kavoBenchAnswered", true);
                 texts << box->text();
-                QTimer::singleShot(0, box, [box = QPointer<QMessageBox>(box)] {
+                QTimer::singleShot(0, box, [box = QPointer<QMessageBox>(box), question = m_question] {
                     if (!box)
                         return;
                     QAbstractButton *button = box->button(QMessageBox::Ok);
+                    if (!button)
+                        button = box->button(question);
                     if (!button)
                         button = box->button(QMessageBox::No);
                     if (button)
@@ -42,4 +48,7 @@ protected:
         }
         return QObject::eventFilter(watched, event);
     }
+
+private:
+    QMessageBox::StandardButton m_question;
 };

@@ -4,6 +4,8 @@
 #include <QAbstractSlider>
 #include <QAction>
 #include <QComboBox>
+#include <QEventLoop>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -27,16 +29,32 @@ bool WindowDriver::busy() const
 
 bool WindowDriver::waitIdle(int ms) const
 {
-    return QTest::qWaitFor([this] { return !busy(); }, ms);
+    // Woken by the window's own signal the moment it is idle (a polling wait would answer
+    // up to its period late, and hold the window's events back meanwhile).
+    if (!busy())
+        return true;
+    QEventLoop loop;
+    QTimer bound;
+    bound.setSingleShot(true);
+    QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
+    const int index = m_window->metaObject()->indexOfSignal("busyChanged(bool)");
+    QMetaObject::Connection changed;
+    if (index >= 0)
+        changed = QObject::connect(m_window, SIGNAL(busyChanged(bool)), &loop, SLOT(quit()));
+    bound.start(ms);
+    while (busy() && bound.isActive())
+        loop.exec();
+    QObject::disconnect(changed);
+    return !busy();
 }
 
-bool WindowDriver::click(const QString &name)
+bool WindowDriver::click(const QString &name, int idleWithinMs)
 {
     auto *button = find<QAbstractButton>(name);
     if (!button)
         return false;
     QTest::mouseClick(button, Qt::LeftButton);
-    return waitIdle();
+    return waitIdle(idleWithinMs);
 }
 
 bool WindowDriver::trigger(const QString &name)

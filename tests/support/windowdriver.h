@@ -25,7 +25,7 @@ public:
     // A click on a button or check box, a menu item chosen, an entry picked from a list;
     // each then waits until the window is idle. False when the control is missing or the
     // window did not become idle within the bound.
-    bool click(const QString &name);
+    bool click(const QString &name, int idleWithinMs = 30000);
     bool trigger(const QString &action);
     bool pick(const QString &list, const QString &entry);
     // Replaces a number box's text as typed, then presses `end` (Enter, Tab ...).
