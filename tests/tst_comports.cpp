@@ -13,6 +13,8 @@
 #include <QTest>
 
 #include <grp.h>
+#include <pty.h>
+#include <termios.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -180,6 +182,9 @@ private slots:
     void listingTellsWhy();
     void noPermission_data();
     void noPermission();
+
+    void listingLeavesPortsAlone();
+    void staleLockNamed();
 
     void openRefusesRepointedNumber();
     void reopenRefusesRepointedNumber();
@@ -619,6 +624,81 @@ void tst_ComPorts::noPermission()
     QVERIFY2(line.startsWith(sim.device() + " not available: COM3 is " + sim.device() + ", which you have"),
              qPrintable(describe(run)));
     for (const QString &words : advice)
+        QVERIFY2(line.contains(words), qPrintable(words + "\n" + describe(run)));
+}
+
+// A listing opens no port: what another program's line holds and has not read yet is still
+// there afterwards, and the line's settings are as that program set them.
+void tst_ComPorts::listingLeavesPortsAlone()
+{
+    int master = -1, slave = -1;
+    QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
+    const QString device = QString::fromLocal8Bit(::ttyname(slave));
+    termios settings {};
+    QVERIFY(::tcgetattr(slave, &settings) == 0);
+    ::cfmakeraw(&settings);
+    ::cfsetspeed(&settings, B19200);
+    QVERIFY(::tcsetattr(slave, TCSANOW, &settings) == 0);
+    const QByteArray unread(33, 'u');
+    QVERIFY(::write(master, unread.constData(), size_t(unread.size())) == unread.size());
+    const QString link = ComPorts::portsFolder() + "/COM9";
+    QVERIFY(QFile::link(device, link));
+
+    // The listing of the window's COM list, and kavoctl ports.
+    const PortListing::Listing listing = PortListing::list();
+    QVERIFY(listing.entry(9).usable);
+    const Run run = runProgram(QStringLiteral(KAVOCTL_PATH), {QStringLiteral("ports")}, m_env);
+    QCOMPARE(run.code, 0);
+    QCOMPARE(portLines(run).value("COM9"), device + " available");
+
+    termios after {};
+    QVERIFY(::tcgetattr(slave, &after) == 0);
+    QCOMPARE(::cfgetispeed(&after), speed_t(B19200));
+    QByteArray still(64, '\0');
+    const ssize_t n = ::read(slave, still.data(), size_t(still.size()));
+    QCOMPARE(QByteArray(still.constData(), int(n)), unread);
+    QFile::remove(link);
+    ::close(slave);
+    ::close(master);
+}
+
+// A lock file that a process left when it ended, which this user may not remove, is named
+// for what it is, with what to do; one of a living process names that process.
+void tst_ComPorts::staleLockNamed()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to leave a lock file another user may not remove");
+    const QString folder = QFileInfo("/var/lock").isDir() ? QStringLiteral("/var/lock") : QStringLiteral("/run/lock");
+    KavoSim sim;
+    QVERIFY(sim.start({"--com", "3"}));
+    QVERIFY(::chmod(QFile::encodeName(sim.device()).constData(), 0666) == 0);
+    const QString lock = folder + "/LCK.." + QString(sim.device()).remove("/dev/").replace('/', '_');
+    QFile file(lock);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("2147483600\nkavoconfig\nsomehost\n");   // no such process
+    file.close();
+
+    QTemporaryDir dir;
+    const QString runtime = dir.filePath("runtime");
+    QVERIFY(makeFolder(dir.path(), 0755));
+    QVERIFY(makeFolder(runtime, 0700, Nobody));
+    QVERIFY(makeFolder(runtime + "/kavoconfig", 0700, Nobody));
+    QVERIFY(makeFolder(runtime + "/kavoconfig/ports", 0700, Nobody));
+    QVERIFY(QFile::link(sim.device(), runtime + "/kavoconfig/ports/COM3"));
+    QProcessEnvironment env = m_env;
+    env.insert("XDG_RUNTIME_DIR", runtime);
+    env.insert("XDG_CONFIG_HOME", runtime);
+    env.insert("HOME", runtime);
+    const QString kavoctl = dir.filePath("kavoctl");
+    QVERIFY(QFile::copy(QStringLiteral(KAVOCTL_PATH), kavoctl));
+    QVERIFY(::chmod(QFile::encodeName(kavoctl).constData(), 0755) == 0);
+
+    const Run run = runProgram(kavoctl, {QStringLiteral("ports")}, env, true);
+    QFile::remove(lock);
+    QVERIFY2(run.code == 0, qPrintable(describe(run)));
+    const QString line = portLines(run).value("COM3");
+    for (const QString &words : {QString("locked by " + lock), QString("process 2147483600 left when it ended"),
+                                 QString("sudo rm " + lock)})
         QVERIFY2(line.contains(words), qPrintable(words + "\n" + describe(run)));
 }
 

@@ -3,6 +3,7 @@
 // at a new bit rate read back, uploads, and Ctrl+C in the middle of one.
 #include <QFile>
 #include <QJsonDocument>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -10,6 +11,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 #include "settings/settingsfile.h"
 #include "support/kavosim.h"
@@ -82,6 +84,14 @@ private slots:
     void writeReportsWhatDidNotStick();
     void play();
     void upload();
+    void help();
+    void localProblemsSendNothing_data();
+    void localProblemsSendNothing();
+    void outputsThatAreNoRegularFile();
+    void moduleTextIsSafe_data();
+    void moduleTextIsSafe();
+    void settingsFromStandardInput();
+    void interruptedWriteTellsWhatWasStored();
     void interruptedUpload_data();
     void interruptedUpload();
     void nextRunAfterKill();
@@ -113,6 +123,20 @@ void tst_Kavoctl::usage_data()
     QTest::newRow("no such local file") << QStringList{"upload", "--port", "COM1", "/no/such.mp3"} << "Could not find '/no/such.mp3'";
     QTest::newRow("card path with a blank") << QStringList{"upload", "--port", "COM1", KAVOCTL_PATH, "--as", "/A B.MP3"}
                                             << "'/A B.MP3' is not a card path";
+    // Numbers are plain decimal digits, and an option that takes one value takes it once.
+    QTest::newRow("rate with a sign") << QStringList{"info", "--port", "COM1", "--rate", "+9600"} << "'+9600' is not a bit rate";
+    QTest::newRow("rate with a leading zero") << QStringList{"info", "--port", "COM1", "--rate", "09600"}
+                                              << "'09600' is not a bit rate";
+    QTest::newRow("rate twice") << QStringList{"info", "--port", "COM1", "--rate", "9600", "--rate", "19200"}
+                                << "--rate is given more than once";
+    QTest::newRow("jobs zero") << QStringList{"info", "--port", "COM1", "--jobs", "0"} << "'0' is not a number of ports at once";
+    QTest::newRow("empty output") << QStringList{"read", "--port", "COM1", "-o", ""} << "-o needs a file name";
+    QTest::newRow("option of another command") << QStringList{"info", "--port", "COM1", "--upload"} << "info takes no --upload";
+    QTest::newRow("version with a command") << QStringList{"--version", "info"} << "--version goes alone";
+    QTest::newRow("help of no command") << QStringList{"help", "flash"} << "'flash' is not a command";
+    // A long value is quoted cut short.
+    QTest::newRow("a page of digits") << QStringList{"info", "--port", "COM1", "--rate", QString(60000, '9')}
+                                      << "'" + QString(40, '9') + "...' is not a bit rate";
 }
 
 void tst_Kavoctl::usage()
@@ -123,6 +147,7 @@ void tst_Kavoctl::usage()
     QCOMPARE(run.code, 2);
     QVERIFY2(run.err.contains(error), qPrintable(describe(run)));
     QVERIFY(run.out.isEmpty());
+    QVERIFY2(run.err.size() < 1000, qPrintable(QString::number(run.err.size())));
 }
 
 void tst_Kavoctl::ports()
@@ -344,6 +369,175 @@ void tst_Kavoctl::upload()
     const Run named = kavoctl({"upload", "--port", sim.comName(), local, "--as", "/BELL.MP3"});
     QCOMPARE(named.code, 0);
     QCOMPARE(readFile(sim.cardDir() + "/BELL.MP3"), content);
+}
+
+void tst_Kavoctl::help()
+{
+    const Run all = kavoctl({"--help"});
+    QCOMPARE(all.code, 0);
+    for (const char *part : {"Examples:", "Exit status:", "ST V 16", "kavoctl help [COMMAND]", "--jobs"})
+        QVERIFY2(all.out.contains(part), part);
+    const Run one = kavoctl({"help", "write"});
+    QCOMPARE(one.code, 0);
+    QVERIFY2(one.out.startsWith("Usage: kavoctl write --port COMn[,COMn...] [options] FILE"), qPrintable(one.out));
+    QCOMPARE(kavoctl({"write", "--help"}).out, one.out);
+}
+
+// What is wrong locally is found before any port is touched: status 2, nothing sent.
+void tst_Kavoctl::localProblemsSendNothing_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("output folder missing") << "read-missing-folder" << "does not exist";
+    QTest::newRow("output is a folder") << "read-folder" << "is a folder";
+    QTest::newRow("upload file empty") << "upload-empty" << "is empty; there is nothing to send";
+    QTest::newRow("upload file is a folder") << "upload-folder" << "It is a folder, not a file that can be sent.";
+    QTest::newRow("upload file is a named pipe") << "upload-fifo" << "It is a named pipe, not a file that can be sent.";
+    QTest::newRow("settings file is a named pipe") << "write-fifo" << "not a regular file";
+    QTest::newRow("settings file with a page of digits") << "write-long" << "is not a plain decimal number";
+}
+
+void tst_Kavoctl::localProblemsSendNothing()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, error);
+    KavoSim sim;
+    QVERIFY(sim.start());
+    QTemporaryDir dir;
+    const QString path = dir.filePath("x");
+    QStringList args;
+    if (kind == "read-missing-folder") {
+        args = {"read", "-o", dir.filePath("no/such/folder/x.kavo")};
+    } else if (kind == "read-folder") {
+        args = {"read", "-o", dir.path()};
+    } else if (kind == "upload-empty") {
+        QVERIFY(writeFile(path, QByteArray()));
+        args = {"upload", path};
+    } else if (kind == "upload-folder") {
+        args = {"upload", dir.path()};
+    } else if (kind == "upload-fifo" || kind == "write-fifo") {
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        args = kind == "write-fifo" ? QStringList{"write", path} : QStringList{"upload", path};
+    } else if (kind == "write-long") {
+        QByteArray content = Written;
+        content.replace("ST N 100", "ST N " + QByteArray(60000, '7'));
+        QVERIFY(writeFile(path, content));
+        args = {"write", path};
+    }
+    const Run run = kavoctl(args + QStringList{"--port", sim.comName()}, 20000);
+    QCOMPARE(run.code, 2);
+    QVERIFY2(run.err.contains(error) && run.err.contains("Nothing was sent"), qPrintable(describe(run)));
+    QVERIFY2(run.err.size() < 2000, qPrintable(QString::number(run.err.size())));
+    QVERIFY(sim.log().isEmpty());
+}
+
+// An output that is not a regular file is written where it stands, never replaced.
+void tst_Kavoctl::outputsThatAreNoRegularFile()
+{
+    KavoSim sim;
+    QVERIFY(sim.start());
+    // /dev/null stays the device it is.
+    const Run toNull = kavoctl({"read", "--port", sim.comName(), "-o", "/dev/null"});
+    QCOMPARE(toNull.code, 0);
+    QVERIFY(QFileInfo("/dev/null").isFile() == false);
+    // Standard output named as a file, appended to a log: the log keeps what it had.
+    const QString log = m_dir.filePath("all.log");
+    QVERIFY(writeFile(log, "before\n"));
+    QProcess shell;
+    shell.start("/bin/sh", {"-c", QString("'%1' read --port %2 -o /dev/stdout >> '%3'").arg(KAVOCTL_PATH, sim.comName(), log)});
+    QVERIFY(shell.waitForFinished(60000));
+    QCOMPARE(shell.exitCode(), 0);
+    const QByteArray content = readFile(log);
+    QVERIFY2(content.startsWith("before\n") && content.contains("ST N "), content.constData());
+    // A named pipe a program reads from is written into, and stays a pipe.
+    const QString fifo = m_dir.filePath("settings.fifo");
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    QProcess reader;
+    reader.start("/bin/cat", {fifo});
+    QVERIFY(reader.waitForStarted());
+    const Run toFifo = kavoctl({"read", "--port", sim.comName(), "-o", fifo});
+    QCOMPARE(toFifo.code, 0);
+    QVERIFY(reader.waitForFinished(10000));
+    QVERIFY(reader.readAllStandardOutput().contains("ST N "));
+    QVERIFY(QFileInfo(fifo).isFile() == false);
+    // Standard output that cannot be written fails the run.
+    QProcess full;
+    full.setStandardOutputFile("/dev/full");
+    full.start(QStringLiteral(KAVOCTL_PATH), {"read", "--port", sim.comName()});
+    QVERIFY(full.waitForFinished(60000));
+    QCOMPARE(full.exitCode(), 1);
+    QVERIFY(full.readAllStandardError().contains("cannot write to standard output"));
+}
+
+// Text from the module never reaches the terminal as control codes, and a number from the
+// module that is no number is an error that quotes it.
+void tst_Kavoctl::moduleTextIsSafe_data()
+{
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("shown");
+    // The texts the simulator is given and what the output must show both hold the escapes
+    // as text: a backslash, then e or x07.
+    QTest::newRow("version with escape sequences") << "V=Kavo v2.07KAV1 \\e]0;owned\\x07\\e[2J\\rFAKE: ok>" << 0
+                                                   << "Kavo v2.07KAV1 \\e]0;owned\\x07\\e[2J\\rFAKE: ok";
+    QTest::newRow("free space that is no number") << "FC Q=1998848 \\e[2J1997312>" << 1 << "\\e[2J1997312";
+}
+
+void tst_Kavoctl::moduleTextIsSafe()
+{
+    QFETCH(QString, reply);
+    QFETCH(int, code);
+    QFETCH(QString, shown);
+    KavoSim sim;
+    QVERIFY(sim.start({"--reply", reply}));
+    const Run run = kavoctl({"info", "--port", sim.comName()});
+    QCOMPARE(run.code, code);
+    QVERIFY2(!run.out.contains(QChar(0x1b)) && !run.err.contains(QChar(0x1b)) && !run.out.contains('\a'),
+             qPrintable(describe(run)));
+    QVERIFY2((run.out + run.err).contains(shown), qPrintable(describe(run)));
+    const Run json = kavoctl({"info", "--json", "--port", sim.comName()});
+    QVERIFY(!json.out.contains(QChar(0x1b)));
+}
+
+void tst_Kavoctl::settingsFromStandardInput()
+{
+    KavoSim sim;
+    QVERIFY(sim.start());
+    QProcess process;
+    process.start(QStringLiteral(KAVOCTL_PATH), {"write", "--port", sim.comName(), "-"});
+    QVERIFY(process.waitForStarted());
+    // As a text editor saves it: a byte order mark first.
+    process.write("\xEF\xBB\xBF" + Written);
+    process.closeWriteChannel();
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(sim.commands().contains("ST N 100"));
+}
+
+// An interrupted write says what the module took and what not.
+void tst_Kavoctl::interruptedWriteTellsWhatWasStored()
+{
+    KavoSim sim;
+    // The answer comes 800 ms late: after the interruption, during the next run's probe.
+    QVERIFY(sim.start({"--delay", "ST H 0=800"}));
+    const QString file = m_dir.filePath("slow.kavo");
+    QVERIFY(writeFile(file, Written));
+    QProcess process;
+    process.start(QStringLiteral(KAVOCTL_PATH), {"write", "--json", "--port", sim.comName(), file});
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains("ST H 0"), 20000);
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 130);
+    const QJsonObject object = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    QCOMPARE(object.value("status").toString(), QString("interrupted"));
+    QCOMPARE(object.value("stored").toArray().size(), 3);   // T, S, N
+    QVERIFY2(process.readAllStandardError().contains("interrupted while writing: stored: Write Time-out, Input Style, "
+                                                     "Input File Number Offset; not stored: Hardware Busy Indicator"),
+             "the interruption says what was stored");
+    // Interrupted while the answer was late: the next run finds the module at once.
+    const Run next = kavoctl({"info", "--port", sim.comName()});
+    QVERIFY2(next.code == 0, qPrintable(describe(next)));
 }
 
 // A signal ends every port at once: the card files are closed, the ports released, and the
