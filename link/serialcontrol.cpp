@@ -14,6 +14,7 @@
 
 SerialControl::SerialControl(QObject *parent)
     : QObject(parent)
+    , m_serial(this)   // a child, so that it moves with the control to the thread that uses it
 {
     connect(&m_serial, &QSerialPort::readyRead, this, [this] {
         if (m_rthreshold < 1)
@@ -136,7 +137,7 @@ void SerialControl::setOutput(const QByteArray &bytes, QDeadlineTimer deadline, 
         if (fds[1].revents & POLLIN)
             return;
         if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            lose(QStringLiteral("the device hung up"));
+            lose(QString());   // hung up: "disconnected" says it all
             return;
         }
     }
@@ -168,9 +169,16 @@ QByteArray SerialControl::Input()
         }
         if (n < 0 && errno == EINTR)
             continue;
-        // Nothing more now (a terminal that waits for no byte reads none instead of saying
-        // it would wait).
-        if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+        if (n == 0) {
+            // Nothing more now (a terminal that waits for no byte reads none instead of
+            // saying it would wait), or the end of the line: a terminal whose other end has
+            // hung up reads nothing for ever while it reports input to a wait.
+            pollfd hungUp = {fd, POLLIN, 0};
+            if (::poll(&hungUp, 1, 0) > 0 && (hungUp.revents & (POLLERR | POLLHUP | POLLNVAL)))
+                lose(QString());   // hung up: "disconnected" says it all
+            break;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
             break;
         // A read error: the device is gone. What came before it still counts.
         lose(QString::fromLocal8Bit(std::strerror(errno)));
@@ -198,10 +206,12 @@ SerialControl::Wait SerialControl::waitForInput(QDeadlineTimer deadline, Waker *
         }
         if (fds[1].revents & POLLIN)
             return Wait::Woken;
+        // A hung-up line may still hold the last bytes it received: they are taken first,
+        // and taking them finds the line's end (Input).
         if (fds[0].revents & POLLIN)
             return Wait::Input;
         if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            lose(QStringLiteral("the device hung up"));
+            lose(QString());   // hung up: "disconnected" says it all
             return Wait::Closed;
         }
         if (ready == 0)

@@ -62,7 +62,8 @@ public:
 signals:
     void OnComm();
     // The open port failed underneath us (device removed, adapter unplugged); the port is
-    // already closed when this is emitted.
+    // already closed when this is emitted. `description` is the system's word for what
+    // failed, empty when the line simply hung up.
     void PortLost(const QString &description);
 
 private:
