@@ -1,7 +1,8 @@
 // The command exchange over a real pseudo-terminal with kavo-sim: the bytes of a command,
-// replies in every shape and split, the probe, the time-out, the guard that allows one
-// operation at a time, and closing the window in the middle of a wait.
+// replies in every shape and split, the probe, the time-out; and in the window, one
+// operation at a time and closing the window in the middle of a wait.
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
 #include "support/testenv.h"
+#include "support/windowdriver.h"
 #include "support/windowfixture.h"
 
 namespace {
@@ -289,59 +291,57 @@ void tst_Exchange::sendAndWait()
     QTRY_COMPARE_WITH_TIMEOUT(m_link->pendingInput(), QByteArray("JUNK"), 10000);
 }
 
-// While one operation waits on the module, nothing can start another.
+// While one operation waits on the module, nothing can start another: the buttons that
+// start one are off, and a click that reaches one of them all the same starts nothing.
 void tst_Exchange::oneOperationAtATime()
 {
     KavoSim sim;
-    QVERIFY(sim.start({"--silent"}));
+    // The answer to the first query of a read comes in two parts, the second a while later.
+    QVERIFY(sim.start({"--reply", "ST D=0\\|>", "--chunk-delay", "700"}));
     auto window = openWindow();
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     MessageBoxes boxes;
-    QVERIFY(window->OpenComPort(sim.com(), 9600));
-    window->setConnectedState(true);
-    QPushButton *const busyButtons[] = {window->cmdOpenCOM, window->cmdReadSettings, window->cmdWriteSettings,
-                                        window->cmdPlayTest};
-    for (QPushButton *b : busyButtons)
-        QVERIFY(b->isEnabled());
+    WindowDriver driver(window.get());
+    QVERIFY(driver.pick("lstPCCOM", sim.comName()));
+    QVERIFY(driver.click("cmdOpenCOM"));
+    QVERIFY(driver.connected());
+    const char *const busyButtons[] = {"cmdOpenCOM", "cmdReadSettings", "cmdWriteSettings", "cmdPlayTest"};
+    for (const char *b : busyButtons)
+        QVERIFY2(driver.enabled(b), b);
 
-    bool checked = false;
-    qsizetype sentBefore = -1;
-    QTimer::singleShot(300, window.get(), [&] {
-        QVERIFY(window->operationRunning());
-        for (QPushButton *b : busyButtons)
-            QVERIFY2(!b->isEnabled(), qPrintable(b->objectName()));
-        // The setting controls stay usable.
-        QVERIFY(window->lstKAVOBPS->isEnabled());
-        QVERIFY(window->vscVolumeL->isEnabled());
-        sentBefore = sim.commands().size();
-        QTest::mouseClick(window->cmdReadSettings, Qt::LeftButton);
-        window->cmdReadSettings_Click();
-        window->cmdWriteSettings_Click();
-        window->cmdPlayTest_Click();
-        window->cmdOpenCOM_Click();
-        QVERIFY(!window->beginOperation());
-        checked = true;
-    });
-    {
-        OperationGuard operation(window.get());
-        QVERIFY(operation.acquired());
-        window->ReadVersion();
+    const qsizetype before = sim.commands().size();
+    QTest::mouseClick(driver.find<QPushButton>("cmdReadSettings"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(driver.status() == "Getting Bit Rate - 'D'" && sim.commands().mid(before).contains("ST D"),
+                             10000);
+    QVERIFY(driver.busy());
+    for (const char *b : busyButtons)
+        QVERIFY2(!driver.enabled(b), b);
+    // The setting controls stay usable.
+    QVERIFY(driver.enabled("lstKAVOBPS"));
+    QVERIFY(driver.enabled("vscVolumeL"));
+    for (const char *b : busyButtons) {
+        auto *button = driver.find<QPushButton>(b);
+        QTest::mouseClick(button, Qt::LeftButton);
+        // A click that got through before the button went off.
+        emit button->clicked();
     }
-    QVERIFY(checked);
-    // The clicks during the wait sent nothing.
-    QVERIFY(sentBefore >= 0);
-    QTRY_COMPARE_WITH_TIMEOUT(sim.commands().size(), qsizetype(3), 10000);   // the probe (2 lines) and "V"
-    QCOMPARE(sim.commands().last(), QString("V"));
-    QVERIFY(boxes.seen.isEmpty());
-    QVERIFY(window->session->portOpen());
+    QVERIFY(driver.busy());
+    QVERIFY(driver.waitIdle());
+    QCOMPARE(driver.status(), QString("All Settings Received"));
 
-    // Back after the operation, on every path.
-    QVERIFY(!window->operationRunning());
-    for (QPushButton *b : busyButtons)
-        QVERIFY(b->isEnabled());
-    QVERIFY(window->beginOperation());
-    window->endOperation();
+    // Back after the operation: the buttons, and the next operation runs.
+    QVERIFY(!driver.busy());
+    for (const char *b : busyButtons)
+        QVERIFY2(driver.enabled(b), b);
+    QVERIFY(driver.connected());
+    QVERIFY(driver.click("cmdReadSettings"));
+    QCOMPARE(driver.status(), QString("All Settings Received"));
+    // The clicks during the read sent nothing: its nine queries, then the next read's.
+    const QStringList read = {"ST D", "ST T", "ST S", "ST N", "ST H", "ST V", "ST O", "ST B", "ST U"};
+    QTRY_COMPARE_WITH_TIMEOUT(sim.commands().mid(before), read + read, 10000);
+    QVERIFY(boxes.seen.isEmpty());
+    QCOMPARE(driver.text("StatusPanel1"), sim.comName());
 }
 
 void tst_Exchange::closingEndsTheWait_data()
@@ -351,6 +351,8 @@ void tst_Exchange::closingEndsTheWait_data()
     QTest::newRow("File > Exit") << true;
 }
 
+// The window closed while Open waits on a silent line: the wait ends at once, the port is
+// let go, and the window is gone without waiting out the line's time-outs.
 void tst_Exchange::closingEndsTheWait()
 {
     QFETCH(bool, viaMenu);
@@ -360,31 +362,44 @@ void tst_Exchange::closingEndsTheWait()
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     MessageBoxes boxes;
-    QVERIFY(window->OpenComPort(sim.com(), 9600));
+    WindowDriver driver(window.get());
+    QVERIFY(driver.pick("lstPCCOM", sim.comName()));
+    driver.find<QCheckBox>("chkAutoBitRate")->click();
+    QVERIFY(!driver.checked("chkAutoBitRate"));
+    QVERIFY(driver.pick("lstPCBPS", "9600"));
 
-    QTimer::singleShot(200, window.get(), [&] {
-        if (viaMenu)
-            window->mnuFileExit->trigger();
-        else
-            window->close();
-    });
+    // Open probes the silent module: a wait of a whole time-out.
+    QTest::mouseClick(driver.find<QPushButton>("cmdOpenCOM"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains("\\e"), 10000);
+    QVERIFY(driver.busy());
     QElapsedTimer clock;
     clock.start();
-    {
-        OperationGuard operation(window.get());
-        QVERIFY(operation.acquired());
-        window->ReadVersion();   // probe, then "V": each a wait on the silent module
-    }
-    // The first wait ended at the close, well before its second of silence, and the version
-    // command was never sent.
-    QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
+    if (viaMenu)
+        driver.action("mnuFileExit")->trigger();
+    else
+        window->close();
     QVERIFY(!window->isVisible());
-    QVERIFY(!window->session->portOpen());
+    // The operation is over well before the probe's second of silence.
+    QVERIFY(driver.waitIdle());
+    QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
+    // Nothing starts any more.
+    emit driver.find<QPushButton>("cmdOpenCOM")->clicked();
+    QVERIFY(!driver.busy());
+    window.reset();
+    QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(boxes.seen.isEmpty());
-    QVERIFY(!window->beginOperation());
-    QTRY_VERIFY_WITH_TIMEOUT(!sim.commands().isEmpty(), 10000);
+
+    // The port is free again.
+    KavoLink link;
+    QString error;
+    QVERIFY2(link.openPort(ComPorts::port(sim.com()), 9600, &error), qPrintable(error));
+    link.closePort();
+    // Nothing came after the probe: no version command, nor a probe at another rate.
+    sim.terminate();
     QCOMPARE(sim.commands().first(), QString("\\e"));
-    QVERIFY(!sim.commands().contains("V"));
+    QVERIFY2(!sim.commands().contains("V"), qPrintable(sim.commands().join(",")));
+    for (const TrafficLine &line : sim.log())
+        QCOMPARE(line.rate, 9600);
 }
 
 QTEST_MAIN(tst_Exchange)

@@ -16,9 +16,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "playtest/testfile.h"
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
-#include "playtest/testfile.h"
 #include "support/testenv.h"
 #include "support/windowdriver.h"
 #include "support/windowfixture.h"
@@ -47,6 +47,10 @@ const QString Question = QStringLiteral("The test file does not exist on the car
                                         "the Kavo and play it?");
 const QString Uploading = QStringLiteral("Uploading test file (/KAVOTEST.MP3) ...");
 const QString Incomplete = QStringLiteral("\r\nThe file /KAVOTEST.MP3 on the card is incomplete.");
+// What Read asks the module, one query a setting.
+const QStringList ReadQueries = {QStringLiteral("ST D"), QStringLiteral("ST T"), QStringLiteral("ST S"),
+                                 QStringLiteral("ST N"), QStringLiteral("ST H"), QStringLiteral("ST V"),
+                                 QStringLiteral("ST O"), QStringLiteral("ST B"), QStringLiteral("ST U")};
 
 // Kinds of local test file besides plain content of a given size.
 enum LocalFile { Missing = -1, Folder = -2, NoPermission = -3, TooLarge = -4, Fifo = -5 };
@@ -87,39 +91,39 @@ QStringList fullPieces(int n)
     return list;
 }
 
-// A window connected to the simulator through the Open button (auto detection).
+// A window connected to the simulator through the Open button (auto detection, as the
+// window starts).
 std::unique_ptr<frmSerialData> connectTo(const KavoSim &sim)
 {
     auto w = openWindow();
-    if (!w || !selectEntry(w->lstPCCOM, sim.comName()))
+    if (!w)
         return nullptr;
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-    if (w->cmdOpenCOM->text() != QStringLiteral("Close"))
+    WindowDriver window(w.get());
+    if (!window.pick(QStringLiteral("lstPCCOM"), sim.comName()) || !window.click(QStringLiteral("cmdOpenCOM"))
+        || !window.connected())
         return nullptr;
     return w;
 }
 
-// Sends "V" after whatever the tool has sent and waits until the simulator has logged
-// it: everything before it is in the log by then.
-bool settle(const KavoSim &sim, frmSerialData *w)
-{
-    const auto marks = [&] { return sim.commands().count(QStringLiteral("V")); };
-    const int before = marks();
-    w->session->link().SendText(QByteArrayLiteral("V\r"));
-    return QTest::qWaitFor([&] { return marks() > before; }, 10000);
-}
-
-// What the tool sent after its last look-up, up to the "V" of settle(), without probes.
+// What the tool sent after its last look-up, without probes; a line of its own while no
+// look-up has reached the simulator's log.
 QStringList trafficAfterLookUp(const KavoSim &sim)
 {
     const QStringList all = sim.commands();
     const qsizetype from = all.lastIndexOf(LookUp);
-    const qsizetype to = all.lastIndexOf(QStringLiteral("V"));
+    if (from < 0)
+        return {QStringLiteral("(no look-up)")};
     QStringList traffic;
-    for (qsizetype i = from + 1; from >= 0 && i < to; ++i)
+    for (qsizetype i = from + 1; i < all.size(); ++i)
         if (all[i] != QStringLiteral("\\e") && !all[i].isEmpty())
             traffic << all[i];
     return traffic;
+}
+
+QString lastCommand(const KavoSim &sim)
+{
+    const QStringList all = sim.commands();
+    return all.isEmpty() ? QString() : all.constLast();
 }
 
 bool played(const KavoSim &sim)
@@ -130,29 +134,36 @@ bool played(const KavoSim &sim)
     return false;
 }
 
-bool anyBusyButtonEnabled(const frmSerialData *w)
+const QStringList OperationButtons = {QStringLiteral("cmdOpenCOM"), QStringLiteral("cmdReadSettings"),
+                                      QStringLiteral("cmdWriteSettings"), QStringLiteral("cmdPlayTest")};
+
+bool anyBusyButtonEnabled(const WindowDriver &window)
 {
-    return w->cmdOpenCOM->isEnabled() || w->cmdReadSettings->isEnabled() || w->cmdWriteSettings->isEnabled()
-        || w->cmdPlayTest->isEnabled();
+    for (const QString &name : OperationButtons)
+        if (window.enabled(name))
+            return true;
+    return false;
 }
 
-// Watches the progress bar during an upload.
+// Watches the progress bar during an upload: the session reports the pieces from its own
+// thread, and the window moves the bar as each report comes.
 class BarWatch : public QObject
 {
 public:
-    explicit BarWatch(frmSerialData *w) : m_w(w)
+    explicit BarWatch(QWidget *w) : m_window(w), m_bar(m_window.find<QProgressBar>(QStringLiteral("pbUploadFile")))
     {
-        w->pbUploadFile->installEventFilter(this);
-        connect(w->pbUploadFile, &QProgressBar::valueChanged, this, [this](int value) {
+        m_bar->installEventFilter(this);
+        connect(m_bar, &QProgressBar::valueChanged, this, [this](int value) {
             values << value;
-            if (!m_w->pbUploadFile->isVisible())
+            if (!m_bar->isVisible())
                 hiddenWhileStepping = true;
-            if (anyBusyButtonEnabled(m_w))
+            if (anyBusyButtonEnabled(m_window))
                 buttonsEnabledWhileStepping = true;
-            if (m_w->StatusPanel[2]->text() != Uploading)
+            if (m_window.status() != Uploading)
                 otherStatusWhileStepping = true;
         });
     }
+    QProgressBar *bar() const { return m_bar; }
     QList<int> values;
     bool shown = false;
     bool hiddenWhileStepping = false;
@@ -162,13 +173,14 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (watched == m_w->pbUploadFile && event->type() == QEvent::Show)
+        if (watched == m_bar && event->type() == QEvent::Show)
             shown = true;
         return false;
     }
 
 private:
-    frmSerialData *m_w;
+    WindowDriver m_window;
+    QProgressBar *m_bar;
 };
 
 } // namespace
@@ -193,7 +205,7 @@ private slots:
     void playAnswers();
 
 private:
-    QString shippedFile() const { return frmSerialData::ProgramFolder() + QStringLiteral("/KAVOTEST.MP3"); }
+    QString shippedFile() const { return TestFile::programFolder() + QStringLiteral("/KAVOTEST.MP3"); }
     std::unique_ptr<QTemporaryDir> m_folder;
 };
 
@@ -227,7 +239,8 @@ void TestPlayTest::lookUp_data()
     QTest::addColumn<bool>("cardHasFile");
     QTest::addColumn<bool>("answerYes");
     QTest::addColumn<QStringList>("messages");
-    QTest::addColumn<QString>("cardStatus");
+    QTest::addColumn<QString>("statusBefore");   // the card's status once connected
+    QTest::addColumn<QString>("cardStatus");     // and after the look-up
     QTest::addColumn<QStringList>("traffic");
     QTest::addColumn<bool>("playsFile");
 
@@ -235,11 +248,17 @@ void TestPlayTest::lookUp_data()
     const auto replyTo = [](const QString &text) {
         return QStringList{QStringLiteral("--reply"), QStringLiteral("FC L /KAVOTEST.MP3=") + text};
     };
+    // A card whose space is not told: the window shows the card's own status text instead
+    // (the answer to "FC F") until the look-up tells another.
+    const auto fatShown = [](QStringList options) {
+        return options << QStringLiteral("--reply") << QStringLiteral("FC Q=>");
+    };
+    const QString fat = QStringLiteral("FAT32");
     const auto otherError = [](const QString &reply) {
         return QStringList{QStringLiteral("An error occurred searching for /KAVOTEST.MP3\r\nError code: ") + reply};
     };
 
-    // The shipped file goes up as the Part's loop sends it.
+    // The shipped file goes up in 512-byte pieces and a last shorter one.
     QStringList upload{Open};
     qint64 rest = QFileInfo(shippedFile()).size();
     for (; rest > 512; rest -= 512)
@@ -247,28 +266,30 @@ void TestPlayTest::lookUp_data()
     // After it, the free space is read again.
     upload << QStringLiteral("FC W 1 %1").arg(rest) << Close << FreeSpace << Play;
 
-    QTest::newRow("found") << QStringList() << true << false << QStringList() << QString() << QStringList{Play} << true;
+    const QString none;
+    QTest::newRow("found") << fatShown({}) << true << false << QStringList() << fat << none << QStringList{Play} << true;
     QTest::newRow("missing, Yes: the shipped file goes up and plays")
-        << QStringList() << false << true << QStringList{Question} << QString() << upload << true;
+        << QStringList() << false << true << QStringList{Question} << none << none << upload << true;
     QTest::newRow("missing, No: nothing more is sent")
-        << QStringList() << false << false << QStringList{Question} << QString() << QStringList() << false;
+        << fatShown({}) << false << false << QStringList{Question} << fat << none << QStringList() << false;
     QTest::newRow("no card") << QStringList{QStringLiteral("--no-card")} << false << false << QStringList{noCard}
-                             << QStringLiteral("E08") << QStringList() << false;
+                             << QStringLiteral("E08") << QStringLiteral("E08") << QStringList() << false;
     QTest::newRow("code 08 after other text") << replyTo(QStringLiteral("E 7 08>")) << false << false
-                                              << QStringList{noCard} << QStringLiteral("E 7 08") << QStringList() << false;
-    QTest::newRow("code F2 after other text, No") << replyTo(QStringLiteral("EXF2>")) << false << false
-                                                  << QStringList{Question} << QString() << QStringList() << false;
+                                              << QStringList{noCard} << none << QStringLiteral("E 7 08") << QStringList()
+                                              << false;
+    QTest::newRow("code F2 after other text, No") << fatShown(replyTo(QStringLiteral("EXF2>"))) << false << false
+                                                  << QStringList{Question} << fat << none << QStringList() << false;
     QTest::newRow("another code") << replyTo(QStringLiteral("E42>")) << false << false << otherError(QStringLiteral("E42"))
-                                  << QStringLiteral("E42") << QStringList() << false;
+                                  << none << QStringLiteral("E42") << QStringList() << false;
     QTest::newRow("E alone") << replyTo(QStringLiteral("E>")) << false << false << otherError(QStringLiteral("E"))
-                             << QStringLiteral("E") << QStringList() << false;
+                             << none << QStringLiteral("E") << QStringList() << false;
     QTest::newRow("E2: too short for a code") << replyTo(QStringLiteral("E2>"))
                                               << false << false << otherError(QStringLiteral("E2"))
-                                              << QStringLiteral("E2") << QStringList() << false;
-    QTest::newRow("lower-case e counts as found") << replyTo(QStringLiteral("e08>")) << true << false << QStringList()
-                                                  << QString() << QStringList{Play} << true;
+                                              << none << QStringLiteral("E2") << QStringList() << false;
+    QTest::newRow("lower-case e counts as found") << fatShown(replyTo(QStringLiteral("e08>"))) << true << false
+                                                  << QStringList() << fat << none << QStringList{Play} << true;
     QTest::newRow("look-up time-out: played all the same")
-        << replyTo(QString()) << true << false << QStringList() << QString() << QStringList{Play} << true;
+        << fatShown(replyTo(QString())) << true << false << QStringList() << fat << none << QStringList{Play} << true;
 }
 
 void TestPlayTest::lookUp()
@@ -277,6 +298,7 @@ void TestPlayTest::lookUp()
     QFETCH(bool, cardHasFile);
     QFETCH(bool, answerYes);
     QFETCH(QStringList, messages);
+    QFETCH(QString, statusBefore);
     QFETCH(QString, cardStatus);
     QFETCH(QStringList, traffic);
     QFETCH(bool, playsFile);
@@ -289,14 +311,15 @@ void TestPlayTest::lookUp()
     MessageBoxes boxes;
     auto w = connectTo(sim);
     QVERIFY(w);
+    WindowDriver window(w.get());
     boxes.clear();
     boxes.answer(answerYes ? QMessageBox::Yes : QMessageBox::No);
     bool enabledDuringBox = false;
-    boxes.onShown([&](QMessageBox *) { enabledDuringBox = enabledDuringBox || anyBusyButtonEnabled(w.get()); });
-    w->lblStatus->setText(QStringLiteral("before"));
+    boxes.onShown([&](QMessageBox *) { enabledDuringBox = enabledDuringBox || anyBusyButtonEnabled(window); });
+    QCOMPARE(window.text(QStringLiteral("lblStatus")), statusBefore);
 
-    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
-    QVERIFY(settle(sim, w.get()));
+    QVERIFY(window.click(QStringLiteral("cmdPlayTest")));
+    QTRY_COMPARE_WITH_TIMEOUT(trafficAfterLookUp(sim), traffic, 10000);
 
     QCOMPARE(boxes.texts(), messages);
     for (const MessageBoxes::Seen &box : boxes.seen) {
@@ -306,14 +329,13 @@ void TestPlayTest::lookUp()
     if (!messages.isEmpty() && messages.first() == Question)
         QCOMPARE(boxes.seen.first().buttons, QMessageBox::Yes | QMessageBox::No);
     QVERIFY(!enabledDuringBox);
-    QCOMPARE(w->lblStatus->text(), cardStatus);
-    QCOMPARE(trafficAfterLookUp(sim), traffic);
+    QCOMPARE(window.text(QStringLiteral("lblStatus")), cardStatus);
     QCOMPARE(played(sim), playsFile);
     if (answerYes)
         QCOMPARE(readFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3")), readFile(shippedFile()));
-    QVERIFY(w->cmdPlayTest->isEnabled());
-    QVERIFY(w->cmdOpenCOM->isEnabled());
-    QVERIFY(w->pbUploadFile->isHidden());
+    QVERIFY(window.enabled(QStringLiteral("cmdPlayTest")));
+    QVERIFY(window.enabled(QStringLiteral("cmdOpenCOM")));
+    QVERIFY(window.widget(QStringLiteral("pbUploadFile"))->isHidden());
 }
 
 void TestPlayTest::uploadSizes_data()
@@ -345,23 +367,24 @@ void TestPlayTest::uploadSizes()
     MessageBoxes boxes;
     auto w = connectTo(sim);
     QVERIFY(w);
+    WindowDriver window(w.get());
     boxes.clear();
     boxes.answer(QMessageBox::Yes);
     BarWatch bar(w.get());
 
     QElapsedTimer clock;
     clock.start();
-    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdPlayTest")));
     const qint64 tookMs = clock.elapsed();
-    QVERIFY(settle(sim, w.get()));
+    QTRY_COMPARE_WITH_TIMEOUT(trafficAfterLookUp(sim), (QStringList{Open} + writes + QStringList{Close, FreeSpace, Play}),
+                              10000);
 
     QCOMPARE(boxes.texts(), QStringList{Question});
-    QCOMPARE(trafficAfterLookUp(sim), (QStringList{Open} + writes + QStringList{Close, FreeSpace, Play}));
     QCOMPARE(readFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3")), content);
     QVERIFY(played(sim));
 
     QVERIFY(bar.shown);
-    QCOMPARE(w->pbUploadFile->maximum(), size);
+    QCOMPARE(bar.bar()->maximum(), size);
     // What a user sees: the bar grows, from the first piece the module took to the whole
     // file, moving at most about 25 times a second.
     QVERIFY(!bar.values.isEmpty());
@@ -373,11 +396,11 @@ void TestPlayTest::uploadSizes()
     QVERIFY(!bar.hiddenWhileStepping);
     QVERIFY(!bar.buttonsEnabledWhileStepping);
     QVERIFY(!bar.otherStatusWhileStepping);
-    QVERIFY(w->pbUploadFile->isHidden());
-    QCOMPARE(w->StatusPanel[2]->text(), Playing);
+    QVERIFY(bar.bar()->isHidden());
+    QCOMPARE(window.status(), Playing);
     // The free space shows what the file took.
-    QCOMPARE(w->lblFreeSpace->text(), QString::number(1998848 - (size + 1023) / 1024));
-    QVERIFY(w->cmdPlayTest->isEnabled());
+    QCOMPARE(window.text(QStringLiteral("lblFreeSpace")), QString::number(1998848 - (size + 1023) / 1024));
+    QVERIFY(window.enabled(QStringLiteral("cmdPlayTest")));
 }
 
 void TestPlayTest::uploadFailures_data()
@@ -485,12 +508,13 @@ void TestPlayTest::uploadFailures()
     MessageBoxes boxes;
     auto w = connectTo(sim);
     QVERIFY(w);
+    WindowDriver window(w.get());
     boxes.clear();
     boxes.answer(QMessageBox::Yes);
     BarWatch bar(w.get());
 
-    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
-    QVERIFY(settle(sim, w.get()));
+    QVERIFY(window.click(QStringLiteral("cmdPlayTest")));
+    QTRY_COMPARE_WITH_TIMEOUT(trafficAfterLookUp(sim), traffic, 10000);
 
     const QStringList texts = boxes.texts();
     QCOMPARE(texts.size(), 2);
@@ -501,21 +525,20 @@ void TestPlayTest::uploadFailures()
     } else {
         QCOMPARE(texts[1], expected);
     }
-    QCOMPARE(trafficAfterLookUp(sim), traffic);
     QVERIFY(!played(sim));
     QCOMPARE(bar.shown, barShown);
-    QVERIFY(w->pbUploadFile->isHidden());
+    QVERIFY(bar.bar()->isHidden());
     const QString cardFile = sim.cardDir() + QStringLiteral("/KAVOTEST.MP3");
     if (cardBytes < 0)
         QVERIFY(!QFile::exists(cardFile));
     else
         QCOMPARE(readFile(cardFile), content.left(cardBytes));
     if (!status.isEmpty())
-        QCOMPARE(w->StatusPanel[2]->text(), QString(status).replace(QStringLiteral("%1"), localPath));
+        QCOMPARE(window.status(), QString(status).replace(QStringLiteral("%1"), localPath));
     if (traffic.value(0) == Open && !barShown)
-        QCOMPARE(w->lblStatus->text(), QStringLiteral("E05"));
-    QVERIFY(w->cmdPlayTest->isEnabled());
-    QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Close"));
+        QCOMPARE(window.text(QStringLiteral("lblStatus")), QStringLiteral("E05"));
+    QVERIFY(window.enabled(QStringLiteral("cmdPlayTest")));
+    QVERIFY(window.connected());
 }
 
 void TestPlayTest::moduleHangsUpMidUpload()
@@ -528,22 +551,23 @@ void TestPlayTest::moduleHangsUpMidUpload()
     MessageBoxes boxes;
     auto w = connectTo(sim);
     QVERIFY(w);
+    WindowDriver window(w.get());
     boxes.clear();
     boxes.answer(QMessageBox::Yes);
     BarWatch bar(w.get());
 
-    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdPlayTest")));
 
     QTRY_VERIFY_WITH_TIMEOUT(!sim.running(), 10000);
     QCOMPARE(boxes.texts(), QStringList{Question});   // the lost port is told on the status line
     QVERIFY(!bar.values.isEmpty());
     QVERIFY(bar.values.size() < 199);
-    QVERIFY(w->pbUploadFile->isHidden());
-    QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Open"));
-    QVERIFY(w->cmdOpenCOM->isEnabled());
-    QVERIFY(!w->cmdPlayTest->isEnabled());
-    QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("%1 (%2) was disconnected; the port is closed. Reconnect the module, "
-                                                       "then press Open.").arg(sim.comName(), sim.device()));
+    QVERIFY(bar.bar()->isHidden());
+    QCOMPARE(window.text(QStringLiteral("cmdOpenCOM")), QStringLiteral("Open"));
+    QVERIFY(window.enabled(QStringLiteral("cmdOpenCOM")));
+    QVERIFY(!window.enabled(QStringLiteral("cmdPlayTest")));
+    QCOMPARE(window.status(), QStringLiteral("%1 (%2) was disconnected; the port is closed. Reconnect the module, "
+                                             "then press Open.").arg(sim.comName(), sim.device()));
     const QStringList commands = sim.commands();
     QVERIFY(!commands.contains(Play));
     QVERIFY(!commands.contains(Close));
@@ -560,26 +584,34 @@ void TestPlayTest::windowClosedMidUpload()
     MessageBoxes boxes;
     auto w = connectTo(sim);
     QVERIFY(w);
+    WindowDriver window(w.get());
     boxes.clear();
     boxes.answer(QMessageBox::Yes);
     BarWatch bar(w.get());
-    // The user closes the window while the second piece is on its way.
-    connect(w->pbUploadFile, &QProgressBar::valueChanged, w.get(), [&](int value) {
+    // The user closes the window once the bar shows the first piece taken, while the
+    // pieces after it are on their way.
+    connect(bar.bar(), &QProgressBar::valueChanged, w.get(), [&](int value) {
         if (value == 512)
             QTimer::singleShot(0, w.get(), &QWidget::close);
     });
 
-    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
-
-    QVERIFY(!w->isVisible());
-    QVERIFY(!w->session->portOpen());
-    QCOMPARE(bar.values.first(), 512);
-    QVERIFY(w->pbUploadFile->isHidden());
+    QTest::mouseClick(window.find<QPushButton>(QStringLiteral("cmdPlayTest")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 10000);
     QCOMPARE(boxes.texts(), QStringList{Question});
-    // The upload stops within moments of the close (the window's events are looked at
-    // every few milliseconds while the pieces stream), the card file is closed, and
-    // nothing else follows. The file is long enough that its 2048 pieces take longer
-    // than those moments even on a fast machine.
+    QVERIFY(!bar.values.isEmpty());
+    QCOMPARE(bar.values.first(), 512);
+    QTRY_VERIFY(bar.bar()->isHidden());
+
+    // The window waits for the session's thread as it goes: the upload stops within
+    // moments of the close, and its card file is closed first.
+    QElapsedTimer clock;
+    clock.start();
+    w.reset();
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QStringLiteral("the window took %1 ms to go").arg(clock.elapsed())));
+    QTRY_COMPARE_WITH_TIMEOUT(lastCommand(sim), Close, 10000);
+    // Nothing else follows: the card file closed last, after some of the pieces. The file
+    // is long enough that its 2048 pieces take longer than those moments even on a fast
+    // machine.
     sim.terminate();
     const QStringList all = sim.commands();
     const QStringList traffic = all.mid(all.lastIndexOf(LookUp) + 1);
@@ -609,27 +641,26 @@ void TestPlayTest::shorterTestFileOffered()
     boxes.clear();
     boxes.answer(QMessageBox::No);
     QVERIFY(window.click(QStringLiteral("cmdPlayTest")));
-    QVERIFY(settle(sim, w.get()));
+    QTRY_COMPARE_WITH_TIMEOUT(trafficAfterLookUp(sim), QStringList{Play}, 10000);
     QCOMPARE(boxes.texts(), QStringList{sizeQuestion(512, 1300)});
     QCOMPARE(boxes.seen.first().buttons, QMessageBox::Yes | QMessageBox::No);
-    QCOMPARE(trafficAfterLookUp(sim), QStringList{Play});
     QCOMPARE(window.status(), Playing);
     // After the box the focus is back on Play, not on whatever came after it.
-    QCOMPARE(w->focusWidget(), window.widget(QStringLiteral("cmdPlayTest")));
+    QTRY_COMPARE(w->focusWidget(), window.widget(QStringLiteral("cmdPlayTest")));
 
     boxes.clear();
     boxes.answer(QMessageBox::Yes);
     QVERIFY(window.click(QStringLiteral("cmdPlayTest")));
-    QVERIFY(settle(sim, w.get()));
+    QTRY_COMPARE_WITH_TIMEOUT(trafficAfterLookUp(sim),
+                              (QStringList{Open, Full, Full, QStringLiteral("FC W 1 276"), Close, FreeSpace, Play}), 10000);
     QCOMPARE(boxes.texts(), QStringList{sizeQuestion(512, 1300)});
-    QCOMPARE(trafficAfterLookUp(sim), (QStringList{Open, Full, Full, QStringLiteral("FC W 1 276"), Close, FreeSpace, Play}));
     QCOMPARE(readFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3")), testBytes(1300));
 
     boxes.clear();
     QVERIFY(window.click(QStringLiteral("cmdPlayTest")));
-    QVERIFY(settle(sim, w.get()));
-    QVERIFY(boxes.seen.isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(sim.commands().count(Play), 3, 10000);
     QCOMPARE(trafficAfterLookUp(sim), QStringList{Play});
+    QVERIFY(boxes.seen.isEmpty());
     QVERIFY(!QFileInfo::exists(TestEnv::configFolder() + QStringLiteral("/KavoConfig/KavoConfig.conf"))
             || !readFile(TestEnv::configFolder() + QStringLiteral("/KavoConfig/KavoConfig.conf")).contains("incomplete"));
 }
@@ -669,10 +700,17 @@ void TestPlayTest::playAnswers()
     QVERIFY(window.click(QStringLiteral("cmdPlayTest")));
     QCOMPARE(window.status(), status);
     QCOMPARE(boxes.texts(), onCard ? QStringList() : QStringList{Question});
+    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains(Play), 10000);
     QVERIFY(played(sim) || status != Playing);
     QCOMPARE(readFile(sim.cardDir() + QStringLiteral("/KAVOTEST.MP3")), readFile(shippedFile()));
-    // Nothing of the answer is left for the next exchange.
-    QVERIFY(w->session->link().pendingInput().isEmpty());
+    // Nothing of the answer is left for the next exchange: a Read right after it asks the
+    // module once for each setting and gets all nine.
+    const qsizetype before = sim.commands().size();
+    const qsizetype shown = boxes.seen.size();
+    QVERIFY(window.click(QStringLiteral("cmdReadSettings")));
+    QCOMPARE(boxes.seen.size(), shown);
+    QTRY_COMPARE_WITH_TIMEOUT(sim.commands().mid(before), ReadQueries, 10000);
+    QCOMPARE(window.status(), QStringLiteral("All Settings Received"));
 }
 
 QTEST_MAIN(TestPlayTest)

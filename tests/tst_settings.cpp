@@ -1,17 +1,20 @@
 // The nine settings in the window: the edit handlers, reading all settings from kavo-sim and
-// writing them back, through a real pseudo-terminal.
+// writing them back, through a real pseudo-terminal; driven from outside as a user does.
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
+#include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
+#include <algorithm>
 #include <functional>
+#include <string_view>
 
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
@@ -19,6 +22,7 @@
 #include "support/windowdriver.h"
 #include "support/windowfixture.h"
 #include "link/comports.h"
+#include "settings/settingtable.h"
 
 namespace {
 
@@ -26,101 +30,142 @@ const QStringList ReadOrder = {QStringLiteral("ST D"), QStringLiteral("ST T"), Q
                                QStringLiteral("ST N"), QStringLiteral("ST H"), QStringLiteral("ST V"),
                                QStringLiteral("ST O"), QStringLiteral("ST B"), QStringLiteral("ST U")};
 
+// The setting strings' labels, in the order the settings are read.
+const QStringList SettingStrings = {QStringLiteral("outKAVOBPS"),       QStringLiteral("outWriteTimeout"),
+                                    QStringLiteral("outInputStyle"),    QStringLiteral("outFileOffset"),
+                                    QStringLiteral("outBusyIndicator"), QStringLiteral("outVolume"),
+                                    QStringLiteral("outLoopCount"),     QStringLiteral("outBassBoost"),
+                                    QStringLiteral("outUninterrupted")};
+
+// What the module of the state file below holds, in the same order.
+const QStringList ModuleStrings = {QStringLiteral("ST D 0"),     QStringLiteral("ST T 37"), QStringLiteral("ST S 2"),
+                                   QStringLiteral("ST N 12345"), QStringLiteral("ST H 0"),  QStringLiteral("ST V 10 20"),
+                                   QStringLiteral("ST O 3"),     QStringLiteral("ST B 37"), QStringLiteral("ST U 1")};
+
+// The controls show the settings model once the event loop has passed its change on to
+// them: what the user sees right after an edit.
+void shown()
+{
+    QCoreApplication::processEvents();
+}
+
 // Every control and setting string of the nine settings, as text.
-QStringList snapshot(frmSerialData *w)
+QStringList snapshot(const WindowDriver &window)
 {
     QStringList s;
-    for (QComboBox *list : {w->lstKAVOBPS, w->lstInputStyle})
-        s << QStringLiteral("%1=%2").arg(list->objectName()).arg(list->currentIndex());
-    for (QScrollBar *bar : {w->vscWriteTimeout, w->vscFileOffset, w->vscVolumeL, w->vscVolumeR, w->vscLoopCount,
-                            w->vscBBFreq, w->vscBBBoost})
-        s << QStringLiteral("%1=%2").arg(bar->objectName()).arg(bar->value());
-    for (QLineEdit *box : {w->txtWriteTimeout, w->txtFileOffset, w->txtVolumeL, w->txtVolumeR, w->txtLoopCount,
-                           w->txtBBFreq, w->txtBBBoost})
-        s << box->objectName() + QLatin1Char('=') + box->text();
-    for (QCheckBox *box : {w->chkBusyIndicator, w->chkVolumeLocked, w->chkBassBoost, w->chkUninterrupted})
-        s << QStringLiteral("%1=%2").arg(box->objectName()).arg(box->isChecked());
-    for (QLabel *out : {w->outKAVOBPS, w->outWriteTimeout, w->outInputStyle, w->outFileOffset, w->outBusyIndicator,
-                        w->outVolume, w->outLoopCount, w->outBassBoost, w->outUninterrupted})
-        s << out->objectName() + QLatin1Char('=') + out->text();
+    for (const char *list : {"lstKAVOBPS", "lstInputStyle"})
+        s << QStringLiteral("%1=%2").arg(QLatin1String(list)).arg(window.value(QLatin1String(list)));
+    for (const char *bar : {"vscWriteTimeout", "vscFileOffset", "vscVolumeL", "vscVolumeR", "vscLoopCount", "vscBBFreq",
+                            "vscBBBoost"})
+        s << QStringLiteral("%1=%2").arg(QLatin1String(bar)).arg(window.value(QLatin1String(bar)));
+    for (const char *box : {"txtWriteTimeout", "txtFileOffset", "txtVolumeL", "txtVolumeR", "txtLoopCount", "txtBBFreq",
+                            "txtBBBoost"})
+        s << QLatin1String(box) + QLatin1Char('=') + window.text(QLatin1String(box));
+    for (const char *box : {"chkBusyIndicator", "chkVolumeLocked", "chkBassBoost", "chkUninterrupted"})
+        s << QStringLiteral("%1=%2").arg(QLatin1String(box)).arg(window.checked(QLatin1String(box)));
+    for (const QString &out : SettingStrings)
+        s << out + QLatin1Char('=') + window.text(out);
     return s;
 }
 
-QList<QLabel *> settingStrings(frmSerialData *w)
+QStringList settingStrings(const WindowDriver &window)
 {
-    // In the order the settings are read.
-    return {w->outKAVOBPS, w->outWriteTimeout, w->outInputStyle, w->outFileOffset, w->outBusyIndicator,
-            w->outVolume, w->outLoopCount, w->outBassBoost, w->outUninterrupted};
-}
-
-QString status(frmSerialData *w)
-{
-    return w->StatusPanel[2]->text();
+    QStringList s;
+    for (const QString &out : SettingStrings)
+        s << window.text(out);
+    return s;
 }
 
 // The command lines the simulator received from line `from` on.
-QStringList commandsFrom(const KavoSim &sim, int from)
+QStringList commandsFrom(const KavoSim &sim, qsizetype from)
 {
     return sim.commands().mid(from);
 }
 
-bool readAll(frmSerialData *w)
+// The setting commands among them (queries and writes): what the connect check sends
+// before them (probe, version, card) left out.
+QStringList settingCommands(const KavoSim &sim, qsizetype from = 0)
 {
-    OperationGuard operation(w);
-    return operation.acquired() && w->ReadAllSettings();
+    QStringList s;
+    for (const QString &c : commandsFrom(sim, from))
+        if (c.startsWith(QStringLiteral("ST ")))
+            s << c;
+    return s;
 }
 
-// Waits until a probe sent now shows in the log, so that whatever the tool sent before it
-// is in the log too. Returns the log's size before the probe.
-int settleLog(frmSerialData *w, const KavoSim &sim)
+// The first letters of setting commands ("ST T 37" -> "T"), joined.
+QString letters(const QStringList &commands)
 {
-    const int before = sim.commands().size();
-    {
-        OperationGuard operation(w);
-        w->session->link().ProbeDevice();
-    }
-    QElapsedTimer clock;
-    clock.start();
-    // The escape and the carriage return after it are logged as two lines.
-    auto probeAt = [&] {
-        const QStringList lines = sim.commands().mid(before);
-        const int at = lines.indexOf(QStringLiteral("\\e"));
-        return at >= 0 && at + 1 < lines.size() ? before + at : -1;
-    };
-    while (clock.elapsed() < 10000 && probeAt() < 0)
-        QTest::qWait(10);
-    return probeAt();
+    QString s;
+    for (const QString &c : commands)
+        s += c.mid(3, 1);
+    return s;
 }
 
-// Runs `action` once, as soon as `when` holds (checked every few milliseconds, which the
-// waits of an operation let happen).
-class OnCondition : public QObject
+bool writeFile(const QString &path, const QByteArray &content)
 {
-public:
-    OnCondition(std::function<bool()> when, std::function<void()> action)
-        : m_when(std::move(when)), m_action(std::move(action))
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (!m_done && m_when()) {
-                m_done = true;
-                m_action();
-            }
-        });
-        m_timer.start(5);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+// The lines of a settings file that carry a setting.
+QStringList fileLines(const QByteArray &content)
+{
+    QStringList s;
+    for (const QByteArray &line : content.split('\n'))
+        if (!line.trimmed().isEmpty() && !line.startsWith('#'))
+            s << QString::fromLatin1(line.trimmed());
+    return s;
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+// A click on a check box as the user gives it (the driver waits for nothing here: a check
+// box starts no operation).
+void clickBox(const WindowDriver &window, const QString &name)
+{
+    auto *box = window.find<QCheckBox>(name);
+    QVERIFY2(box, qPrintable(name));
+    box->click();
+}
+
+// One arrow of a spinner clicked: the upper arrow moves a vertical bar towards its minimum.
+void arrow(const WindowDriver &window, const QString &name, bool up)
+{
+    auto *bar = window.find<QScrollBar>(name);
+    QVERIFY2(bar, qPrintable(name));
+    bar->triggerAction(up ? QAbstractSlider::SliderSingleStepSub : QAbstractSlider::SliderSingleStepAdd);
+}
+
+// Opens the simulator's port in the window as the user does: the port chosen, the rate
+// given (no search), Open pressed. Open reads the card and the nine settings.
+bool openPort(WindowDriver &window, const KavoSim &sim, bool wait = true)
+{
+    auto *automatic = window.find<QCheckBox>(QStringLiteral("chkAutoBitRate"));
+    if (!automatic || !window.pick(QStringLiteral("lstPCCOM"), sim.comName()))
+        return false;
+    if (automatic->isChecked())
+        automatic->click();
+    if (!window.pick(QStringLiteral("lstPCBPS"), QStringLiteral("9600")))
+        return false;
+    auto *open = window.find<QPushButton>(QStringLiteral("cmdOpenCOM"));
+    if (!wait) {
+        QTest::mouseClick(open, Qt::LeftButton);
+        return true;
     }
-    bool done() const { return m_done; }
+    return window.click(QStringLiteral("cmdOpenCOM")) && window.connected();
+}
 
-private:
-    std::function<bool()> m_when;
-    std::function<void()> m_action;
-    QTimer m_timer;
-    bool m_done = false;
-};
-
-// True once the status line shows `text` and the simulator has received `command`.
-std::function<bool()> awaiting(frmSerialData *w, const KavoSim &sim, const QString &text, const QString &command)
+// Clicks a button and returns at once, while the operation it starts runs.
+void clickNoWait(const WindowDriver &window, const QString &name)
 {
-    return [=, &sim] { return status(w) == text && sim.commands().contains(command); };
+    auto *button = window.find<QPushButton>(name);
+    QVERIFY2(button, qPrintable(name));
+    QTest::mouseClick(button, Qt::LeftButton);
 }
 
 } // namespace
@@ -143,6 +188,7 @@ private slots:
     void readBadReplies_data();
     void readBadReplies();
     void readStopsWhenPortIsLost();
+    void sameStringsEverywhere();
 
     void writeEqualRates();
     void writeNewBitRate();
@@ -157,9 +203,9 @@ private slots:
 
 private:
     void runEdits(const QString &actions, const QString &checks);
-    // Starts the simulator with the distinctive settings below, opens a window, opens the
-    // simulator's port at `rate` as the connect code would, reads all settings once.
-    std::unique_ptr<frmSerialData> connectTo(KavoSim &sim, const QStringList &options = {}, bool read = true);
+    // Starts the simulator with the distinctive settings below (and `options`), opens a
+    // window and opens the simulator's port in it at 9600 bps: Open reads all settings.
+    std::unique_ptr<frmSerialData> connectTo(KavoSim &sim, const QStringList &options = {});
 
     QTemporaryDir m_dir;
     QString m_stateFile;
@@ -170,29 +216,24 @@ void tst_Settings::initTestCase()
     TestEnv::isolate();
     QVERIFY(m_dir.isValid());
     m_stateFile = m_dir.filePath(QStringLiteral("state.txt"));
-    QFile file(m_stateFile);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("D=0\nT=37\nS=2\nN=12345\nH=0\nV=10 20\nO=3\nB=37\nU=1\n");
+    QVERIFY(writeFile(m_stateFile, "D=0\nT=37\nS=2\nN=12345\nH=0\nV=10 20\nO=3\nB=37\nU=1\n"));
 }
 
-std::unique_ptr<frmSerialData> tst_Settings::connectTo(KavoSim &sim, const QStringList &options, bool read)
+std::unique_ptr<frmSerialData> tst_Settings::connectTo(KavoSim &sim, const QStringList &options)
 {
     if (!sim.start(QStringList{QStringLiteral("--state"), m_stateFile} + options))
         return nullptr;
     auto w = openWindow();
-    if (!w || !selectEntry(w->lstPCCOM, sim.comName()) || !selectEntry(w->lstPCBPS, QStringLiteral("9600")))
+    if (!w || !QTest::qWaitForWindowActive(w.get()))
         return nullptr;
-    if (!w->OpenComPort(sim.com(), 9600))
+    WindowDriver window(w.get());
+    if (!openPort(window, sim))
         return nullptr;
-    w->setConnectedState(true);
-    if (read)
-        readAll(w.get());
     return w;
 }
 
 // --- edits ------------------------------------------------------------------------------
 
-// The actions and the checks are runEdits' (below).
 void tst_Settings::edits_data()
 {
     QTest::addColumn<QString>("actions");
@@ -253,62 +294,53 @@ void tst_Settings::edits()
 // "clear:name" empties a box as the program does when it forgets a module's values.
 // Checks: "name=text" for a box or label, "name.value", ".enabled", ".checked", ".index",
 // ".readOnly"; "status=text" for the status line.
+// Actions: "name=value" sets a scroll bar's position, a list's index or a check box;
+// "up:name" / "down:name" click a spinner's arrow; "click:name" clicks a check box;
+// "key:name=PageUp" (or PageDown) presses the key on a spinner; "type:name=text" clears a
+// number box, types the text and presses Enter, "typeTab:name=text" leaves the box with
+// Tab instead; "leave:name" goes into a box and leaves it with Tab, typing nothing;
+// "clear:name" empties a box as the program does when it forgets a module's values.
+// Checks: "name=text" for a box or label, "name.value", ".enabled", ".checked", ".index",
+// ".readOnly"; "status=text" for the status line.
 void tst_Settings::runEdits(const QString &actions, const QString &checks)
 {
     // The handlers send nothing, so a window without a port will do.
     frmSerialData w;
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    auto widget = [&](const QString &name) { return w.findChild<QWidget *>(name); };
+    WindowDriver window(&w);
 
     for (const QString &action : actions.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const QString kind = action.contains(QLatin1Char(':')) ? action.section(QLatin1Char(':'), 0, 0) : QString();
         const QString rest = kind.isEmpty() ? action : action.section(QLatin1Char(':'), 1);
         const QString name = rest.section(QLatin1Char('='), 0, 0);
         const QString argument = rest.section(QLatin1Char('='), 1);
+        QVERIFY2(window.widget(name), qPrintable(action));
         if (kind == QStringLiteral("up") || kind == QStringLiteral("down")) {
-            auto *bar = qobject_cast<QScrollBar *>(widget(name));
-            QVERIFY2(bar, qPrintable(action));
-            // The upper arrow moves a vertical bar towards its minimum.
-            bar->triggerAction(kind == QStringLiteral("up") ? QAbstractSlider::SliderSingleStepSub
-                                                            : QAbstractSlider::SliderSingleStepAdd);
+            arrow(window, name, kind == QStringLiteral("up"));
         } else if (kind == QStringLiteral("click")) {
-            auto *box = qobject_cast<QCheckBox *>(widget(name));
-            QVERIFY2(box, qPrintable(action));
-            box->click();
+            clickBox(window, name);
         } else if (kind == QStringLiteral("key")) {
-            auto *bar = qobject_cast<QScrollBar *>(widget(name));
-            QVERIFY2(bar, qPrintable(action));
-            bar->setFocus(Qt::TabFocusReason);
+            QVERIFY2(window.find<QScrollBar>(name), qPrintable(action));
             QVERIFY2(argument == QStringLiteral("PageUp") || argument == QStringLiteral("PageDown"), qPrintable(action));
-            QTest::keyClick(bar, argument == QStringLiteral("PageUp") ? Qt::Key_PageUp : Qt::Key_PageDown);
-        } else if (kind == QStringLiteral("leave") || kind == QStringLiteral("clear")) {
-            auto *box = qobject_cast<QLineEdit *>(widget(name));
+            QVERIFY(window.key(name, argument == QStringLiteral("PageUp") ? Qt::Key_PageUp : Qt::Key_PageDown));
+        } else if (kind == QStringLiteral("clear")) {
+            auto *box = window.find<QLineEdit>(name);
             QVERIFY2(box, qPrintable(action));
-            if (kind == QStringLiteral("clear")) {
-                box->clear();
-            } else {
-                box->setFocus(Qt::MouseFocusReason);
-                QTRY_VERIFY(box->hasFocus());
-                QTest::keyClick(box, Qt::Key_Tab);
-                QVERIFY2(!box->hasFocus(), qPrintable(action));
-            }
+            box->clear();
+        } else if (kind == QStringLiteral("leave")) {
+            auto *box = window.find<QLineEdit>(name);
+            QVERIFY2(box, qPrintable(action));
+            QVERIFY(window.key(name, Qt::Key_Tab));
+            QVERIFY2(!box->hasFocus(), qPrintable(action));
         } else if (kind == QStringLiteral("type") || kind == QStringLiteral("typeTab")) {
-            auto *box = qobject_cast<QLineEdit *>(widget(name));
+            auto *box = window.find<QLineEdit>(name);
             QVERIFY2(box, qPrintable(action));
-            box->setFocus(Qt::MouseFocusReason);
-            QTRY_VERIFY(box->hasFocus());
-            box->selectAll();
-            QTest::keyClick(box, Qt::Key_Backspace);
-            QTest::keyClicks(box, argument);
-            if (kind == QStringLiteral("type")) {
-                QTest::keyClick(box, Qt::Key_Return);
-            } else {
-                QTest::keyClick(box, Qt::Key_Tab);
+            QVERIFY(window.type(name, argument, kind == QStringLiteral("type") ? Qt::Key_Return : Qt::Key_Tab));
+            if (kind == QStringLiteral("typeTab"))
                 QVERIFY2(!box->hasFocus(), qPrintable(action));
-            }
         } else if (kind.isEmpty()) {
-            QWidget *target = widget(name);
+            QWidget *target = window.widget(name);
             const int value = argument.toInt();
             if (auto *bar = qobject_cast<QScrollBar *>(target))
                 bar->setValue(value);
@@ -321,6 +353,7 @@ void tst_Settings::runEdits(const QString &actions, const QString &checks)
         } else {
             QFAIL(qPrintable(action));
         }
+        shown();
     }
 
     for (const QString &check : checks.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
@@ -330,24 +363,20 @@ void tst_Settings::runEdits(const QString &actions, const QString &checks)
         const QString property = key.section(QLatin1Char('.'), 1);
         QString actual;
         if (name == QStringLiteral("status")) {
-            actual = status(&w);
+            actual = window.status();
         } else {
-            QWidget *target = widget(name);
+            QWidget *target = window.widget(name);
             QVERIFY2(target, qPrintable(check));
-            if (property == QStringLiteral("value"))
-                actual = QString::number(qobject_cast<QScrollBar *>(target)->value());
+            if (property == QStringLiteral("value") || property == QStringLiteral("index"))
+                actual = QString::number(window.value(name));
             else if (property == QStringLiteral("enabled"))
-                actual = QString::number(target->isEnabled());
+                actual = QString::number(window.enabled(name));
             else if (property == QStringLiteral("checked"))
-                actual = QString::number(qobject_cast<QCheckBox *>(target)->isChecked());
-            else if (property == QStringLiteral("index"))
-                actual = QString::number(qobject_cast<QComboBox *>(target)->currentIndex());
+                actual = QString::number(window.checked(name));
             else if (property == QStringLiteral("readOnly"))
                 actual = QString::number(qobject_cast<QLineEdit *>(target)->isReadOnly());
-            else if (auto *label = qobject_cast<QLabel *>(target))
-                actual = label->text();
-            else if (auto *box = qobject_cast<QLineEdit *>(target))
-                actual = box->text();
+            else
+                actual = window.text(name);
         }
         QVERIFY2(actual == expected, qPrintable(QStringLiteral("%1: got '%2'").arg(check, actual)));
     }
@@ -526,62 +555,61 @@ void tst_Settings::readOnConnect()
     MessageBoxes boxes;
     auto w = openWindow();
     QVERIFY(w);
-    QVERIFY(selectEntry(w->lstPCCOM, sim.comName()));
-    w->chkVolumeLocked->setChecked(locked);
-    w->chkAutoBitRate->setChecked(true);
+    WindowDriver window(w.get());
+    QVERIFY(window.pick(QStringLiteral("lstPCCOM"), sim.comName()));
+    if (window.checked(QStringLiteral("chkVolumeLocked")) != locked)
+        clickBox(window, QStringLiteral("chkVolumeLocked"));
+    QCOMPARE(window.checked(QStringLiteral("chkVolumeLocked")), locked);
+    QVERIFY(window.checked(QStringLiteral("chkAutoBitRate")));
 
     // Open reads all settings once the module is found.
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(w->connected(), 10000);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
+    QVERIFY(window.connected());
     QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.texts().join(QLatin1Char('|'))));
-    QCOMPARE(status(w.get()), QStringLiteral("All Settings Received"));
+    QCOMPARE(window.status(), QStringLiteral("All Settings Received"));
 
-    QCOMPARE(w->lstKAVOBPS->currentIndex(), 0);
-    QCOMPARE(w->outKAVOBPS->text(), QStringLiteral("ST D 0"));
-    QCOMPARE(w->vscWriteTimeout->value(), 254 - 37);
-    QCOMPARE(w->txtWriteTimeout->text(), QStringLiteral("37"));
-    QCOMPARE(w->outWriteTimeout->text(), QStringLiteral("ST T 37"));
-    QCOMPARE(w->lstInputStyle->currentIndex(), 2);
-    QCOMPARE(w->outInputStyle->text(), QStringLiteral("ST S 2"));
-    QCOMPARE(w->vscFileOffset->value(), 32767 - 12345);
-    QCOMPARE(w->txtFileOffset->text(), QStringLiteral("12345"));
-    QCOMPARE(w->outFileOffset->text(), QStringLiteral("ST N 12345"));
-    QVERIFY(!w->chkBusyIndicator->isChecked());
-    QCOMPARE(w->outBusyIndicator->text(), QStringLiteral("ST H 0"));
-    QCOMPARE(w->txtVolumeL->text(), QStringLiteral("10"));
-    QCOMPARE(w->txtVolumeR->text(), right);
-    QCOMPARE(w->vscVolumeR->value(), right.toInt());
-    QCOMPARE(w->outVolume->text(), volume);
-    QVERIFY(!w->chkVolumeLocked->isChecked());
-    QVERIFY(w->vscVolumeR->isEnabled());
-    Q_UNUSED(locked);
-    QCOMPARE(w->vscLoopCount->value(), 254 - 3);
-    QCOMPARE(w->txtLoopCount->text(), QStringLiteral("3"));
-    QCOMPARE(w->outLoopCount->text(), QStringLiteral("ST O 3"));
-    QCOMPARE(w->vscBBFreq->value(), 15 - 5);
-    QCOMPARE(w->txtBBFreq->text(), QStringLiteral("50"));
-    QCOMPARE(w->vscBBBoost->value(), 15 - 2);
-    QCOMPARE(w->txtBBBoost->text(), QStringLiteral("2"));
-    QVERIFY(w->chkBassBoost->isChecked());
-    QCOMPARE(w->outBassBoost->text(), QStringLiteral("ST B 37"));
-    QVERIFY(w->chkUninterrupted->isChecked());
-    QCOMPARE(w->outUninterrupted->text(), QStringLiteral("ST U 1"));
+    QCOMPARE(window.value(QStringLiteral("lstKAVOBPS")), 0);
+    QCOMPARE(window.text(QStringLiteral("outKAVOBPS")), QStringLiteral("ST D 0"));
+    QCOMPARE(window.value(QStringLiteral("vscWriteTimeout")), 254 - 37);
+    QCOMPARE(window.text(QStringLiteral("txtWriteTimeout")), QStringLiteral("37"));
+    QCOMPARE(window.text(QStringLiteral("outWriteTimeout")), QStringLiteral("ST T 37"));
+    QCOMPARE(window.value(QStringLiteral("lstInputStyle")), 2);
+    QCOMPARE(window.text(QStringLiteral("outInputStyle")), QStringLiteral("ST S 2"));
+    QCOMPARE(window.value(QStringLiteral("vscFileOffset")), 32767 - 12345);
+    QCOMPARE(window.text(QStringLiteral("txtFileOffset")), QStringLiteral("12345"));
+    QCOMPARE(window.text(QStringLiteral("outFileOffset")), QStringLiteral("ST N 12345"));
+    QVERIFY(!window.checked(QStringLiteral("chkBusyIndicator")));
+    QCOMPARE(window.text(QStringLiteral("outBusyIndicator")), QStringLiteral("ST H 0"));
+    QCOMPARE(window.text(QStringLiteral("txtVolumeL")), QStringLiteral("10"));
+    QCOMPARE(window.text(QStringLiteral("txtVolumeR")), right);
+    QCOMPARE(window.value(QStringLiteral("vscVolumeR")), right.toInt());
+    QCOMPARE(window.text(QStringLiteral("outVolume")), volume);
+    QVERIFY(!window.checked(QStringLiteral("chkVolumeLocked")));
+    QVERIFY(window.enabled(QStringLiteral("vscVolumeR")));
+    QCOMPARE(window.value(QStringLiteral("vscLoopCount")), 254 - 3);
+    QCOMPARE(window.text(QStringLiteral("txtLoopCount")), QStringLiteral("3"));
+    QCOMPARE(window.text(QStringLiteral("outLoopCount")), QStringLiteral("ST O 3"));
+    QCOMPARE(window.value(QStringLiteral("vscBBFreq")), 15 - 5);
+    QCOMPARE(window.text(QStringLiteral("txtBBFreq")), QStringLiteral("50"));
+    QCOMPARE(window.value(QStringLiteral("vscBBBoost")), 15 - 2);
+    QCOMPARE(window.text(QStringLiteral("txtBBBoost")), QStringLiteral("2"));
+    QVERIFY(window.checked(QStringLiteral("chkBassBoost")));
+    QCOMPARE(window.text(QStringLiteral("outBassBoost")), QStringLiteral("ST B 37"));
+    QVERIFY(window.checked(QStringLiteral("chkUninterrupted")));
+    QCOMPARE(window.text(QStringLiteral("outUninterrupted")), QStringLiteral("ST U 1"));
 
-    // The queries went out in the order of the status texts.
-    QStringList queries;
-    for (const QString &c : sim.commands())
-        if (c.startsWith(QStringLiteral("ST ")))
-            queries << c;
-    QCOMPARE(queries, ReadOrder);
+    // The queries went out in the order of the status texts (each line is logged before
+    // its answer goes out, so all of them are in the log once the read is over).
+    QCOMPARE(settingCommands(sim), ReadOrder);
 
     // Reading again gives the same state.
-    const QStringList first = snapshot(w.get());
-    const int before = sim.commands().size();
-    QTest::mouseClick(w->cmdReadSettings, Qt::LeftButton);
-    QCOMPARE(status(w.get()), QStringLiteral("All Settings Received"));
-    QCOMPARE(snapshot(w.get()), first);
+    const QStringList first = snapshot(window);
+    const qsizetype before = sim.commands().size();
+    QVERIFY(window.click(QStringLiteral("cmdReadSettings")));
+    QCOMPARE(window.status(), QStringLiteral("All Settings Received"));
+    QCOMPARE(snapshot(window), first);
     QTRY_COMPARE_WITH_TIMEOUT(commandsFrom(sim, before), ReadOrder, 10000);
-    QVERIFY(w->cmdReadSettings->isEnabled());
+    QVERIFY(window.enabled(QStringLiteral("cmdReadSettings")));
     QVERIFY(boxes.seen.isEmpty());
 }
 
@@ -604,6 +632,8 @@ void tst_Settings::readBadReplies_data()
     QTest::newRow("reply in two chunks") << "ST V=10 \\|20>" << -1 << "All Settings Received";
 }
 
+// The read of Open, then a Read after a settings file filled every setting: each stops at
+// the bad reply, keeps what it read before it and leaves the rest empty.
 void tst_Settings::readBadReplies()
 {
     QFETCH(QString, reply);
@@ -612,46 +642,100 @@ void tst_Settings::readBadReplies()
 
     KavoSim sim;
     MessageBoxes boxes;
-    auto w = connectTo(sim, {QStringLiteral("--reply"), reply}, false);
+    auto w = connectTo(sim, {QStringLiteral("--reply"), reply});
     QVERIFY(w);
-
-    QCOMPARE(readAll(w.get()), stopsAt < 0);
-    QCOMPARE(status(w.get()), text);
-    QVERIFY(boxes.seen.isEmpty());
-
-    // The settings before the bad one are read, nothing after it is asked for.
-    const QList<QLabel *> strings = settingStrings(w.get());
+    WindowDriver window(w.get());
     const int end = stopsAt < 0 ? ReadOrder.size() : stopsAt;
-    for (int i = 0; i < strings.size(); ++i)
-        QVERIFY2(strings[i]->text().isEmpty() == (i >= end), qPrintable(strings[i]->objectName()));
-    const int last = settleLog(w.get(), sim);
-    QCOMPARE(sim.commands().mid(0, last), ReadOrder.mid(0, stopsAt < 0 ? ReadOrder.size() : stopsAt + 1));
-    if (stopsAt < 0) {
-        QCOMPARE(w->outLoopCount->text(), QStringLiteral("ST O 3"));
-        QCOMPARE(w->outVolume->text(), QStringLiteral("ST V 10 20"));
-    }
+    const QStringList expected = ModuleStrings.mid(0, end) + QStringList(ReadOrder.size() - end, QString());
+    const QStringList asked = ReadOrder.mid(0, stopsAt < 0 ? ReadOrder.size() : stopsAt + 1);
+
+    QCOMPARE(window.status(), text);
+    QVERIFY(window.connected());
+    QCOMPARE(settingStrings(window), expected);
+    QCOMPARE(settingCommands(sim), asked);
+
+    // Other values in every setting, then Read.
+    const QString file = m_dir.filePath(QStringLiteral("other.kavo"));
+    QVERIFY(writeFile(file, "ST D 2\nST T 20\nST S 1\nST N 0\nST H 1\nST V 16\nST O 1\nST B 0\nST U 0\n"));
+    w->setFileDialogForTesting([file](bool) { return file; });
+    QVERIFY(window.trigger(QStringLiteral("mnuFileOpenSettings")));
+    shown();
+    QCOMPARE(settingStrings(window),
+             QStringList({"ST D 2", "ST T 20", "ST S 1", "ST N 0", "ST H 1", "ST V 16", "ST O 1", "ST B 0", "ST U 0"}));
+    QVERIFY(window.click(QStringLiteral("cmdReadSettings")));
+    shown();
+    QCOMPARE(window.status(), text);
+    QCOMPARE(settingStrings(window), expected);
+    // Nothing after the bad setting was asked for, in either read.
+    QTRY_COMPARE_WITH_TIMEOUT(settingCommands(sim), asked + asked, 10000);
+    QVERIFY(boxes.seen.isEmpty());
 }
 
 void tst_Settings::readStopsWhenPortIsLost()
 {
     KavoSim sim;
+    QVERIFY(sim.start({QStringLiteral("--state"), m_stateFile, QStringLiteral("--reply"), QStringLiteral("ST N=5\\|>"),
+                       QStringLiteral("--chunk-delay"), QStringLiteral("3000")}));
     MessageBoxes boxes;
-    auto w = connectTo(sim, {QStringLiteral("--reply"), QStringLiteral("ST N=5\\|>"), QStringLiteral("--chunk-delay"),
-                             QStringLiteral("3000")},
-                       false);
+    auto w = openWindow();
     QVERIFY(w);
+    WindowDriver window(w.get());
 
-    OnCondition pull(awaiting(w.get(), sim, QStringLiteral("Getting Input File Number Offset - 'N'"),
-                              QStringLiteral("ST N")),
-                     [&] { sim.kill(); });
-    QVERIFY(!readAll(w.get()));
-    QVERIFY(pull.done());
-    QVERIFY2(status(w.get()).startsWith(sim.comName()) && status(w.get()).contains(QStringLiteral(" was disconnected")),
-             qPrintable(status(w.get())));
-    QVERIFY(!w->connected());
-    QVERIFY(w->outFileOffset->text().isEmpty());
-    QVERIFY(w->outBusyIndicator->text().isEmpty());
-    QCOMPARE(sim.commands(), ReadOrder.mid(0, 4));
+    // The module is pulled while the read of Open waits for the rest of an answer.
+    QVERIFY(openPort(window, sim, false));
+    QTRY_VERIFY_WITH_TIMEOUT(window.status() == QStringLiteral("Getting Input File Number Offset - 'N'")
+                                 && sim.commands().contains(QStringLiteral("ST N")),
+                             10000);
+    QVERIFY(window.busy());
+    sim.kill();
+    QVERIFY(window.waitIdle());
+
+    // A hung-up line is a lost port, not a silent module.
+    QVERIFY2(window.status().startsWith(sim.comName()) && window.status().contains(QStringLiteral(" was disconnected")),
+             qPrintable(window.status()));
+    QVERIFY(!window.connected());
+    QVERIFY(window.text(QStringLiteral("StatusPanel1")).isEmpty());
+    QCOMPARE(settingStrings(window), ModuleStrings.mid(0, 3) + QStringList(6, QString()));
+    QCOMPARE(settingCommands(sim), ReadOrder.mid(0, 4));
+    QVERIFY(boxes.seen.isEmpty());
+}
+
+// One reading, three views: the window's setting strings, a settings file saved from the
+// window and what kavoctl reads from the same module carry the same nine strings.
+void tst_Settings::sameStringsEverywhere()
+{
+    const QString state = m_dir.filePath(QStringLiteral("state-30-40.txt"));
+    QVERIFY(writeFile(state, "D=0\nT=5\nS=1\nN=77\nH=1\nV=30 40\nO=0\nB=37\nU=0\n"));
+    KavoSim sim;
+    QVERIFY(sim.start({QStringLiteral("--state"), state}));
+    MessageBoxes boxes;
+    auto w = openWindow();
+    QVERIFY(w);
+    WindowDriver window(w.get());
+    QVERIFY(openPort(window, sim));
+    QCOMPARE(window.status(), QStringLiteral("All Settings Received"));
+    const QStringList inWindow = settingStrings(window);
+    QVERIFY2(inWindow.contains(QStringLiteral("ST V 30 40")) && inWindow.contains(QStringLiteral("ST B 37")),
+             qPrintable(inWindow.join(QLatin1Char('|'))));
+
+    const QString saved = m_dir.filePath(QStringLiteral("saved.kavo"));
+    w->setFileDialogForTesting([saved](bool forSaving) { return forSaving ? saved : QString(); });
+    QVERIFY(window.trigger(QStringLiteral("mnuFileSaveSettings")));
+    QFile file(saved);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList inFile = fileLines(file.readAll());
+
+    // The window lets the port go; kavoctl reads the same module.
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
+    QVERIFY(!window.connected());
+    QProcess kavoctl;
+    kavoctl.start(QStringLiteral(KAVOCTL_PATH), {QStringLiteral("read"), QStringLiteral("--port"), sim.comName()});
+    QVERIFY(kavoctl.waitForFinished(60000));
+    QVERIFY2(kavoctl.exitCode() == 0, kavoctl.readAllStandardError().constData());
+    const QStringList fromKavoctl = fileLines(kavoctl.readAllStandardOutput());
+
+    QCOMPARE(sorted(inFile), sorted(inWindow));
+    QCOMPARE(sorted(fromKavoctl), sorted(inWindow));
     QVERIFY(boxes.seen.isEmpty());
 }
 
@@ -663,39 +747,39 @@ void tst_Settings::writeEqualRates()
     MessageBoxes boxes;
     auto w = connectTo(sim);
     QVERIFY(w);
-    QCOMPARE(status(w.get()), QStringLiteral("All Settings Received"));
+    WindowDriver window(w.get());
+    QCOMPARE(window.status(), QStringLiteral("All Settings Received"));
 
-    // Edits send nothing.
-    int before = sim.commands().size();
-    w->vscLoopCount->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    const qsizetype before = sim.commands().size();
+    arrow(window, QStringLiteral("vscLoopCount"), true);
     // The two channels read differ: "Same as L" is off, and the right one moves alone.
-    QVERIFY(!w->chkVolumeLocked->isChecked());
-    w->vscVolumeR->setValue(30);
-    w->chkBassBoost->click();
-    QCOMPARE(settleLog(w.get(), sim), ReadOrder.size());
+    QVERIFY(!window.checked(QStringLiteral("chkVolumeLocked")));
+    window.find<QScrollBar>(QStringLiteral("vscVolumeR"))->setValue(30);
+    clickBox(window, QStringLiteral("chkBassBoost"));
+    shown();
 
-    before = sim.commands().size();
-    QTest::mouseClick(w->cmdWriteSettings, Qt::LeftButton);
-    QCOMPARE(status(w.get()), QStringLiteral("All Settings Stored"));
+    QVERIFY(window.click(QStringLiteral("cmdWriteSettings")));
+    QCOMPARE(window.status(), QStringLiteral("All Settings Stored"));
     const QStringList written = {QStringLiteral("ST T 37"), QStringLiteral("ST S 2"), QStringLiteral("ST N 12345"),
                                  QStringLiteral("ST H 0"), QStringLiteral("ST V 10 30"), QStringLiteral("ST O 4"),
                                  QStringLiteral("ST B 0"), QStringLiteral("ST U 1"), QStringLiteral("ST D 0")};
-    QTRY_COMPARE_WITH_TIMEOUT(commandsFrom(sim, before), written, 10000);
-    // Nothing but the nine lines: the port stayed open at its rate, no probe followed.
-    const int end = settleLog(w.get(), sim);
-    QCOMPARE(end, before + written.size());
+    QCOMPARE(window.text(QStringLiteral("StatusPanel2")), QStringLiteral("9600,N,8,1"));
+    QVERIFY(window.connected());
+
+    // The module holds what was written.
+    QVERIFY(window.click(QStringLiteral("cmdReadSettings")));
+    QCOMPARE(window.status(), QStringLiteral("All Settings Received"));
+    QCOMPARE(window.text(QStringLiteral("txtLoopCount")), QStringLiteral("4"));
+    QCOMPARE(window.text(QStringLiteral("txtVolumeR")), QStringLiteral("30"));
+    QCOMPARE(window.text(QStringLiteral("outBassBoost")), QStringLiteral("ST B 0"));
+
+    // The edits sent nothing; then the nine lines and nothing else (the port stayed open at
+    // its rate, no probe followed), all answered at 9600 bps; then the read.
+    QTRY_COMPARE_WITH_TIMEOUT(commandsFrom(sim, before), written + ReadOrder, 10000);
     for (const TrafficLine &line : sim.log().mid(before, written.size())) {
         QCOMPARE(line.rate, 9600);
         QCOMPARE(line.answer, QStringLiteral(">"));
     }
-    QCOMPARE(w->StatusPanel[1]->text(), QStringLiteral("9600,N,8,1"));
-    QVERIFY(w->connected());
-
-    // The module holds what was written.
-    QVERIFY(readAll(w.get()));
-    QCOMPARE(w->txtLoopCount->text(), QStringLiteral("4"));
-    QCOMPARE(w->txtVolumeR->text(), QStringLiteral("30"));
-    QCOMPARE(w->outBassBoost->text(), QStringLiteral("ST B 0"));
     QVERIFY(boxes.seen.isEmpty());
 }
 
@@ -705,16 +789,17 @@ void tst_Settings::writeNewBitRate()
     MessageBoxes boxes;
     auto w = connectTo(sim);
     QVERIFY(w);
+    WindowDriver window(w.get());
 
-    QVERIFY(selectEntry(w->lstKAVOBPS, QStringLiteral("115200")));
-    QCOMPARE(w->lstPCBPS->currentText(), QStringLiteral("9600"));
-    const int before = sim.commands().size();
-    QTest::mouseClick(w->cmdWriteSettings, Qt::LeftButton);
-    QCOMPARE(status(w.get()), QStringLiteral("All Settings Stored"));
-    QCOMPARE(w->lstPCBPS->currentText(), QStringLiteral("115200"));
-    QCOMPARE(w->StatusPanel[0]->text(), sim.comName());
-    QCOMPARE(w->StatusPanel[1]->text(), QStringLiteral("115200,N,8,1"));
-    QVERIFY(w->connected());
+    QVERIFY(window.pick(QStringLiteral("lstKAVOBPS"), QStringLiteral("115200")));
+    QCOMPARE(window.text(QStringLiteral("lstPCBPS")), QStringLiteral("9600"));
+    const qsizetype before = sim.commands().size();
+    QVERIFY(window.click(QStringLiteral("cmdWriteSettings")));
+    QCOMPARE(window.status(), QStringLiteral("All Settings Stored"));
+    QCOMPARE(window.text(QStringLiteral("lstPCBPS")), QStringLiteral("115200"));
+    QCOMPARE(window.text(QStringLiteral("StatusPanel1")), sim.comName());
+    QCOMPARE(window.text(QStringLiteral("StatusPanel2")), QStringLiteral("115200,N,8,1"));
+    QVERIFY(window.connected());
 
     // Nine lines at the old rate, the bit rate last, then the probe at the new rate.
     QTRY_VERIFY_WITH_TIMEOUT(sim.log().size() >= before + 11, 10000);
@@ -728,9 +813,9 @@ void tst_Settings::writeNewBitRate()
     QVERIFY(!log[9].answer.isEmpty());
 
     // The connection works at the new rate.
-    QTest::mouseClick(w->cmdReadSettings, Qt::LeftButton);
-    QCOMPARE(status(w.get()), QStringLiteral("All Settings Received"));
-    QCOMPARE(w->outKAVOBPS->text(), QStringLiteral("ST D 4"));
+    QVERIFY(window.click(QStringLiteral("cmdReadSettings")));
+    QCOMPARE(window.status(), QStringLiteral("All Settings Received"));
+    QCOMPARE(window.text(QStringLiteral("outKAVOBPS")), QStringLiteral("ST D 4"));
     QTRY_COMPARE_WITH_TIMEOUT(sim.log().last().command, QStringLiteral("ST U"), 10000);
     QCOMPARE(sim.log().last().rate, 115200);
     QVERIFY(boxes.seen.isEmpty());
@@ -775,23 +860,21 @@ void tst_Settings::writeReportsRefusals()
     MessageBoxes boxes;
     auto w = connectTo(sim, options);
     QVERIFY(w);
-    QCOMPARE(status(w.get()), QStringLiteral("All Settings Received"));
-    QVERIFY(selectEntry(w->lstKAVOBPS, moduleRate));
+    WindowDriver window(w.get());
+    QCOMPARE(window.status(), QStringLiteral("All Settings Received"));
+    QVERIFY(window.pick(QStringLiteral("lstKAVOBPS"), moduleRate));
 
-    const int before = sim.commands().size();
-    QTest::mouseClick(w->cmdWriteSettings, Qt::LeftButton);
-    QCOMPARE(status(w.get()), text);
-    QCOMPARE(w->StatusPanel[1]->text(), pcRate + QStringLiteral(",N,8,1"));
-    QCOMPARE(w->lstPCBPS->currentText(), pcRate);
-    QVERIFY(w->connected());
+    const qsizetype before = sim.commands().size();
+    QVERIFY(window.click(QStringLiteral("cmdWriteSettings")));
+    QCOMPARE(window.status(), text);
+    QCOMPARE(window.text(QStringLiteral("StatusPanel2")), pcRate + QStringLiteral(",N,8,1"));
+    QCOMPARE(window.text(QStringLiteral("lstPCBPS")), pcRate);
+    QVERIFY(window.connected());
     QVERIFY(boxes.seen.isEmpty());
 
     // The others were still sent, in order, the bit rate last.
     QTRY_VERIFY_WITH_TIMEOUT(sim.commands().size() >= before + 9, 10000);
-    QStringList letters;
-    for (const QString &c : commandsFrom(sim, before).mid(0, 9))
-        letters << c.mid(3, 1);
-    QCOMPARE(letters.join(QString()), QStringLiteral("TSNHVOBUD"));
+    QCOMPARE(letters(commandsFrom(sim, before).mid(0, 9)), QStringLiteral("TSNHVOBUD"));
 }
 
 void tst_Settings::writeReopenFails()
@@ -800,36 +883,41 @@ void tst_Settings::writeReopenFails()
     MessageBoxes boxes;
     auto w = connectTo(sim);
     QVERIFY(w);
+    WindowDriver window(w.get());
 
     // The open port keeps working, but the COM name no longer leads to a device.
     const QString link = ComPorts::portsFolder() + QStringLiteral("/") + sim.comName();
     QVERIFY(QFile::remove(link));
-    QVERIFY(selectEntry(w->lstKAVOBPS, QStringLiteral("57600")));
-    QTest::mouseClick(w->cmdWriteSettings, Qt::LeftButton);
+    QVERIFY(window.pick(QStringLiteral("lstKAVOBPS"), QStringLiteral("57600")));
+    QVERIFY(window.click(QStringLiteral("cmdWriteSettings")));
 
     QCOMPARE(boxes.seen.size(), 1);
     QVERIFY2(boxes.seen[0].text.startsWith(QStringLiteral("Com%1 is not available.\r\n").arg(sim.com())),
              qPrintable(boxes.seen[0].text));
-    QCOMPARE(status(w.get()), QStringLiteral("COM%1 could not be reopened at 57600 bps; not connected").arg(sim.com()));
-    QVERIFY(!w->connected());
-    QVERIFY(!w->session->portOpen());
-    QVERIFY(w->cmdOpenCOM->isEnabled());
-    QVERIFY(!w->cmdReadSettings->isEnabled());
-    QVERIFY(!w->cmdWriteSettings->isEnabled());
-    QVERIFY(w->lstPCCOM->isEnabled());
+    QCOMPARE(window.status(), QStringLiteral("COM%1 could not be reopened at 57600 bps; not connected").arg(sim.com()));
+    QVERIFY(!window.connected());
+    // No port is open: the status line names none.
+    QVERIFY(window.text(QStringLiteral("StatusPanel1")).isEmpty());
+    QVERIFY(window.enabled(QStringLiteral("cmdOpenCOM")));
+    QVERIFY(!window.enabled(QStringLiteral("cmdReadSettings")));
+    QVERIFY(!window.enabled(QStringLiteral("cmdWriteSettings")));
+    QVERIFY(!window.enabled(QStringLiteral("cmdPlayTest")));
+    QVERIFY(window.enabled(QStringLiteral("lstPCCOM")));
     QVERIFY(QFile::link(sim.device(), link));
 }
 
 void tst_Settings::writeBeforeCompleteRead_data()
 {
-    QTest::addColumn<QString>("reply");   // empty: no read at all
+    QTest::addColumn<QString>("reply");
     QTest::addColumn<QString>("missing");
-    QTest::newRow("never read") << ""
-                                << "Write Time-out, Input Style, Input File Number Offset, Hardware Busy Indicator, "
-                                   "Volume, Loop Count, Bass Boost, Uninterrupted Playback, Bit Rate";
+    QTest::newRow("nothing read") << "ST D=E05>"
+                                  << "Write Time-out, Input Style, Input File Number Offset, Hardware Busy Indicator, "
+                                     "Volume, Loop Count, Bass Boost, Uninterrupted Playback, Bit Rate";
     QTest::newRow("read stopped at V") << "ST V=E05>" << "Volume, Loop Count, Bass Boost, Uninterrupted Playback";
 }
 
+// Write needs all nine settings: it names the missing ones and sends nothing; once each
+// is set by hand, Write sends them.
 void tst_Settings::writeBeforeCompleteRead()
 {
     QFETCH(QString, reply);
@@ -837,59 +925,100 @@ void tst_Settings::writeBeforeCompleteRead()
 
     KavoSim sim;
     MessageBoxes boxes;
-    auto w = connectTo(sim, reply.isEmpty() ? QStringList() : QStringList{QStringLiteral("--reply"), reply},
-                       !reply.isEmpty());
+    auto w = connectTo(sim, {QStringLiteral("--reply"), reply});
     QVERIFY(w);
+    WindowDriver window(w.get());
     // An edit fills one more string; the rest is still missing.
-    w->vscLoopCount->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    arrow(window, QStringLiteral("vscLoopCount"), true);
 
-    const int before = sim.commands().size();
-    QTest::mouseClick(w->cmdWriteSettings, Qt::LeftButton);
+    const qsizetype before = sim.commands().size();
+    QVERIFY(window.click(QStringLiteral("cmdWriteSettings")));
     const QString loopCount = QStringLiteral("Loop Count, ");
-    QCOMPARE(status(w.get()),
+    QCOMPARE(window.status(),
              QStringLiteral("Nothing written: no value for %1 (press Read, set them, or open a settings file)")
                  .arg(QString(missing).remove(loopCount)));
-    QCOMPARE(settleLog(w.get(), sim), before);
+
+    // Each missing setting set by hand, as a user would.
+    const QMap<QString, std::function<bool()>> byHand = {
+        {QStringLiteral("Bit Rate"), [&] { return window.pick(QStringLiteral("lstKAVOBPS"), QStringLiteral("9600")); }},
+        {QStringLiteral("Write Time-out"), [&] { return window.key(QStringLiteral("vscWriteTimeout"), Qt::Key_Up); }},
+        {QStringLiteral("Input Style"),
+         [&] { return window.pick(QStringLiteral("lstInputStyle"), QStringLiteral("8 Switch Input")); }},
+        {QStringLiteral("Input File Number Offset"), [&] { return window.key(QStringLiteral("vscFileOffset"), Qt::Key_Up); }},
+        {QStringLiteral("Hardware Busy Indicator"), [&] {
+             clickBox(window, QStringLiteral("chkBusyIndicator"));
+             return true;
+         }},
+        {QStringLiteral("Volume"), [&] { return window.key(QStringLiteral("vscVolumeL"), Qt::Key_Down); }},
+        {QStringLiteral("Bass Boost"), [&] { return window.key(QStringLiteral("vscBBBoost"), Qt::Key_Up); }},
+        {QStringLiteral("Uninterrupted Playback"), [&] {
+             clickBox(window, QStringLiteral("chkUninterrupted"));
+             return true;
+         }},
+    };
+    for (const QString &name : QString(missing).remove(loopCount).split(QStringLiteral(", "))) {
+        QVERIFY2(byHand.contains(name), qPrintable(name));
+        QVERIFY2(byHand[name](), qPrintable(name));
+    }
+    shown();
+    QStringList shownStrings;
+    for (const char letter : std::string_view(SettingTable::WriteOrder))
+        shownStrings << window.text(SettingStrings[ReadOrder.indexOf(QStringLiteral("ST ") + QLatin1Char(letter))]);
+    QVERIFY2(!shownStrings.contains(QString()), qPrintable(shownStrings.join(QLatin1Char('|'))));
+
+    QVERIFY(window.click(QStringLiteral("cmdWriteSettings")));
+    QCOMPARE(window.status(), QStringLiteral("All Settings Stored"));
+    // The refused Write sent nothing; this one the strings shown.
+    QTRY_COMPARE_WITH_TIMEOUT(commandsFrom(sim, before), shownStrings, 10000);
     QVERIFY(boxes.seen.isEmpty());
 }
 
+// An edit made while Write runs reaches the rows not sent yet; the row being sent has been
+// taken already. Meanwhile the buttons that start operations are off and the setting
+// controls usable.
 void tst_Settings::editDuringWrite()
 {
     KavoSim sim;
     MessageBoxes boxes;
     // The first row's answer takes a while, so edits come while it is awaited.
     auto w = connectTo(sim, {QStringLiteral("--reply"), QStringLiteral("ST T 37=\\|>"), QStringLiteral("--chunk-delay"),
-                             QStringLiteral("500")});
+                             QStringLiteral("650")});
     QVERIFY(w);
+    WindowDriver window(w.get());
 
-    bool buttonsOff = false;
-    bool controlsOn = false;
-    OnCondition edit(awaiting(w.get(), sim, QStringLiteral("Setting Write Time-out - 'T'"), QStringLiteral("ST T 37")),
-                     [&] {
-        buttonsOff = !w->cmdOpenCOM->isEnabled() && !w->cmdReadSettings->isEnabled()
-                     && !w->cmdWriteSettings->isEnabled() && !w->cmdPlayTest->isEnabled();
-        controlsOn = w->vscLoopCount->isEnabled() && w->vscWriteTimeout->isEnabled();
-        // A second operation is refused while this one runs.
-        w->cmdReadSettings_Click();
-        // The row being sent was taken already; a later row takes the edit.
-        w->vscWriteTimeout->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        w->vscLoopCount->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    });
-    const int before = sim.commands().size();
-    QTest::mouseClick(w->cmdWriteSettings, Qt::LeftButton);
-    QVERIFY(edit.done());
-    QVERIFY(buttonsOff);
-    QVERIFY(controlsOn);
-    QCOMPARE(status(w.get()), QStringLiteral("All Settings Stored"));
-    QVERIFY(w->cmdReadSettings->isEnabled());
-    QVERIFY(w->cmdWriteSettings->isEnabled());
+    const qsizetype before = sim.commands().size();
+    clickNoWait(window, QStringLiteral("cmdWriteSettings"));
+    QTRY_VERIFY_WITH_TIMEOUT(window.status() == QStringLiteral("Setting Write Time-out - 'T'")
+                                 && sim.commands().contains(QStringLiteral("ST T 37")),
+                             10000);
+    QVERIFY(window.busy());
+    for (const char *button : {"cmdOpenCOM", "cmdReadSettings", "cmdWriteSettings", "cmdPlayTest"})
+        QVERIFY2(!window.enabled(QLatin1String(button)), button);
+    QVERIFY(window.enabled(QStringLiteral("vscLoopCount")));
+    QVERIFY(window.enabled(QStringLiteral("vscWriteTimeout")));
+    // A click on Read does nothing while the write runs.
+    clickNoWait(window, QStringLiteral("cmdReadSettings"));
+    // The row being sent was taken already; a later row takes the edit (the key waits
+    // until the write is over).
+    arrow(window, QStringLiteral("vscWriteTimeout"), true);
+    QVERIFY(window.busy());
+    QVERIFY(window.key(QStringLiteral("vscLoopCount"), Qt::Key_Up));
+    shown();
 
-    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().size() >= before + 9, 10000);
-    const QStringList sent = commandsFrom(sim, before).mid(0, 9);
-    QCOMPARE(sent[0], QStringLiteral("ST T 37"));
-    QCOMPARE(sent[5], QStringLiteral("ST O 4"));
-    QCOMPARE(w->outWriteTimeout->text(), QStringLiteral("ST T 38"));
-    QCOMPARE(settleLog(w.get(), sim), before + 9);
+    QCOMPARE(window.status(), QStringLiteral("All Settings Stored"));
+    QVERIFY(window.enabled(QStringLiteral("cmdReadSettings")));
+    QVERIFY(window.enabled(QStringLiteral("cmdWriteSettings")));
+    QCOMPARE(window.text(QStringLiteral("outWriteTimeout")), QStringLiteral("ST T 38"));
+    QCOMPARE(window.text(QStringLiteral("outLoopCount")), QStringLiteral("ST O 4"));
+    const QStringList written = {QStringLiteral("ST T 37"), QStringLiteral("ST S 2"), QStringLiteral("ST N 12345"),
+                                 QStringLiteral("ST H 0"),  QStringLiteral("ST V 10 20"), QStringLiteral("ST O 4"),
+                                 QStringLiteral("ST B 37"), QStringLiteral("ST U 1"), QStringLiteral("ST D 0")};
+
+    // The module holds what was sent; the click on Read during the write sent nothing.
+    QVERIFY(window.click(QStringLiteral("cmdReadSettings")));
+    QCOMPARE(window.text(QStringLiteral("outWriteTimeout")), QStringLiteral("ST T 37"));
+    QCOMPARE(window.text(QStringLiteral("outLoopCount")), QStringLiteral("ST O 4"));
+    QTRY_COMPARE_WITH_TIMEOUT(commandsFrom(sim, before), written + ReadOrder, 10000);
     QVERIFY(boxes.seen.isEmpty());
 }
 
@@ -901,61 +1030,53 @@ void tst_Settings::writeTypedNumbers()
     MessageBoxes boxes;
     auto w = connectTo(sim);
     QVERIFY(w);
-    QCOMPARE(status(w.get()), QStringLiteral("All Settings Received"));
-    w->show();
-    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    WindowDriver window(w.get());
+    QCOMPARE(window.status(), QStringLiteral("All Settings Received"));
+    const qsizetype before = sim.commands().size();
 
-    auto type = [](QLineEdit *box, const QString &text) {
-        box->setFocus(Qt::MouseFocusReason);
-        box->selectAll();
-        QTest::keyClick(box, Qt::Key_Backspace);
-        QTest::keyClicks(box, text);
-    };
     // Enter applies a number, so does leaving the box (with Tab, or by clicking Write).
-    type(w->txtWriteTimeout, QStringLiteral("100"));
-    QTest::keyClick(w->txtWriteTimeout, Qt::Key_Return);
-    type(w->txtFileOffset, QStringLiteral("30000"));
-    QTest::keyClick(w->txtFileOffset, Qt::Key_Tab);
+    QVERIFY(window.type(QStringLiteral("txtWriteTimeout"), QStringLiteral("100")));
+    QVERIFY(window.type(QStringLiteral("txtFileOffset"), QStringLiteral("30000"), Qt::Key_Tab));
     // A refused number leaves the value read, a good one then takes its place.
-    type(w->txtLoopCount, QStringLiteral("300"));
-    QTest::keyClick(w->txtLoopCount, Qt::Key_Return);
-    QCOMPARE(status(w.get()), QStringLiteral("Loop Count: 300 is out of range (0 to 254)"));
-    QCOMPARE(w->outLoopCount->text(), QStringLiteral("ST O 3"));
-    type(w->txtLoopCount, QStringLiteral("9"));
-    QTest::keyClick(w->txtLoopCount, Qt::Key_Return);
+    QVERIFY(window.type(QStringLiteral("txtLoopCount"), QStringLiteral("300")));
+    QCOMPARE(window.status(), QStringLiteral("Loop Count: 300 is out of range (0 to 254)"));
+    QCOMPARE(window.text(QStringLiteral("outLoopCount")), QStringLiteral("ST O 3"));
+    QVERIFY(window.type(QStringLiteral("txtLoopCount"), QStringLiteral("9")));
     // Each channel its own volume (the two read differ, so "Same as L" is off).
-    QVERIFY(!w->chkVolumeLocked->isChecked());
-    type(w->txtVolumeL, QStringLiteral("40"));
-    QTest::keyClick(w->txtVolumeL, Qt::Key_Tab);
-    type(w->txtVolumeR, QStringLiteral("50"));
-    QTest::keyClick(w->txtVolumeR, Qt::Key_Return);
-    type(w->txtBBFreq, QStringLiteral("120"));
-    QTest::keyClick(w->txtBBFreq, Qt::Key_Return);
-    type(w->txtBBBoost, QStringLiteral("15"));
-    // Typing sends nothing.
-    QCOMPARE(settleLog(w.get(), sim), ReadOrder.size());
+    QVERIFY(!window.checked(QStringLiteral("chkVolumeLocked")));
+    QVERIFY(window.type(QStringLiteral("txtVolumeL"), QStringLiteral("40"), Qt::Key_Tab));
+    QVERIFY(window.type(QStringLiteral("txtVolumeR"), QStringLiteral("50")));
+    QVERIFY(window.type(QStringLiteral("txtBBFreq"), QStringLiteral("120")));
+    // Typed, and left by the click on Write.
+    auto *boost = window.find<QLineEdit>(QStringLiteral("txtBBBoost"));
+    boost->setFocus(Qt::MouseFocusReason);
+    QTRY_VERIFY(boost->hasFocus());
+    boost->selectAll();
+    QTest::keyClick(boost, Qt::Key_Backspace);
+    QTest::keyClicks(boost, QStringLiteral("15"));
 
-    const int before = sim.commands().size();
-    QTest::mouseClick(w->cmdWriteSettings, Qt::LeftButton);
-    QCOMPARE(w->txtBBBoost->text(), QStringLiteral("15"));
-    QCOMPARE(status(w.get()), QStringLiteral("All Settings Stored"));
+    QVERIFY(window.click(QStringLiteral("cmdWriteSettings")));
+    QCOMPARE(window.text(QStringLiteral("txtBBBoost")), QStringLiteral("15"));
+    QCOMPARE(window.status(), QStringLiteral("All Settings Stored"));
     const QStringList written = {QStringLiteral("ST T 100"), QStringLiteral("ST S 2"), QStringLiteral("ST N 30000"),
                                  QStringLiteral("ST H 0"), QStringLiteral("ST V 40 50"), QStringLiteral("ST O 9"),
                                  QStringLiteral("ST B 252"), QStringLiteral("ST U 1"), QStringLiteral("ST D 0")};
-    QTRY_COMPARE_WITH_TIMEOUT(commandsFrom(sim, before), written, 10000);
-    for (const TrafficLine &line : sim.log().mid(before))
-        QCOMPARE(line.answer, QStringLiteral(">"));
 
     // The module holds what was typed.
-    QVERIFY(readAll(w.get()));
-    QCOMPARE(w->txtWriteTimeout->text(), QStringLiteral("100"));
-    QCOMPARE(w->txtFileOffset->text(), QStringLiteral("30000"));
-    QCOMPARE(w->txtVolumeL->text(), QStringLiteral("40"));
-    QCOMPARE(w->txtVolumeR->text(), QStringLiteral("50"));
-    QCOMPARE(w->txtLoopCount->text(), QStringLiteral("9"));
-    QCOMPARE(w->txtBBFreq->text(), QStringLiteral("120"));
-    QCOMPARE(w->txtBBBoost->text(), QStringLiteral("15"));
-    QCOMPARE(w->outBassBoost->text(), QStringLiteral("ST B 252"));
+    QVERIFY(window.click(QStringLiteral("cmdReadSettings")));
+    QCOMPARE(window.text(QStringLiteral("txtWriteTimeout")), QStringLiteral("100"));
+    QCOMPARE(window.text(QStringLiteral("txtFileOffset")), QStringLiteral("30000"));
+    QCOMPARE(window.text(QStringLiteral("txtVolumeL")), QStringLiteral("40"));
+    QCOMPARE(window.text(QStringLiteral("txtVolumeR")), QStringLiteral("50"));
+    QCOMPARE(window.text(QStringLiteral("txtLoopCount")), QStringLiteral("9"));
+    QCOMPARE(window.text(QStringLiteral("txtBBFreq")), QStringLiteral("120"));
+    QCOMPARE(window.text(QStringLiteral("txtBBBoost")), QStringLiteral("15"));
+    QCOMPARE(window.text(QStringLiteral("outBassBoost")), QStringLiteral("ST B 252"));
+
+    // Typing sent nothing; Write the nine lines, each taken; then the read.
+    QTRY_COMPARE_WITH_TIMEOUT(commandsFrom(sim, before), written + ReadOrder, 10000);
+    for (const TrafficLine &line : sim.log().mid(before, written.size()))
+        QCOMPARE(line.answer, QStringLiteral(">"));
     QVERIFY(boxes.seen.isEmpty());
 }
 
@@ -971,24 +1092,31 @@ void tst_Settings::numberBoxKeys()
     QVERIFY(window.type(QStringLiteral("txtLoopCount"), QStringLiteral("300")));
     QCOMPARE(window.status(), QStringLiteral("Loop Count: 300 is out of range (0 to 254)"));
     QVERIFY(window.key(QStringLiteral("txtLoopCount"), Qt::Key_Up));
+    shown();
     QCOMPARE(window.text(QStringLiteral("outLoopCount")), QStringLiteral("ST O 4"));
     QCOMPARE(window.text(QStringLiteral("txtLoopCount")), QStringLiteral("4"));
     QCOMPARE(window.status(), QString());
 
     QVERIFY(window.key(QStringLiteral("txtBBFreq"), Qt::Key_Down));
+    shown();
     QCOMPARE(window.text(QStringLiteral("txtBBFreq")), QStringLiteral("40"));
     QCOMPARE(window.text(QStringLiteral("outBassBoost")), QStringLiteral("ST B 36"));
     QVERIFY(window.key(QStringLiteral("txtVolumeL"), Qt::Key_Up));
+    shown();
     QCOMPARE(window.text(QStringLiteral("outVolume")), QStringLiteral("ST V 11 20"));
     QVERIFY(window.type(QStringLiteral("txtWriteTimeout"), QStringLiteral("254")));
     QVERIFY(window.key(QStringLiteral("txtWriteTimeout"), Qt::Key_Up));
+    shown();
     QCOMPARE(window.text(QStringLiteral("outWriteTimeout")), QStringLiteral("ST T 254"));
+    QCOMPARE(window.text(QStringLiteral("txtWriteTimeout")), QStringLiteral("254"));
 
     // A spinner moved by the user clears a refusal too.
     QVERIFY(window.type(QStringLiteral("txtFileOffset"), QStringLiteral("x")));
     QVERIFY(window.status().startsWith(QStringLiteral("Input File Number Offset: 'x' is not a number")));
     QVERIFY(window.key(QStringLiteral("vscFileOffset"), Qt::Key_Up));
+    shown();
     QCOMPARE(window.status(), QString());
+    QCOMPARE(window.text(QStringLiteral("outFileOffset")), QStringLiteral("ST N 12346"));
     QVERIFY(boxes.seen.isEmpty());
 }
 

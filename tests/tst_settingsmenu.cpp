@@ -1,8 +1,10 @@
 // File > Open Settings... and Save Settings...: a file fills the controls as the user would
 // and nothing is sent until Write; a saved file holds the nine setting strings; a bad file
 // is refused whole; and files travel between the window and kavoctl both ways.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,13 +43,29 @@ int kavoctl(const QStringList &arguments, QByteArray *out = nullptr)
 }
 
 // The nine setting strings in the order they are read.
-QStringList strings(frmSerialData *w)
+QStringList strings(const WindowDriver &window)
 {
     QStringList s;
-    for (QLabel *out : {w->outKAVOBPS, w->outWriteTimeout, w->outInputStyle, w->outFileOffset, w->outBusyIndicator,
-                        w->outVolume, w->outLoopCount, w->outBassBoost, w->outUninterrupted})
-        s << out->text();
+    for (const char *out : {"outKAVOBPS", "outWriteTimeout", "outInputStyle", "outFileOffset", "outBusyIndicator",
+                            "outVolume", "outLoopCount", "outBassBoost", "outUninterrupted"})
+        s << window.text(QLatin1String(out));
     return s;
+}
+
+// The controls show the settings model once the event loop has passed its change on to
+// them: what the user sees right after a menu item was chosen.
+void shown()
+{
+    QCoreApplication::processEvents();
+}
+
+// No message box of the program is up.
+bool noBoxShown()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (qobject_cast<QMessageBox *>(w) && w->isVisible())
+            return false;
+    return true;
 }
 
 QStringList lines(const QByteArray &content)
@@ -83,11 +101,13 @@ private slots:
     void openAsksAboutEdits();
 
 private:
+    void newWindow();
     bool connectWindow();
 
     QTemporaryDir m_dir;
     std::unique_ptr<KavoSim> m_sim;
     std::unique_ptr<frmSerialData> m_window;
+    std::unique_ptr<WindowDriver> m_driver;
     std::unique_ptr<MessageBoxes> m_boxes;
     QString m_nextFile;
 };
@@ -101,25 +121,32 @@ void tst_SettingsMenu::init()
 {
     m_sim = std::make_unique<KavoSim>();
     QVERIFY(m_sim->start());
-    m_window = openWindow();
+    newWindow();
     QVERIFY(m_window);
     m_boxes = std::make_unique<MessageBoxes>();
-    m_window->fileDialogForTesting = [this](bool) { return m_nextFile; };
 }
 
 void tst_SettingsMenu::cleanup()
 {
+    m_driver.reset();
     m_window.reset();
     m_boxes.reset();
     m_sim.reset();
 }
 
+void tst_SettingsMenu::newWindow()
+{
+    m_driver.reset();
+    m_window = openWindow();
+    if (!m_window)
+        return;
+    m_window->setFileDialogForTesting([this](bool) { return m_nextFile; });
+    m_driver = std::make_unique<WindowDriver>(m_window.get());
+}
+
 bool tst_SettingsMenu::connectWindow()
 {
-    if (!selectEntry(m_window->lstPCCOM, m_sim->comName()))
-        return false;
-    QTest::mouseClick(m_window->cmdOpenCOM, Qt::LeftButton);
-    return m_window->cmdOpenCOM->text() == QStringLiteral("Close");
+    return m_driver->pick("lstPCCOM", m_sim->comName()) && m_driver->click("cmdOpenCOM") && m_driver->connected();
 }
 
 void tst_SettingsMenu::openFillsTheControls_data()
@@ -146,23 +173,25 @@ void tst_SettingsMenu::openFillsTheControls()
         content.replace(from, to);
     m_nextFile = m_dir.filePath("open.kavo");
     QVERIFY(writeFile(m_nextFile, content));
-    m_window->mnuFileOpenSettings->trigger();
+    WindowDriver &window = *m_driver;
+    QVERIFY(window.trigger("mnuFileOpenSettings"));
+    shown();
 
-    QCOMPARE(strings(m_window.get()), lines(content));
-    QCOMPARE(m_window->chkVolumeLocked->isChecked(), locked);
-    QCOMPARE(m_window->vscVolumeR->isEnabled(), !locked);
-    QCOMPARE(m_window->chkBassBoost->isChecked(), bassBoost);
-    QCOMPARE(m_window->lstInputStyle->currentIndex(), 2);
-    QCOMPARE(m_window->txtFileOffset->text(), QString("100"));
-    QCOMPARE(m_window->txtLoopCount->text(), QString("3"));
-    QCOMPARE(m_window->txtVolumeL->text(), locked ? QString("7") : QString("10"));
-    QCOMPARE(m_window->txtVolumeR->text(), locked ? QString("7") : QString("20"));
+    QCOMPARE(strings(window), lines(content));
+    QCOMPARE(window.checked("chkVolumeLocked"), locked);
+    QCOMPARE(window.enabled("vscVolumeR"), !locked);
+    QCOMPARE(window.checked("chkBassBoost"), bassBoost);
+    QCOMPARE(window.value("lstInputStyle"), 2);
+    QCOMPARE(window.text("txtFileOffset"), QString("100"));
+    QCOMPARE(window.text("txtLoopCount"), QString("3"));
+    QCOMPARE(window.text("txtVolumeL"), locked ? QString("7") : QString("10"));
+    QCOMPARE(window.text("txtVolumeR"), locked ? QString("7") : QString("20"));
     if (bassBoost) {
-        QCOMPARE(m_window->txtBBBoost->text(), QString("2"));
-        QCOMPARE(m_window->txtBBFreq->text(), QString("50"));
+        QCOMPARE(window.text("txtBBBoost"), QString("2"));
+        QCOMPARE(window.text("txtBBFreq"), QString("50"));
     }
     QVERIFY(m_boxes->seen.isEmpty());
-    QVERIFY(m_window->mnuFileSaveSettings->isEnabled());
+    QVERIFY(window.action("mnuFileSaveSettings")->isEnabled());
 }
 
 // Opening sends nothing; Write sends what the file said.
@@ -172,37 +201,49 @@ void tst_SettingsMenu::openedSettingsAreWritten()
     const qsizetype before = m_sim->commands().size();
     m_nextFile = m_dir.filePath("write.kavo");
     QVERIFY(writeFile(m_nextFile, Written));
-    m_window->mnuFileOpenSettings->trigger();
-    QCOMPARE(m_sim->commands().size(), before);
-    QTest::mouseClick(m_window->cmdWriteSettings, Qt::LeftButton);
-    QCOMPARE(m_window->StatusPanel[2]->text(), QString("All Settings Stored"));
-    QCOMPARE(m_sim->commands().mid(before),
-             QStringList({"ST T 30", "ST S 2", "ST N 100", "ST H 0", "ST V 10 20", "ST O 3", "ST B 37", "ST U 1", "ST D 0"}));
+    QVERIFY(m_driver->trigger("mnuFileOpenSettings"));
+    QCOMPARE(m_driver->status(), QString("Settings opened from write.kavo; press Write to store them in the Kavo"));
+    QVERIFY(m_driver->click("cmdWriteSettings"));
+    QCOMPARE(m_driver->status(), QString("All Settings Stored"));
+    // Nothing between the opening and the nine lines of Write.
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->commands().mid(before),
+                              QStringList({"ST T 30", "ST S 2", "ST N 100", "ST H 0", "ST V 10 20", "ST O 3", "ST B 37",
+                                           "ST U 1", "ST D 0"}),
+                              10000);
 }
 
 void tst_SettingsMenu::badFileRefused()
 {
     QVERIFY(connectWindow());
-    const QStringList before = strings(m_window.get());
+    const QStringList before = strings(*m_driver);
     QByteArray content = Written;
     content.replace("ST N 100", "ST N 40000");
     m_nextFile = m_dir.filePath("bad.kavo");
     QVERIFY(writeFile(m_nextFile, content));
-    m_window->mnuFileOpenSettings->trigger();
-    QCOMPARE(m_boxes->texts(), QStringList{"The settings were not opened:\r\n" + m_nextFile
-                                           + ": line 4: 'ST N 40000': Input File Number Offset 40000 is out of range "
-                                             "(0 to 32767)"});
-    QCOMPARE(strings(m_window.get()), before);
+    QVERIFY(m_driver->trigger("mnuFileOpenSettings"));
+    // The box is shown without holding anything up: answered from its own timer.
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes->texts(),
+                              QStringList{"The settings were not opened:\r\n" + m_nextFile
+                                          + ": line 4: 'ST N 40000': Input File Number Offset 40000 is out of range "
+                                            "(0 to 32767)"},
+                              10000);
+    QTRY_VERIFY_WITH_TIMEOUT(noBoxShown(), 10000);
+    shown();
+    QCOMPARE(strings(*m_driver), before);
 }
 
 void tst_SettingsMenu::saveNeedsAllNine()
 {
     // A fresh window has no setting strings: nothing to save, and no dialog comes.
     m_nextFile = m_dir.filePath("never.kavo");
-    m_window->mnuFileSaveSettings->trigger();
+    QVERIFY(!m_driver->action("mnuFileSaveSettings")->isEnabled());
+    QVERIFY(m_driver->trigger("mnuFileSaveSettings"));
     QVERIFY(!QFile::exists(m_nextFile));
     QVERIFY(connectWindow());
-    QVERIFY(m_window->mnuFileSaveSettings->isEnabled());
+    QVERIFY(m_driver->action("mnuFileSaveSettings")->isEnabled());
+    QVERIFY(m_driver->trigger("mnuFileSaveSettings"));
+    QVERIFY(QFile::exists(m_nextFile));
+    QCOMPARE(m_driver->status(), QString("Settings saved to never.kavo"));
 }
 
 // Read in the window, saved, written by kavoctl to another module: that one holds them.
@@ -214,20 +255,23 @@ void tst_SettingsMenu::windowToKavoctl()
     QVERIFY(writeFile(state, "T=44\nV=5 6\nB=18\nN=321\n"));
     m_sim = std::make_unique<KavoSim>();
     QVERIFY(m_sim->start({"--state", state}));
-    m_window = openWindow();
-    m_window->fileDialogForTesting = [this](bool) { return m_nextFile; };
+    newWindow();
+    QVERIFY(m_window);
+    WindowDriver &window = *m_driver;
     QVERIFY(connectWindow());
     // The window shows one volume for both channels while "Same as L" is checked.
-    m_window->chkVolumeLocked->setChecked(false);
-    m_window->vscVolumeR->setValue(6);
+    if (window.checked("chkVolumeLocked"))
+        window.find<QCheckBox>("chkVolumeLocked")->click();
+    window.find<QScrollBar>("vscVolumeR")->setValue(6);
+    shown();
     m_nextFile = m_dir.filePath("from-window.kavo");
-    m_window->mnuFileSaveSettings->trigger();
+    QVERIFY(window.trigger("mnuFileSaveSettings"));
     QVERIFY(QFile::exists(m_nextFile));
 
     QCOMPARE(kavoctl({"write", "--port", other.comName(), m_nextFile}), 0);
     QByteArray out;
     QCOMPARE(kavoctl({"read", "--port", other.comName()}, &out), 0);
-    QCOMPARE(lines(out), strings(m_window.get()));
+    QCOMPARE(lines(out), strings(window));
     QVERIFY(lines(out).contains("ST V 5 6"));
 }
 
@@ -240,18 +284,19 @@ void tst_SettingsMenu::kavoctlToWindow()
     QVERIFY(module.start({"--state", state}));
     m_nextFile = m_dir.filePath("from-kavoctl.kavo");
     QCOMPARE(kavoctl({"read", "--port", module.comName(), "-o", m_nextFile}), 0);
-    m_window->mnuFileOpenSettings->trigger();
+    QVERIFY(m_driver->trigger("mnuFileOpenSettings"));
+    shown();
     QFile file(m_nextFile);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(strings(m_window.get()), lines(file.readAll()));
-    QVERIFY(strings(m_window.get()).contains("ST O 200"));
+    QCOMPARE(strings(*m_driver), lines(file.readAll()));
+    QVERIFY(strings(*m_driver).contains("ST O 200"));
 }
 
 // A file opened before connecting is meant for the module Open finds: Open reads its version
 // and card but keeps the file's settings, and Write stores them.
 void tst_SettingsMenu::openedBeforeConnecting()
 {
-    WindowDriver window(m_window.get());
+    WindowDriver &window = *m_driver;
     m_nextFile = m_dir.filePath("before.kavo");
     QVERIFY(writeFile(m_nextFile, Written));
     QVERIFY(window.trigger("mnuFileOpenSettings"));
@@ -263,7 +308,7 @@ void tst_SettingsMenu::openedBeforeConnecting()
     QCOMPARE(window.text("lblVersion"), QString("Kavo v2.07KAV1 SN 00012345"));
     QCOMPARE(window.status(), QString("The settings from before.kavo are kept: press Write to store them in the Kavo, "
                                       "or Read to load the Kavo's own"));
-    QCOMPARE(strings(m_window.get()), lines(Written));
+    QCOMPARE(strings(window), lines(Written));
     for (const QString &command : m_sim->commands())
         QVERIFY2(!command.startsWith("ST "), qPrintable(command));
 
@@ -277,7 +322,7 @@ void tst_SettingsMenu::openedBeforeConnecting()
     QVERIFY(window.click("cmdOpenCOM"));
     QVERIFY(window.click("cmdOpenCOM"));
     QCOMPARE(window.status(), QString("All Settings Received"));
-    QCOMPARE(strings(m_window.get()), lines(Written));
+    QCOMPARE(strings(window), lines(Written));
     QVERIFY(m_boxes->seen.isEmpty());
 }
 
@@ -303,14 +348,18 @@ void tst_SettingsMenu::exitAsksAboutEdits()
     QFETCH(bool, closes);
 
     QVERIFY(connectWindow());
-    WindowDriver window(m_window.get());
+    WindowDriver &window = *m_driver;
     if (edit)
         QVERIFY(window.type("txtLoopCount", "9"));
     const qsizetype before = m_sim->commands().size();
     m_nextFile = m_dir.filePath(QString("exit-%1.kavo").arg(answer));
     m_boxes->answer(QMessageBox::StandardButton(answer));
-    m_window->show();
     QVERIFY(window.trigger("mnuFileExit"));
+    // The question is shown without holding anything up: wait until the window has gone,
+    // or the box has been answered and what the answer started is over.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVisible() || (m_boxes->seen.size() == 1 && noBoxShown() && !window.busy()),
+                             10000);
+    shown();
 
     QCOMPARE(m_boxes->seen.size(), edit ? 1 : 0);
     if (edit) {
@@ -338,7 +387,7 @@ void tst_SettingsMenu::exitAsksAboutEdits()
 void tst_SettingsMenu::openAsksAboutEdits()
 {
     QVERIFY(connectWindow());
-    WindowDriver window(m_window.get());
+    WindowDriver &window = *m_driver;
     QVERIFY(window.type("txtLoopCount", "9"));
     QVERIFY(window.click("cmdOpenCOM"));   // Close keeps them
     QCOMPARE(window.text("outLoopCount"), QString("ST O 9"));

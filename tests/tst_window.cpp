@@ -1,13 +1,18 @@
 // The window as it opens: every control with its name, kind, caption, items, tool-tip,
 // range, start state and designed place; the menus, timers, status bar and focus order;
 // every text readable at the designed font (clear of its neighbours, whole or with a
-// tool-tip), copyable boxes, message boxes within the screen.
+// tool-tip), copyable boxes, message boxes within the screen. Everything is looked at from
+// outside: controls found by their names, texts brought onto the window by what the user
+// does.
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -26,6 +32,7 @@
 #include <QStyleOptionFrame>
 #include <QStyleOptionGroupBox>
 #include <QTest>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -33,6 +40,7 @@
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
 #include "support/testenv.h"
+#include "support/windowdriver.h"
 #include "support/windowfixture.h"
 
 namespace {
@@ -221,6 +229,30 @@ QRect textRect(QWidget *w, const QString &text)
     return w->fontMetrics().boundingRect(area, flags, text);
 }
 
+QList<QLabel *> statusPanels(QWidget *window)
+{
+    QList<QLabel *> panels;
+    for (int i = 1; i <= 3; ++i)
+        panels << window->findChild<QLabel *>(QStringLiteral("StatusPanel%1").arg(i));
+    return panels;
+}
+
+// A settings file of the nine settings, as the README shows one.
+bool writeSettingsFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write("# Kavo settings\nST D 2\nST T 20\nST S 1\nST N 0\nST H 1\nST V 16\nST O 1\nST B 37\nST U 0\n") > 0;
+}
+
+// A window connected to the simulator the way the user connects: the port picked, Open
+// pressed with automatic detection.
+bool connectTo(WindowDriver &window, const KavoSim &sim)
+{
+    return window.pick(QStringLiteral("lstPCCOM"), sim.comName()) && window.click(QStringLiteral("cmdOpenCOM"))
+        && window.connected();
+}
+
 } // namespace
 
 class tst_Window : public QObject
@@ -250,7 +282,6 @@ private slots:
     void statusPanelToolTips();
     void versionBoxShowsWhole_data();
     void versionBoxShowsWhole();
-    void versionFromModule();
     void valueBoxesSelectable_data();
     void valueBoxesSelectable();
     void messageBoxWithinScreen_data();
@@ -460,9 +491,13 @@ void tst_Window::window()
     QCOMPARE(m_window->centralWidget()->width(), 8790 / 15);
     QCOMPARE(m_window->centralWidget()->height() + m_window->statusBar()->height(), 8835 / 15);
     QCOMPARE(m_window->font().pointSize(), 8);
-    // The serial-port control is closed at start.
-    QVERIFY(!m_window->session->portOpen());
-    QVERIFY(m_window->findChild<QObject *>(QStringLiteral("MSComm1")));
+    // No port is open at start: the status line names none, the button offers Open, and
+    // the module has heard nothing.
+    WindowDriver window(m_window.get());
+    QVERIFY(window.text("StatusPanel1").isEmpty());
+    QVERIFY(window.text("StatusPanel2").isEmpty());
+    QCOMPARE(window.text("cmdOpenCOM"), QString("Open"));
+    QVERIFY(m_sim.commands().isEmpty());
 }
 
 void tst_Window::menus()
@@ -470,15 +505,15 @@ void tst_Window::menus()
     const auto menus = m_window->menuBar()->actions();
     QCOMPARE(menus.size(), 2);
     using Items = QList<QPair<QString, QString>>;   // object name, caption; empty: a separator
-    const struct { QMenu *menu; const char *name, *caption; Items items; } expected[] = {
-        {m_window->mnuFile, "mnuFile", "File",
+    const struct { const char *name, *caption; Items items; } expected[] = {
+        {"mnuFile", "File",
          {{"mnuFileOpenSettings", "Open Settings..."}, {"mnuFileSaveSettings", "Save Settings..."}, {}, {"mnuFileExit", "Exit"}}},
-        {m_window->mnuHelp, "mnuHelp", "Help", {{"mnuAbout", "About"}}},
+        {"mnuHelp", "Help", {{"mnuAbout", "About"}}},
     };
     for (int i = 0; i < 2; ++i) {
-        QMenu *menu = expected[i].menu;
+        auto *menu = m_window->findChild<QMenu *>(expected[i].name);
+        QVERIFY2(menu, expected[i].name);
         QCOMPARE(menus[i], menu->menuAction());
-        QCOMPARE(menu->objectName(), QString(expected[i].name));
         QCOMPARE(menu->title(), QString(expected[i].caption));
         QVERIFY(!menu->title().contains('&'));
         const auto items = menu->actions();
@@ -501,34 +536,52 @@ void tst_Window::menus()
         }
     }
     // Nothing to save before the settings are there.
-    QVERIFY(!m_window->mnuFileSaveSettings->isEnabled());
+    WindowDriver window(m_window.get());
+    QVERIFY(!window.action("mnuFileSaveSettings")->isEnabled());
+
+    // The keys work from the window: Ctrl+O asks for a settings file to open (given none,
+    // nothing changes), Ctrl+S does nothing while there is nothing to save.
+    QList<bool> asked;   // forSaving, for each file dialog
+    m_window->setFileDialogForTesting([&asked](bool forSaving) {
+        asked << forSaving;
+        return QString();
+    });
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QTest::keyClick(m_window.get(), Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(m_window.get(), Qt::Key_O, Qt::ControlModifier);
+    QTRY_COMPARE(asked, QList<bool>{false});
+    m_window->setFileDialogForTesting({});
+    QVERIFY(window.text("outLoopCount").isEmpty());
 }
 
 void tst_Window::statusBar()
 {
-    QStatusBar *bar = m_window->StatusBar1;
-    QCOMPARE(bar, m_window->statusBar());
+    QStatusBar *bar = m_window->statusBar();
     QCOMPARE(bar->objectName(), QString("StatusBar1"));
     QCOMPARE(bar->width(), m_window->width());
     QCOMPARE(bar->geometry().bottom(), m_window->rect().bottom());
     // Whole at the window's bottom: the bar inside the window, each panel inside the bar and
     // high enough for a line of text.
     QVERIFY(m_window->rect().contains(bar->geometry()));
-    for (QLabel *panel : m_window->StatusPanel) {
-        QVERIFY2(bar->rect().contains(panel->geometry()), qPrintable(panel->objectName()));
-        QVERIFY2(labelTextArea(panel).height() >= panel->fontMetrics().height(), qPrintable(panel->objectName()));
+    const QList<QLabel *> panel = statusPanels(m_window.get());
+    for (QLabel *p : panel) {
+        QVERIFY(p);
+        QCOMPARE(p->parentWidget(), bar);
+        QVERIFY2(bar->rect().contains(p->geometry()), qPrintable(p->objectName()));
+        QVERIFY2(labelTextArea(p).height() >= p->fontMetrics().height(), qPrintable(p->objectName()));
     }
     const auto panels = bar->findChildren<QLabel *>(Qt::FindDirectChildrenOnly);
     QCOMPARE(panels.size(), 3);
-    QCOMPARE(m_window->StatusPanel[0]->width(), 600 / 15);
-    QCOMPARE(m_window->StatusPanel[1]->width(), 1200 / 15);
+    QCOMPARE(panel[0]->width(), 600 / 15);
+    QCOMPARE(panel[1]->width(), 1200 / 15);
     // The third panel takes the rest of the width, and they sit left to right.
-    QVERIFY(m_window->StatusPanel[2]->width() > bar->width() / 2);
+    QVERIFY(panel[2]->width() > bar->width() / 2);
     for (int i = 0; i < 3; ++i) {
-        QVERIFY(m_window->StatusPanel[i]->text().isEmpty());
-        QCOMPARE(m_window->StatusPanel[i]->textFormat(), Qt::PlainText);
+        QVERIFY(panel[i]->text().isEmpty());
+        QCOMPARE(panel[i]->textFormat(), Qt::PlainText);
         if (i > 0)
-            QVERIFY(m_window->StatusPanel[i]->x() > m_window->StatusPanel[i - 1]->x());
+            QVERIFY(panel[i]->x() > panel[i - 1]->x());
     }
 }
 
@@ -536,23 +589,23 @@ void tst_Window::timers()
 {
     // tmrStartSeq was started by Form_Load; a fresh window shows the designed state.
     frmSerialData fresh;
-    QCOMPARE(fresh.tmrStartSeq->objectName(), QString("tmrStartSeq"));
-    QCOMPARE(fresh.tmrStartSeq->interval(), 300);
-    QVERIFY(!fresh.tmrStartSeq->isActive());
-    auto *timeOut = fresh.findChild<QTimer *>(QStringLiteral("tmrTimeOut"));
-    QVERIFY(timeOut);
-    QCOMPARE(timeOut->interval(), 1000);
-    QVERIFY(!timeOut->isActive());
+    auto *startSeq = fresh.findChild<QTimer *>(QStringLiteral("tmrStartSeq"));
+    QVERIFY(startSeq);
+    QCOMPARE(startSeq->interval(), 300);
+    QVERIFY(!startSeq->isActive());
 }
 
 void tst_Window::volumeBoxes()
 {
-    for (QLineEdit *box : {m_window->txtVolumeL, m_window->txtVolumeR}) {
+    WindowDriver window(m_window.get());
+    for (const char *name : {"txtVolumeL", "txtVolumeR"}) {
+        auto *box = window.find<QLineEdit>(name);
+        QVERIFY2(box, name);
         QVERIFY(box->font().bold());
         QCOMPARE(box->palette().color(QPalette::Text), QColor(192, 0, 0));
     }
-    for (QLineEdit *box : {m_window->txtWriteTimeout, m_window->txtLoopCount})
-        QVERIFY(!box->font().bold());
+    for (const char *name : {"txtWriteTimeout", "txtLoopCount"})
+        QVERIFY(!window.find<QLineEdit>(name)->font().bold());
 }
 
 void tst_Window::focusOrder()
@@ -567,7 +620,8 @@ void tst_Window::focusOrder()
 
     // Walk the focus chain from the first control, keeping the widgets that take focus.
     QStringList chain;
-    QWidget *first = m_window->lstPCCOM;
+    QWidget *first = m_window->findChild<QWidget *>(QStringLiteral("lstPCCOM"));
+    QVERIFY(first);
     QWidget *w = first;
     do {
         if (w->focusPolicy() & Qt::TabFocus)
@@ -595,22 +649,25 @@ void tst_Window::startRaisesNoHandler()
     // A second window through the program's own start-up: nothing in it is filled in, and
     // nothing goes over the line.
     const int logged = m_sim.log().size();
-    auto window = openWindow();
-    QVERIFY(window);
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QTRY_VERIFY_WITH_TIMEOUT(!window->tmrStartSeq->isActive(), 10000);
+    auto w = openWindow();
+    QVERIFY(w);
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    WindowDriver window(w.get());
+    auto *startSeq = w->findChild<QTimer *>(QStringLiteral("tmrStartSeq"));
+    QVERIFY(startSeq);
+    QTRY_VERIFY_WITH_TIMEOUT(!startSeq->isActive(), 10000);
 
-    for (QLineEdit *box : window->findChildren<QLineEdit *>())
+    for (QLineEdit *box : w->findChildren<QLineEdit *>())
         QVERIFY2(box->text().isEmpty(), qPrintable(box->objectName()));
-    for (QLabel *label : window->findChildren<QLabel *>()) {
+    for (QLabel *label : w->findChildren<QLabel *>()) {
         const QString name = label->objectName();
         if (name.startsWith("out") || name.startsWith("lbl") || name.startsWith("StatusPanel"))
             QVERIFY2(label->text().isEmpty(), qPrintable(name));
     }
-    for (QComboBox *list : window->findChildren<QComboBox *>())
+    for (QComboBox *list : w->findChildren<QComboBox *>())
         QCOMPARE(list->currentIndex(), -1);
-    QVERIFY(!window->vscVolumeR->isEnabled());
-    QVERIFY(!window->session->portOpen());
+    QVERIFY(!window.enabled("vscVolumeR"));
+    QCOMPARE(window.text("cmdOpenCOM"), QString("Open"));
     QCOMPARE(m_sim.log().size(), logged);
 }
 
@@ -679,7 +736,9 @@ void tst_Window::layoutReadable()
 
     // The icon and the logo are there.
     QVERIFY(!m_window->windowIcon().pixmap(32, 32).isNull());
-    QCOMPARE(m_window->Picture1->pixmap().size(), QSize(150, 200));
+    auto *logo = m_window->findChild<QLabel *>(QStringLiteral("Picture1"));
+    QVERIFY(logo);
+    QCOMPARE(logo->pixmap().size(), QSize(150, 200));
 }
 
 // Each text a control shows, at the window's font, lies whole inside the control's text
@@ -688,7 +747,7 @@ void tst_Window::captionsClear_data()
 {
     QTest::addColumn<QString>("name");
     QList<QWidget *> controls = m_window->centralWidget()->findChildren<QWidget *>();
-    for (QLabel *panel : m_window->StatusPanel)
+    for (QLabel *panel : statusPanels(m_window.get()))
         controls << panel;
     for (QWidget *w : controls) {
         int flags = 0;
@@ -734,85 +793,136 @@ void tst_Window::captionsClear()
 }
 
 // A status text that does not fit its panel is there whole as the panel's tool-tip; one
-// that fits has none.
+// that fits has none. The texts come as the user brings them onto the status line, each
+// step in a fresh window that is not connected: "BOX=TEXT" types TEXT into a number box
+// and presses Enter, "open=NAME" opens a good settings file of that name with File > Open
+// Settings..., "logo" clicks the maker's logo where no browser takes the address.
 void tst_Window::statusPanelToolTips_data()
 {
-    QTest::addColumn<QStringList>("texts");   // shown in turn
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("texts");   // the status line after each step
     QTest::addColumn<bool>("tip");            // whether the last one needs a tool-tip
-    const QString lost = "COM3 (/dev/pts/4) was disconnected; the port is closed. Reconnect the module, then press Open.";
-    QTest::newRow("short") << QStringList{"All Settings Received"} << false;
-    QTest::newRow("long") << QStringList{lost} << true;
-    QTest::newRow("long, then short") << QStringList{lost, "Connection Closed"} << false;
-    QTest::newRow("short, then long") << QStringList{"Connection Closed", lost} << true;
-    QTest::newRow("one word wider than the panel") << QStringList{QString(120, QChar('x'))} << true;
-    QTest::newRow("empty") << QStringList{lost, QString()} << false;
+
+    const QString wide = "txtBBFreq=" + QString(20, QChar('W'));
+    const QString refused = "Bass Boost Frequency: '" + QString(20, QChar('W'))
+                            + "' is not a number (0 to 150 Hz in steps of 10)";
+    const QString out = "txtLoopCount=300";
+    const QString outOfRange = "Loop Count: 300 is out of range (0 to 254)";
+    const QString name = QString(120, QChar('x')) + ".kavo";
+    const QString opened = "Settings opened from " + name
+                           + "; Open keeps them for the Kavo it finds, then press Write to store them";
+    const QString noBrowser = "Could not open https://www.kavo-modules.example/: no web browser is set up on this computer.";
+
+    QTest::newRow("short") << QStringList{out} << QStringList{outOfRange} << false;
+    QTest::newRow("long") << QStringList{wide} << QStringList{refused} << true;
+    QTest::newRow("long, then short") << QStringList{wide, out} << QStringList{refused, outOfRange} << false;
+    QTest::newRow("short, then long") << QStringList{out, wide} << QStringList{outOfRange, refused} << true;
+    QTest::newRow("a word wider than the panel") << QStringList{"open=" + name} << QStringList{opened} << true;
+    QTest::newRow("the logo with no browser") << QStringList{"logo"} << QStringList{noBrowser} << true;
+    // A good number takes the refusal off the status line.
+    QTest::newRow("empty") << QStringList{wide, "txtBBFreq=50"} << QStringList{refused, QString()} << false;
 }
 
 void tst_Window::statusPanelToolTips()
 {
+    QFETCH(QStringList, steps);
     QFETCH(QStringList, texts);
     QFETCH(bool, tip);
-    QLabel *panel = m_window->StatusPanel[2];
-    for (const QString &text : texts)
-        m_window->ShowStatus(text);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    auto w = openWindow();
+    QVERIFY(w);
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    WindowDriver window(w.get());
+    QString chosen;
+    w->setFileDialogForTesting([&chosen](bool) { return chosen; });
+    // A handler that cannot take the address: the address is not opened.
+    QObject noBrowser;
+    QDesktopServices::setUrlHandler("https", &noBrowser, "missingHandler");
+    QDesktopServices::setUrlHandler("http", &noBrowser, "missingHandler");
+    const auto removeHandlers = qScopeGuard([] {
+        QDesktopServices::unsetUrlHandler("https");
+        QDesktopServices::unsetUrlHandler("http");
+    });
+
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        const QString &step = steps[i];
+        if (step == "logo") {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("missingHandler"));
+            auto *logo = window.find<QLabel>("Picture1");
+            QTest::mouseClick(logo, Qt::LeftButton, {}, logo->rect().center());
+        } else if (step.startsWith("open=")) {
+            chosen = folder.filePath(step.mid(5));
+            QVERIFY(writeSettingsFile(chosen));
+            QVERIFY(window.trigger("mnuFileOpenSettings"));
+        } else {
+            const QString box = step.section('=', 0, 0);
+            QVERIFY(window.type(box, step.section('=', 1)));
+        }
+        QTRY_COMPARE(window.status(), texts[i]);
+    }
+    QLabel *panel = window.find<QLabel>("StatusPanel3");
     const QString last = texts.last();
-    QCOMPARE(panel->text(), last);
     QCOMPARE(panel->toolTip(), tip ? last : QString());
     // The tool-tip is there exactly when the panel cannot show the whole text.
     QCOMPARE(labelTextArea(panel).contains(textRect(panel, last)), !tip);
     // Nothing is open: the other panels are empty and need none.
-    for (int i = 0; i < 2; ++i) {
-        QVERIFY(m_window->StatusPanel[i]->text().isEmpty());
-        QVERIFY(m_window->StatusPanel[i]->toolTip().isEmpty());
+    for (const char *name : {"StatusPanel1", "StatusPanel2"}) {
+        QVERIFY(window.text(name).isEmpty());
+        QVERIFY(window.toolTip(name).isEmpty());
     }
-    m_window->ShowStatus(QString());
 }
 
 // The version box shows the module's whole reply (up to 40 characters, on two lines when
-// it needs them); a longer one is there whole as the box's tool-tip.
+// it needs them); a longer one is there whole as the box's tool-tip. The next Open clears
+// the box and its tool-tip before it looks for a module.
 void tst_Window::versionBoxShowsWhole_data()
 {
+    QTest::addColumn<QStringList>("options");   // of the simulated module
     QTest::addColumn<QString>("reply");
     QTest::addColumn<bool>("whole");
-    QTest::newRow("the usual reply") << "Kavo v2.07KAV1 SN 00012345" << true;
-    QTest::newRow("40 characters, long serial number") << "Kavo v2.07KAV1 SN 0001234567890123456789" << true;
-    QTest::newRow("40 characters, long identity") << "Kavo v2.07KAV1ABCDEFGH SN 00123456789012" << true;
-    QTest::newRow("40 characters, letters in the serial") << "Kavo v2.07KAV1 SN 2024ABC0012345XYZ0001" << true;
-    QTest::newRow("short") << "Kavo v2.07KAV1" << true;
-    QTest::newRow("60 characters") << "Kavo v2.07KAV1 SN 0001234567890123456789 and twenty more char" << false;
+    const auto version = [](const QString &reply) { return QStringList{"--reply", "V=" + reply + ">"}; };
+    QTest::newRow("the usual reply") << QStringList() << "Kavo v2.07KAV1 SN 00012345" << true;
+    QTest::newRow("40 characters, long serial number")
+        << QStringList{"--serial", "0001234567890123456789"} << "Kavo v2.07KAV1 SN 0001234567890123456789" << true;
+    QTest::newRow("40 characters, long identity") << QStringList{"--identity", "KAV1ABCDEFGH", "--serial", "00123456789012"}
+                                                  << "Kavo v2.07KAV1ABCDEFGH SN 00123456789012" << true;
+    QTest::newRow("40 characters, letters in the serial")
+        << QStringList{"--serial", "2024ABC0012345XYZ0001"} << "Kavo v2.07KAV1 SN 2024ABC0012345XYZ0001" << true;
+    QTest::newRow("short") << version("Kavo v2.07KAV1") << "Kavo v2.07KAV1" << true;
+    const QString sixty = "Kavo v2.07KAV1 SN 0001234567890123456789 and twenty more char";
+    QTest::newRow("60 characters") << version(sixty) << sixty << false;
 }
 
 void tst_Window::versionBoxShowsWhole()
 {
+    QFETCH(QStringList, options);
     QFETCH(QString, reply);
     QFETCH(bool, whole);
-    QLabel *box = m_window->lblVersion;
-    // As the session reports a version reply.
-    emit m_window->session->versionShown(reply);
+    KavoSim sim;
+    QVERIFY(sim.start(options));
+    MessageBoxes boxes;
+    auto w = openWindow();
+    QVERIFY(w);
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    WindowDriver window(w.get());
+    QVERIFY(connectTo(window, sim));
+    QVERIFY(boxes.seen.isEmpty());
+
+    auto *box = window.find<QLabel>("lblVersion");
     QCOMPARE(box->text(), reply);
     QCOMPARE(labelTextArea(box).contains(textRect(box, reply)), whole);
     QCOMPARE(box->toolTip(), whole ? QString() : reply);
-    emit m_window->session->versionShown(QString());
+
+    // Closed, the box keeps the reply; the module gone, the next Open clears it and finds
+    // nothing to show.
+    QVERIFY(window.click("cmdOpenCOM"));
+    QCOMPARE(box->text(), reply);
+    sim.terminate();
+    QVERIFY(window.click("cmdOpenCOM"));
+    QVERIFY(!window.connected());
     QVERIFY(box->text().isEmpty());
     QVERIFY(box->toolTip().isEmpty());
-}
-
-// A real module with a 40-character version reply: the connected window shows all of it.
-void tst_Window::versionFromModule()
-{
-    KavoSim sim;
-    QVERIFY(sim.start({"--serial", "0001234567890123456789"}));
-    auto window = openWindow();
-    QVERIFY(window);
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QVERIFY(selectEntry(window->lstPCCOM, sim.comName()));
-    QTest::mouseClick(window->cmdOpenCOM, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(window->cmdOpenCOM->text(), QString("Close"), 10000);
-    const QString reply = window->lblVersion->text();
-    QCOMPARE(reply, QString("Kavo v2.07KAV1 SN 0001234567890123456789"));
-    QCOMPARE(reply.size(), 40);
-    QVERIFY(labelTextArea(window->lblVersion).contains(textRect(window->lblVersion, reply)));
-    QVERIFY(window->lblVersion->toolTip().isEmpty());
 }
 
 // The version and the card boxes let the user select their text and copy it; they still
@@ -820,26 +930,37 @@ void tst_Window::versionFromModule()
 void tst_Window::valueBoxesSelectable_data()
 {
     QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("options");   // of the simulated module
     QTest::addColumn<QString>("text");
-    QTest::newRow("lblVersion") << "lblVersion" << "Kavo v2.07KAV1 SN 0001234567890123456789";
-    QTest::newRow("lblStatus") << "lblStatus" << "E08";
-    QTest::newRow("lblCapacity") << "lblCapacity" << "1998848";
-    QTest::newRow("lblFreeSpace") << "lblFreeSpace" << "1997312";
+    QTest::newRow("lblVersion") << "lblVersion" << QStringList{"--serial", "0001234567890123456789"}
+                                << "Kavo v2.07KAV1 SN 0001234567890123456789";
+    QTest::newRow("lblStatus") << "lblStatus" << QStringList{"--no-card"} << "E08";
+    QTest::newRow("lblCapacity") << "lblCapacity" << QStringList() << "1998848";
+    // An empty card of that capacity has all of it free.
+    QTest::newRow("lblFreeSpace") << "lblFreeSpace" << QStringList{"--capacity", "1997312"} << "1997312";
 }
 
 void tst_Window::valueBoxesSelectable()
 {
     QFETCH(QString, name);
+    QFETCH(QStringList, options);
     QFETCH(QString, text);
-    auto window = openWindow();
-    QVERIFY(window);
-    QVERIFY(QTest::qWaitForWindowActive(window.get()));
-    auto *box = window->findChild<QLabel *>(name);
+    KavoSim sim;
+    QVERIFY(sim.start(options));
+    MessageBoxes boxes;
+    auto w = openWindow();
+    QVERIFY(w);
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    WindowDriver window(w.get());
+    auto *box = window.find<QLabel>(name);
     QVERIFY(box);
     QVERIFY(box->textInteractionFlags() & Qt::TextSelectableByMouse);
     QVERIFY(!(box->focusPolicy() & Qt::TabFocus));
     QCOMPARE(box->textFormat(), Qt::PlainText);
-    box->setText(text);
+    // What the module told, once connected.
+    QVERIFY(connectTo(window, sim));
+    QCOMPARE(box->text(), text);
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
 
     // Dragging across the text selects it ...
     const QRect r = textRect(box, text);
@@ -859,35 +980,54 @@ void tst_Window::valueBoxesSelectable()
 
 // Every message box stays within the screen: long lines wrap, a very long word wraps
 // anywhere, a text taller than the screen allows scrolls. The box keeps its plain text.
+// The boxes come as the user brings them up in a fresh window: Open with no port chosen,
+// Help > About, File > Open Settings... given a file that is not there (the box names it
+// whole: the path carries the long texts), and the question before settings changed in the
+// window are replaced by a file's (its name carries many lines).
 void tst_Window::messageBoxWithinScreen_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("ask");
+    QTest::addColumn<QString>("action");   // "open", "about", "open a file" or "replace edits"
+    QTest::addColumn<QString>("path");     // the file, in a folder of the test's own
     QTest::addColumn<bool>("scrolls");
     QString lines;
     for (int i = 1; i <= 200; ++i)
         lines += QString("Line %1 of a long list\r\n").arg(i);
-    QTest::newRow("short") << "Please select a COM port" << false << false;
-    QTest::newRow("two lines") << "Com3 is not available.\r\nIt is used by another program." << false << false;
-    QTest::newRow("long line") << QString("a rather long sentence, ").repeated(30) << false << false;
-    QTest::newRow("very long line") << QString("a rather long sentence, ").repeated(300) << false << true;
-    QTest::newRow("one long word") << "The settings were not saved to /" + QString("folder").repeated(150) + ":\r\nNo space"
-                                   << false << false;
-    QTest::newRow("many lines") << lines << false << true;
-    QTest::newRow("question, many lines") << lines + "Upload it now?" << true << true;
-    QTest::newRow("markup stays text") << "<b>not bold</b> &amp;" << false << false;
+    QString name;   // as many short lines as a file name holds
+    for (int i = 1; i <= 60; ++i)
+        name += QString("%1\n").arg(i);
+    const QString sentence = "a rather long sentence, ";
+    QTest::newRow("short") << "open" << QString() << false;
+    QTest::newRow("four lines") << "about" << QString() << false;
+    QTest::newRow("long line") << "open a file" << sentence.repeated(30) << false;
+    QTest::newRow("very long line") << "open a file" << sentence.repeated(300) << true;
+    QTest::newRow("one long word") << "open a file" << QString("folder").repeated(150) << false;
+    QTest::newRow("many lines") << "open a file" << lines << true;
+    QTest::newRow("question, many lines") << "replace edits" << name + "kavo" << true;
+    QTest::newRow("markup stays text") << "open a file" << "<b>not bold</b> &amp;" << false;
 }
 
 void tst_Window::messageBoxWithinScreen()
 {
-    QFETCH(QString, text);
-    QFETCH(bool, ask);
+    QFETCH(QString, action);
+    QFETCH(QString, path);
     QFETCH(bool, scrolls);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    if (!path.isEmpty())
+        path = folder.path() + "/" + path;
+    auto w = openWindow();
+    QVERIFY(w);
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    WindowDriver window(w.get());
+    QString chosen;
+    w->setFileDialogForTesting([&chosen](bool) { return chosen; });
+
     MessageBoxes boxes;
     QRect frame;
     QRect screen;
     QString shown;
     bool scrolled = false;
+    bool looked = false;
     // With KAVO_WINDOW_PNG set, each box's picture is kept beside the window's.
     QString keep = qEnvironmentVariable("KAVO_WINDOW_PNG");
     if (!keep.isEmpty())
@@ -902,15 +1042,39 @@ void tst_Window::messageBoxWithinScreen()
             shown = view->toPlainText();
             scrolled = view->verticalScrollBar()->maximum() > 0;
         }
+        looked = true;
     });
-    if (ask) {
-        boxes.answer(QMessageBox::No);
-        QVERIFY(!m_window->AskYesNo(text));
+    if (action == "open") {
+        QVERIFY(window.click("cmdOpenCOM"));
+    } else if (action == "about") {
+        QVERIFY(window.trigger("mnuAbout"));
+    } else if (action == "open a file") {
+        chosen = path;
+        QVERIFY(window.trigger("mnuFileOpenSettings"));
     } else {
-        m_window->MsgBox(text);
+        // Settings from a file, changed; then another file would replace them.
+        chosen = folder.filePath("first.kavo");
+        QVERIFY(writeSettingsFile(chosen));
+        QVERIFY(window.trigger("mnuFileOpenSettings"));
+        QTRY_COMPARE(window.text("outLoopCount"), QString("ST O 1"));
+        QVERIFY(window.type("txtLoopCount", "9"));
+        QTRY_COMPARE(window.text("outLoopCount"), QString("ST O 9"));
+        QVERIFY(writeSettingsFile(path));
+        chosen = path;
+        boxes.answer(QMessageBox::Cancel);
+        QVERIFY(window.trigger("mnuFileOpenSettings"));
     }
+    QTRY_VERIFY(looked);
     QCOMPARE(boxes.seen.size(), 1);
-    QCOMPARE(boxes.seen[0].text, text);
+    const QString text = boxes.seen[0].text;
+    if (action == "open")
+        QCOMPARE(text, QString("Please select a COM port"));
+    else if (action == "about")
+        QCOMPARE(text.count("\r\n"), 3);
+    else
+        QVERIFY2(text.contains(action == "replace edits" ? QFileInfo(path).fileName() : path), qPrintable(text));
+    if (action == "replace edits")
+        QVERIFY(boxes.seen[0].buttons & QMessageBox::Cancel);
     QCOMPARE(boxes.seen[0].format, Qt::PlainText);
     QVERIFY2(frame.width() <= screen.width() && frame.height() <= screen.height(),
              qPrintable(QString("%1x%2 on a screen of %3x%4").arg(frame.width()).arg(frame.height())
@@ -921,6 +1085,10 @@ void tst_Window::messageBoxWithinScreen()
     plain.replace("\r\n", "\n");
     QCOMPARE(shown, plain);
     QCOMPARE(scrolled, scrolls);
+    // Answered, the box is gone and the window as it was.
+    QTRY_VERIFY(!window.busy());
+    if (action == "replace edits")
+        QCOMPARE(window.text("outLoopCount"), QString("ST O 9"));
 }
 
 // The picture of the window, for a look against the designed arrangement: set
@@ -940,20 +1108,20 @@ void tst_Window::grab()
     KavoSim sim;
     QVERIFY(sim.start({"--serial", "0001234567890123456789", "--reply", "ST T 20=E05>", "--reply", "ST O 1=E05>",
                        "--reply", "ST U 0="}));
-    auto window = openWindow();
-    QVERIFY(window);
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QVERIFY(selectEntry(window->lstPCCOM, sim.comName()));
-    QTest::mouseClick(window->cmdOpenCOM, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(window->cmdOpenCOM->text(), QString("Close"), 10000);
-    QCOMPARE(window->lblVersion->text().size(), 40);
-    QTest::mouseClick(window->cmdWriteSettings, Qt::LeftButton);
-    const QString status = window->StatusPanel[2]->text();
+    MessageBoxes boxes;
+    auto w = openWindow();
+    QVERIFY(w);
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    WindowDriver window(w.get());
+    QVERIFY(connectTo(window, sim));
+    QCOMPARE(window.text("lblVersion").size(), 40);
+    QVERIFY(window.click("cmdWriteSettings"));
+    const QString status = window.status();
     QVERIFY2(status.startsWith("Not stored: Write Time-out"), qPrintable(status));
-    QCOMPARE(window->StatusPanel[2]->toolTip(), status);
+    QCOMPARE(window.toolTip("StatusPanel3"), status);
     QString connected = keep;
     connected.replace(".png", "-connected.png");
-    QVERIFY(window->grab().save(connected, "PNG"));
+    QVERIFY(w->grab().save(connected, "PNG"));
     qInfo("connected window saved to %s", qPrintable(connected));
 }
 
