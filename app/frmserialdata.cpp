@@ -159,7 +159,7 @@ QStringList bitRateItems()
 frmSerialData::frmSerialData(QWidget *parent)
     : QMainWindow(parent)
     , m_settings(new ModuleSettings(this))
-    , m_worker(std::make_unique<SessionThread>())
+    , m_worker(std::make_unique<SessionThread>(&m_tracer))
 {
     buildWindow();
     connectHandlers();
@@ -188,7 +188,7 @@ void frmSerialData::buildWindow()
     dialogFont.setStretch(QFont::SemiCondensed);
     setFont(dialogFont);
 
-    // Menus: Ctrl+O and Ctrl+S open and save settings files.
+    // Menus: Ctrl+O and Ctrl+S open and save settings files, Ctrl+T shows the traffic.
     mnuFile = menuBar()->addMenu(QStringLiteral("File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     mnuFileOpenSettings = mnuFile->addAction(QStringLiteral("Open Settings..."));
@@ -197,6 +197,9 @@ void frmSerialData::buildWindow()
     mnuFileSaveSettings = mnuFile->addAction(QStringLiteral("Save Settings..."));
     mnuFileSaveSettings->setObjectName(QStringLiteral("mnuFileSaveSettings"));
     mnuFileSaveSettings->setShortcut(QKeySequence::Save);
+    mnuFileTraffic = mnuFile->addAction(QStringLiteral("Traffic..."));
+    mnuFileTraffic->setObjectName(QStringLiteral("mnuFileTraffic"));
+    mnuFileTraffic->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     mnuFileSaveSettings->setEnabled(false);
     mnuFile->addSeparator();
     mnuFileExit = mnuFile->addAction(QStringLiteral("Exit"));
@@ -376,6 +379,7 @@ void frmSerialData::connectHandlers()
 {
     connect(mnuFileOpenSettings, &QAction::triggered, this, &frmSerialData::mnuFileOpenSettings_Click);
     connect(mnuFileSaveSettings, &QAction::triggered, this, &frmSerialData::mnuFileSaveSettings_Click);
+    connect(mnuFileTraffic, &QAction::triggered, this, &frmSerialData::mnuFileTraffic_Click);
     connect(mnuFileExit, &QAction::triggered, this, &frmSerialData::mnuFileExit_Click);
     connect(mnuAbout, &QAction::triggered, this, &frmSerialData::mnuAbout_Click);
     connect(tmrStartSeq, &QTimer::timeout, this, &frmSerialData::tmrStartSeq_Timer);

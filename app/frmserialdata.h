@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "link/performancetimer.h"
+#include "link/tracer.h"
 #include "session/outcomes.h"
 #include "settings/modulesettings.h"
 #include "settings/settingsfile.h"
@@ -25,6 +26,7 @@ class QStatusBar;
 class QTimer;
 class KavoSession;
 class SessionThread;
+class TrafficWindow;
 
 // The program's one window: every control, the handlers, the message boxes and the status
 // line. It only shows: the module's work runs in a session on a thread of its own, and the
@@ -67,6 +69,7 @@ private:
     void mnuFileOpenSettings_Click();
     void mnuFileSaveSettings_Click();
     void mnuFileExit_Click();
+    void mnuFileTraffic_Click();
     void mnuAbout_Click();
     void Picture1_Click();
     void Form_Unload();
@@ -151,6 +154,10 @@ private:
     static QString ProgramFolder();
 
     // --- state --------------------------------------------------------------------
+    // The traffic with the module, kept while the window lives (a ring of the last entries)
+    // and shown in the Traffic window when the user opens it.
+    Tracer m_tracer;
+    TrafficWindow *m_traffic = nullptr;
     std::unique_ptr<PerformanceTimer> HiResTimer;
     qint16 StartSeqStep = 0;
     ModuleSettings *m_settings;
@@ -171,6 +178,7 @@ private:
     QMenu *mnuFile;
     QAction *mnuFileOpenSettings;
     QAction *mnuFileSaveSettings;
+    QAction *mnuFileTraffic;
     QAction *mnuFileExit;
     QMenu *mnuHelp;
     QAction *mnuAbout;

@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "app/portlist.h"
+#include "app/trafficwindow.h"
 #include "session/sessionthread.h"
 
 namespace {
@@ -55,6 +56,16 @@ void frmSerialData::mnuFileExit_Click()
     close();
 }
 
+void frmSerialData::mnuFileTraffic_Click()
+{
+    // A window of its own beside this one, made when first asked for.
+    if (!m_traffic)
+        m_traffic = new TrafficWindow(&m_tracer, this);
+    m_traffic->show();
+    m_traffic->raise();
+    m_traffic->activateWindow();
+}
+
 void frmSerialData::closeEvent(QCloseEvent *event)
 {
     if (!m_closing && !m_closeAgreed && unsavedEdits()) {
@@ -81,6 +92,8 @@ void frmSerialData::Form_Unload()
     // thread (the window waits for it as it goes).
     m_closing = true;
     tmrStartSeq->stop();
+    if (m_traffic)
+        m_traffic->close();
     m_worker->shutdown();
     // Message boxes of this window go too.
     for (QMessageBox *box : findChildren<QMessageBox *>())

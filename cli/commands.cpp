@@ -15,6 +15,8 @@
 #include "cli/modulejob.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/tracefile.h"
+#include "link/tracer.h"
 #include "link/portlisting.h"
 #include "playtest/localfile.h"
 #include "playtest/testfile.h"
@@ -147,9 +149,21 @@ int runModules(const Invocation &in)
                                   && (in.output.isEmpty() || in.output == QLatin1String("-"));
     Output output(in.json, settingsOnStdout);
 
+    // The traffic, when asked for: every port's, a line each as it comes. Nothing is kept.
+    std::unique_ptr<TraceFile> traceFile;
+    Tracer tracer(1);
+    if (!in.trace.isEmpty()) {
+        traceFile = TraceFile::open(in.trace, output, &problem);
+        if (!traceFile) {
+            output.note(problem + QStringLiteral(" Nothing was sent."));
+            return BadUsage;
+        }
+        tracer.setListener([file = traceFile.get()](const TraceEntry &entry) { file->write(entry); });
+    }
+
     std::vector<std::unique_ptr<ModuleJob>> jobs;
     for (PortResources &r : resources)
-        jobs.push_back(std::make_unique<ModuleJob>(in, std::move(r), output));
+        jobs.push_back(std::make_unique<ModuleJob>(in, std::move(r), output, traceFile ? &tracer : nullptr));
     const int limit = in.jobs > 0 ? in.jobs : int(jobs.size());
     std::vector<std::unique_ptr<QThread>> threads(jobs.size());
 
@@ -212,6 +226,10 @@ int runModules(const Invocation &in)
     }
     if (output.failed()) {
         output.note(output.failure());
+        return ModuleFailed;
+    }
+    if (traceFile && !traceFile->failure().isEmpty()) {
+        output.note(traceFile->failure());
         return ModuleFailed;
     }
     for (const PortReport &r : std::as_const(reports))

@@ -11,10 +11,11 @@
 #include "session/kavosession.h"
 #include "settings/modulesettings.h"
 
-ModuleJob::ModuleJob(const Kavoctl::Invocation &invocation, PortResources resources, Output &output)
+ModuleJob::ModuleJob(const Kavoctl::Invocation &invocation, PortResources resources, Output &output, Tracer *tracer)
     : m_in(invocation)
     , m_resources(std::move(resources))
     , m_output(output)
+    , m_tracer(tracer)
 {
     m_report.port = m_resources.port.name();
 }
@@ -33,6 +34,7 @@ void ModuleJob::run()
 {
     // The session belongs to this thread: its port is opened, waited on and closed here.
     KavoSession session;
+    session.setTracer(m_tracer);
     const QString port = m_report.port;
     QObject::connect(&session, &KavoSession::portLost, [this](const QString &why) { m_lost = why; });
     if (m_in.verbose)

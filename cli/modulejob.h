@@ -12,6 +12,7 @@
 
 class KavoSession;
 class Output;
+class Tracer;
 
 // What one port needs from the local side, opened and checked before any port is
 // touched: the settings file's nine strings, the file to write the settings read into,
@@ -28,7 +29,8 @@ struct PortResources {
 class ModuleJob
 {
 public:
-    ModuleJob(const Kavoctl::Invocation &invocation, PortResources resources, Output &output);
+    // `tracer`, when given, records the port's traffic.
+    ModuleJob(const Kavoctl::Invocation &invocation, PortResources resources, Output &output, Tracer *tracer = nullptr);
     ~ModuleJob();
 
     // On the job's thread.
@@ -52,6 +54,7 @@ private:
     const Kavoctl::Invocation &m_in;
     PortResources m_resources;
     Output &m_output;
+    Tracer *m_tracer;
     PortReport m_report;
     QString m_lost;
     qint64 m_length = 0;

@@ -108,6 +108,10 @@ QString optionsText(bool onModules, const QString &command)
                "The modules' bit rate: 9600, 19200, 38400, 57600 or 115200; auto (the default) tries each in turn.");
         option("-j, --jobs N", "Handles at most N ports at once (1: one after another). Default: all at once.");
         option("-v, --verbose", "Shows every status text on standard error as it comes, naming its port.");
+        option("--trace FILE",
+               "Writes every line exchanged with the modules to FILE ('-': standard error), one per line: the time, the "
+               "seconds since the port opened, the port, the bit rate, S sent / R received / D dropped / * the port's "
+               "events, and the bytes with control characters escaped.");
     }
     option("--json", "Prints one JSON object per port (per COM number for ports) instead of text.");
     if (command == QLatin1String("read"))
@@ -167,6 +171,7 @@ QString helpText(const QString &command)
         "  kavoctl read --port COM3,COM4 -o 'bench-{port}.kavo' --jobs 1\n"
         "  kavoctl play --upload --port COM3 --json\n"
         "  kavoctl upload --port COM3 chime.mp3 --as /CHIME.MP3\n"
+        "  kavoctl info --port COM3 --trace -\n"
         "\n"
         "Settings files (.kavo): plain text, the nine setting strings as the window shows them, one per line\n"
         "in any order, e.g.\n"
@@ -208,10 +213,11 @@ Parsed parse(const QStringList &arguments)
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")}, QString(), QStringLiteral("FILE"));
     const QCommandLineOption upload(QStringLiteral("upload"), QString());
     const QCommandLineOption as(QStringLiteral("as"), QString(), QStringLiteral("NAME"));
+    const QCommandLineOption trace(QStringLiteral("trace"), QString(), QStringLiteral("FILE"));
 
     // Which options a command takes is checked below, so that the message names the
     // command; the parser knows them all.
-    parser.addOptions({help, version, port, rate, jobs, json, verbose, output, upload, as});
+    parser.addOptions({help, version, port, rate, jobs, json, verbose, output, upload, as, trace});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
 
@@ -260,14 +266,14 @@ Parsed parse(const QStringList &arguments)
     const bool onModules = in.command != QLatin1String("ports");
     QList<const QCommandLineOption *> allowed{&json};
     if (onModules)
-        allowed << &port << &rate << &jobs << &verbose;
+        allowed << &port << &rate << &jobs << &verbose << &trace;
     if (in.command == QLatin1String("read"))
         allowed << &output;
     if (in.command == QLatin1String("play"))
         allowed << &upload;
     if (in.command == QLatin1String("upload"))
         allowed << &as;
-    for (const QCommandLineOption *option : {&port, &rate, &jobs, &json, &verbose, &output, &upload, &as}) {
+    for (const QCommandLineOption *option : {&port, &rate, &jobs, &json, &verbose, &output, &upload, &as, &trace}) {
         if (!parser.isSet(*option))
             continue;
         const QString name = option->names().constLast();
@@ -304,6 +310,11 @@ Parsed parse(const QStringList &arguments)
         in.jobs = text.toInt();
     }
     in.verbose = parser.isSet(verbose);
+    if (parser.isSet(trace)) {
+        in.trace = parser.value(trace);
+        if (in.trace.isEmpty())
+            return usageError(QStringLiteral("--trace needs a file name ('-' for standard error)"));
+    }
 
     if (in.command == QLatin1String("read") && parser.isSet(output)) {
         in.output = parser.value(output);

@@ -28,6 +28,7 @@ struct Invocation {
     bool upload = false;      // play: --upload
     QString localFile;        // upload
     QString cardPath;         // upload: --as, or the local file's name
+    QString trace;            // --trace: where the traffic goes ("-": standard error); empty: nowhere
 };
 
 struct Parsed {

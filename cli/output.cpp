@@ -188,6 +188,12 @@ void Output::line(const QString &text)
     emitLines(m_text, safe(text).toLocal8Bit() + '\n');
 }
 
+void Output::errorLine(const QString &text)
+{
+    const QMutexLocker locked(&m_lock);
+    emitLines(Err, safe(text).toLocal8Bit() + '\n');
+}
+
 void Output::object(const QJsonObject &object)
 {
     const QMutexLocker locked(&m_lock);

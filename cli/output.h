@@ -28,6 +28,8 @@ public:
     void note(const QString &text);
     // A line of its own on the text stream (the ports' list).
     void line(const QString &text);
+    // A line of its own on standard error, as it is (a trace's).
+    void errorLine(const QString &text);
     // A JSON object of its own on standard output.
     void object(const QJsonObject &object);
     // A status text as it comes (-v): "COM3: <text>" on standard error.

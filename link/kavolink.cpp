@@ -1,29 +1,62 @@
 #include "link/kavolink.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <algorithm>
 
 #include "link/serialcontrol.h"
 
-KavoLink::KavoLink(QObject *parent, Mode mode)
+KavoLink::KavoLink(QObject *parent)
     : QObject(parent)
-    , m_mode(mode)
     , MSComm1(new SerialControl(this))
-    , tmrTimeOut(new QTimer(this))
 {
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
-    tmrTimeOut->setObjectName(QStringLiteral("tmrTimeOut"));
-    tmrTimeOut->setInterval(TimeOutMs);
-    tmrTimeOut->setTimerType(Qt::PreciseTimer);
-
     connect(MSComm1, &SerialControl::OnComm, this, &KavoLink::MSComm1_OnComm);
-    connect(tmrTimeOut, &QTimer::timeout, this, &KavoLink::tmrTimeOut_Timer);
     connect(MSComm1, &SerialControl::PortLost, this, [this](const QString &description) {
+        trace(TraceEntry::Kind::Lost, description.toUtf8());
         abortOperation();
         emit portLost(description);
     });
+    m_openClock.start();
+}
+
+bool KavoLink::tracing() const
+{
+    return m_tracer || kavoLink().isDebugEnabled();
+}
+
+void KavoLink::trace(TraceEntry::Kind kind, const QByteArray &bytes, qint64 followed)
+{
+    if (!tracing())
+        return;
+    TraceEntry entry;
+    entry.kind = kind;
+    entry.sinceOpenNs = m_openClock.nsecsElapsed();
+    entry.wallMs = QDateTime::currentMSecsSinceEpoch();
+    entry.port = MSComm1->CommPort() > 0 ? QStringLiteral("COM%1").arg(MSComm1->CommPort()) : QString();
+    entry.rate = bitRate();
+    entry.bytes = bytes;
+    entry.followed = followed;
+    if (kavoLink().isDebugEnabled())
+        qCDebug(kavoLink).noquote() << entry.line();
+    if (m_tracer)
+        m_tracer->record(std::move(entry));
+}
+
+void KavoLink::take(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    trace(TraceEntry::Kind::Received, bytes);
+    BufferIn += bytes;
+}
+
+void KavoLink::drop()
+{
+    if (!BufferIn.isEmpty())
+        trace(TraceEntry::Kind::Dropped, BufferIn);
+    BufferIn.clear();
 }
 
 KavoLink::~KavoLink() = default;
@@ -42,15 +75,21 @@ bool KavoLink::openPort(const ComPorts::Port &port, qint32 bitRate, QString *err
     MSComm1->setRThreshold(1);
     if (settingsTaken && !MSComm1->open(port))
         *error = MSComm1->LastError();
-    if (MSComm1->PortOpen())
-        m_lastDevice = MSComm1->DevicePath();
     BufferIn.clear();
+    if (MSComm1->PortOpen()) {
+        m_lastDevice = MSComm1->DevicePath();
+        m_openClock.start();
+        trace(TraceEntry::Kind::Opened);
+    }
     return MSComm1->PortOpen();
 }
 
 void KavoLink::closePort()
 {
+    if (!MSComm1->PortOpen())
+        return;
     MSComm1->close();
+    trace(TraceEntry::Kind::Closed);
 }
 
 bool KavoLink::portOpen() const
@@ -92,7 +131,7 @@ int KavoLink::noiseQuietMs() const
 void KavoLink::MSComm1_OnComm()
 {
     if (MSComm1->CommEvent() == SerialControl::comEvReceive) {
-        BufferIn += MSComm1->Input();
+        take(MSComm1->Input());
         trimBufferIn();
     }
 }
@@ -104,25 +143,29 @@ void KavoLink::trimBufferIn()
         BufferIn.remove(0, BufferIn.size() - LongestReply);
 }
 
-void KavoLink::tmrTimeOut_Timer()
-{
-    if (TimeOutTicks < 32767)
-        ++TimeOutTicks;
-}
-
 void KavoLink::SendText(const QByteArray &bytes)
 {
     if (m_aborted)
         return;
-    if (MSComm1->PortOpen())
-        MSComm1->setOutput(bytes, QDeadlineTimer(LongestAnswerMs), &m_waker);
+    if (!MSComm1->PortOpen())
+        return;
+    if (tracing()) {
+        // A piece of a file goes out with its command line: the command is recorded, and how
+        // many bytes followed it.
+        const qsizetype end = bytes.indexOf('\r');
+        if (bytes.startsWith("FC W ") && end >= 0 && end + 1 < bytes.size())
+            trace(TraceEntry::Kind::Sent, bytes.left(end + 1), bytes.size() - end - 1);
+        else
+            trace(TraceEntry::Kind::Sent, bytes);
+    }
+    MSComm1->setOutput(bytes, QDeadlineTimer(LongestAnswerMs), &m_waker);
 }
 
 Reply KavoLink::WaitForPrompt(Listen listen)
 {
     if (m_aborted)
         return {QByteArray(), Reply::End::Aborted};
-    return m_mode == Mode::Blocking ? waitBlocking(listen) : waitInEventLoop(listen);
+    return waitBlocking(listen);
 }
 
 Reply KavoLink::waitBlocking(Listen listen)
@@ -169,7 +212,7 @@ Reply KavoLink::waitBlocking(Listen listen)
             until = std::min(until, lastBytes + noiseQuiet);
         switch (MSComm1->waitForInput(QDeadlineTimer(until - now), &m_waker)) {
         case SerialControl::Wait::Input:
-            BufferIn += MSComm1->Input();
+            take(MSComm1->Input());
             break;
         case SerialControl::Wait::Woken:
             m_waker.clear();
@@ -185,76 +228,9 @@ Reply KavoLink::waitBlocking(Listen listen)
     return {reply, end};
 }
 
-Reply KavoLink::waitInEventLoop(Listen)
-{
-    QByteArray reply;
-    Reply::End end = Reply::End::Prompt;
-    TimeOutTicks = 0;
-    tmrTimeOut->start();   // (re)starts a full period of silence
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        if (!BufferIn.isEmpty()) {
-            if (reply.isEmpty()) {
-                reply.swap(BufferIn);
-            } else {
-                reply += BufferIn;
-                BufferIn.clear();
-            }
-            if (reply.back() == '>')
-                break;
-            TimeOutTicks = 0;
-            tmrTimeOut->start();
-        }
-        if (reply.size() >= LongestReply || clock.elapsed() >= LongestAnswerMs) {
-            end = Reply::End::Endless;
-            break;
-        }
-        if (m_aborted) {
-            end = Reply::End::Aborted;
-            break;
-        }
-        if (TimeOutTicks >= 1) {
-            end = Reply::End::Silence;
-            break;
-        }
-        // Right after the command the answer is most likely a moment away: the port alone
-        // is watched, with the other events let run in between often enough that nobody
-        // notices.
-        if (m_answersQuick && clock.elapsed() < QuickAnswerMs && MSComm1->PortOpen()) {
-            if (!m_eventsHandled.isValid() || m_eventsHandled.elapsed() >= EventsEveryMs) {
-                QCoreApplication::processEvents();
-                m_eventsHandled.start();
-            } else {
-                // Until the other events are due, or the quick part of the wait is over:
-                // bytes end the slice at once, so a silent line costs one wake-up here.
-                const qint64 slice = qMin(EventsEveryMs - m_eventsHandled.elapsed(), QuickAnswerMs - clock.elapsed());
-                if (MSComm1->waitForInput(QDeadlineTimer(qMax<qint64>(slice, 1)), nullptr)
-                    == SerialControl::Wait::Input)
-                    BufferIn += MSComm1->Input();
-            }
-            continue;
-        }
-        // Sleeps until bytes arrive, the clock ticks or something ends the operation, and
-        // runs every other pending event meanwhile.
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        m_eventsHandled.start();
-    }
-
-    // A line that answered in the quick part is watched that way next time; one that kept
-    // silent (nothing there, a module at another rate) is not, which spares each further
-    // silent wait a wake-up.
-    if (end == Reply::End::Prompt || end == Reply::End::Silence)
-        m_answersQuick = end == Reply::End::Prompt && clock.elapsed() < QuickAnswerMs;
-    if (end != Reply::End::Prompt)
-        return {QByteArray(), end, reply.size()};
-    reply.chop(1);
-    return {reply, end};
-}
-
 Reply KavoLink::SendAndWait(const QByteArray &command)
 {
-    BufferIn.clear();
+    drop();
     SendText(command + '\r');
     return WaitForPrompt();
 }
@@ -265,7 +241,7 @@ bool KavoLink::ProbeDevice(Reply *decided)
     if (!decided)
         decided = &unused;
     for (int attempt = 0;; ++attempt) {
-        BufferIn.clear();
+        drop();
         SendText(QByteArrayLiteral("\x1b\r"));
         Reply reply = WaitForPrompt(Listen::Probe);
         if (reply.prompted() && reply.text.isEmpty()) {
@@ -295,7 +271,7 @@ bool KavoLink::quietLine(bool always)
         return false;
     if (BufferIn.isEmpty() && !always)
         return true;
-    return m_mode == Mode::Blocking ? quietBlocking() : quietInEventLoop();
+    return quietBlocking();
 }
 
 bool KavoLink::quietBlocking()
@@ -304,12 +280,12 @@ bool KavoLink::quietBlocking()
     clock.start();
     QElapsedTimer quiet;
     for (;;) {
-        BufferIn.clear();
+        drop();
         quiet.start();
         while (BufferIn.isEmpty() && !m_aborted && quiet.elapsed() < QuietMs) {
             switch (MSComm1->waitForInput(QDeadlineTimer(QuietMs - quiet.elapsed()), &m_waker)) {
             case SerialControl::Wait::Input:
-                BufferIn += MSComm1->Input();
+                take(MSComm1->Input());
                 break;
             case SerialControl::Wait::Woken:
                 m_waker.clear();
@@ -323,33 +299,7 @@ bool KavoLink::quietBlocking()
         if (BufferIn.isEmpty())
             return true;
         if (clock.elapsed() >= LongestAnswerMs) {
-            BufferIn.clear();
-            return false;
-        }
-    }
-}
-
-bool KavoLink::quietInEventLoop()
-{
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    QElapsedTimer clock;
-    clock.start();
-    QElapsedTimer quiet;
-    for (;;) {
-        BufferIn.clear();
-        quiet.start();
-        while (BufferIn.isEmpty() && !m_aborted && quiet.elapsed() < QuietMs) {
-            deadline.start(int(QuietMs - quiet.elapsed()));
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
-        if (m_aborted)
-            return false;
-        if (BufferIn.isEmpty())
-            return true;
-        if (clock.elapsed() >= LongestAnswerMs) {
-            BufferIn.clear();
+            drop();
             return false;
         }
     }
@@ -357,7 +307,7 @@ bool KavoLink::quietInEventLoop()
 
 void KavoLink::discardInput()
 {
-    BufferIn.clear();
+    drop();
 }
 
 void KavoLink::idle(QDeadlineTimer until)
@@ -365,7 +315,7 @@ void KavoLink::idle(QDeadlineTimer until)
     for (;;) {
         switch (MSComm1->waitForInput(until, &m_waker)) {
         case SerialControl::Wait::Input:
-            BufferIn += MSComm1->Input();
+            take(MSComm1->Input());
             trimBufferIn();
             continue;
         case SerialControl::Wait::Woken:
@@ -403,6 +353,5 @@ void KavoLink::shutdown()
 {
     m_shutdown = true;
     abortOperation();
-    tmrTimeOut->stop();
     closePort();
 }

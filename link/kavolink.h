@@ -9,29 +9,28 @@
 
 #include "link/comports.h"
 #include "link/reply.h"
+#include "link/tracer.h"
 #include "link/waker.h"
 
-class QTimer;
 class SerialControl;
 
 // The line to the module: the port control MSComm1, the receive buffer BufferIn, the reply
-// time-out clock and the command exchange. One exchange at a time: the session's operation
-// guard sees to that.
+// time-out clock (each wait's deadlines) and the command exchange. One exchange at a time:
+// the session's operation guard sees to that.
 //
 // The link lives on one thread and is used from there. Its waits block that thread on the
-// port with their deadlines (Mode::Blocking); abortOperation() and wake() may be called from
-// any thread and end a wait at once. A link on a thread whose event loop must keep running
-// meanwhile (Mode::EventLoop) runs that loop inside its waits instead.
+// port with their deadlines; abortOperation() and wake() may be called from any thread and
+// end a wait at once.
 class KavoLink : public QObject
 {
     Q_OBJECT
 public:
-    enum class Mode { Blocking, EventLoop };
-
-    explicit KavoLink(QObject *parent = nullptr, Mode mode = Mode::Blocking);
+    explicit KavoLink(QObject *parent = nullptr);
     ~KavoLink() override;
 
-    Mode mode() const { return m_mode; }
+    // Where the traffic is recorded (nothing when none is set and the logging category
+    // "kavo.link" is off). Set it before the link is used.
+    void setTracer(Tracer *tracer) { m_tracer = tracer; }
 
     // Opens COM `port` (as a listing gave it) at `bitRate` with "<rate>,N,8,1", RTS and DTR
     // off, and drops whatever the port held before. On failure returns false with `error`
@@ -77,7 +76,7 @@ public:
     // What has arrived and was not taken yet.
     const QByteArray &pendingInput() const { return BufferIn; }
 
-    // --- between operations (Mode::Blocking) ----------------------------------------
+    // --- between operations -----------------------------------------------------
     // Waits until wake() is called (from any thread), `until` passes, or the port is lost;
     // what the line sends meanwhile is kept as between waits (its tail only).
     void idle(QDeadlineTimer until);
@@ -111,36 +110,33 @@ public:
     // that long before its prompt once it has begun.
     static constexpr int NoiseMarginMs = 30;
     int noiseQuietMs() const;
-    // A module answers most commands within a few milliseconds: for that long a wait on a
-    // thread with an event loop watches the port alone rather than every event source; the
-    // loop's events are still handled at least every EventsEveryMs.
-    static constexpr int QuickAnswerMs = 20;
-    static constexpr int EventsEveryMs = 20;
 
 signals:
     // The open port failed underneath (device vanished); the port is closed already.
     void portLost(const QString &description);
 
 private:
+    // Bytes the port took in while the thread ran an event loop between waits.
     void MSComm1_OnComm();
-    void tmrTimeOut_Timer();
     // Keeps only the tail that a talkative device leaves between waits.
     void trimBufferIn();
     Reply waitBlocking(Listen listen);
-    Reply waitInEventLoop(Listen listen);
     bool quietBlocking();
-    bool quietInEventLoop();
+    // Records an entry of the traffic, when anybody wants it.
+    void trace(TraceEntry::Kind kind, const QByteArray &bytes = QByteArray(), qint64 followed = 0);
+    bool tracing() const;
+    // Takes what has arrived into BufferIn, and records it.
+    void take(const QByteArray &bytes);
+    // Empties BufferIn, recording what is dropped.
+    void drop();
 
-    const Mode m_mode;
     SerialControl *MSComm1;
-    QTimer *tmrTimeOut;        // the time-out clock of a wait that runs the event loop
     QByteArray BufferIn;       // received and not yet taken
-    qint16 TimeOutTicks = 0;   // ticks of tmrTimeOut since the wait last took bytes
     Waker m_waker;
 
+    Tracer *m_tracer = nullptr;
+    QElapsedTimer m_openClock;       // since the port was opened, for the traffic's entries
     QString m_lastDevice;
-    QElapsedTimer m_eventsHandled;   // when a wait last let the other events run
-    bool m_answersQuick = true;      // the last answer came within QuickAnswerMs
     std::atomic<bool> m_aborted = false;
     std::atomic<bool> m_shutdown = false;
 };

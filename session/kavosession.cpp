@@ -2,14 +2,19 @@
 
 #include <QThread>
 
-KavoSession::KavoSession(QObject *parent, KavoLink::Mode mode)
+KavoSession::KavoSession(QObject *parent)
     : QObject(parent)
-    , m_link(new KavoLink(this, mode))
+    , m_link(new KavoLink(this))
 {
     connect(m_link, &KavoLink::portLost, this, &KavoSession::onPortLost);
 }
 
 KavoSession::~KavoSession() = default;
+
+void KavoSession::setTracer(Tracer *tracer)
+{
+    m_link->setTracer(tracer);
+}
 
 PortOpening KavoSession::openPort(const ComPorts::Port &port, qint32 bitRate)
 {

@@ -17,15 +17,16 @@ class QFile;
 // signals. One operation at a time: every operation runs between beginOperation() and
 // endOperation().
 //
-// A session lives on one thread and its operations run there; its waits block that thread
-// (or, in KavoLink::Mode::EventLoop, run its event loop). interrupt(), shutdown() and
-// wake() may be called from any thread; signals reach receivers on other threads queued,
-// in the order they were emitted.
+// A session lives on one thread and its operations run there; its waits block that thread.
+// interrupt(), shutdown() and wake() may be called from any thread; signals reach receivers
+// on other threads queued, in the order they were emitted.
 class KavoSession : public QObject
 {
     Q_OBJECT
 public:
-    explicit KavoSession(QObject *parent = nullptr, KavoLink::Mode mode = KavoLink::Mode::Blocking);
+    explicit KavoSession(QObject *parent = nullptr);
+    // Where the traffic is recorded; set it before the session is used.
+    void setTracer(Tracer *tracer);
     ~KavoSession() override;
 
     // --- the port -----------------------------------------------------------------

@@ -5,10 +5,11 @@
 
 #include "session/kavosession.h"
 
-SessionThread::SessionThread(QObject *parent)
+SessionThread::SessionThread(Tracer *tracer, QObject *parent)
     : QObject(parent)
     , m_session(new KavoSession)
 {
+    m_session->setTracer(tracer);
     m_thread = QThread::create([this] { run(); });
     m_thread->setObjectName(QStringLiteral("session"));
     // The session and its port belong to the thread from its first moment.

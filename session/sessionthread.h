@@ -7,6 +7,7 @@
 
 class KavoSession;
 class QThread;
+class Tracer;
 
 // A session on a thread of its own, for a front end whose own thread must never wait: the
 // front end posts jobs, which run on that thread one after another, and takes what they
@@ -16,7 +17,8 @@ class SessionThread : public QObject
 {
     Q_OBJECT
 public:
-    explicit SessionThread(QObject *parent = nullptr);
+    // `tracer`, when given, records the session's traffic.
+    explicit SessionThread(Tracer *tracer = nullptr, QObject *parent = nullptr);
     // Ends the running job as shutdown() does and waits for the thread.
     ~SessionThread() override;
 
