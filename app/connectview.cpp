@@ -49,7 +49,14 @@ void frmSerialData::cmdOpenCOM_Click()
     ConnectRequest request;
     // The lists stay usable during the attempt: the port is read from its list at the
     // moment it is used.
-    m_portChoice->set(PortList::chosenPort(lstPCCOM));
+    ComPorts::Port port = PortList::chosenPort(lstPCCOM);
+    // A module pulled while open and plugged in again may come back on another device
+    // under the same number: the number was chosen, the device it named was lost.
+    if (m_lostPortNumber != 0 && port.number == m_lostPortNumber) {
+        if (const ComPorts::Port now = ComPorts::port(port.number); now.valid())
+            port = now;
+    }
+    m_portChoice->set(port);
     request.port = m_portChoice;
     for (int i = 0; i < lstPCBPS->count(); ++i)
         request.rates << lstPCBPS->itemText(i).toInt();

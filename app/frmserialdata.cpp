@@ -389,6 +389,8 @@ void frmSerialData::connectHandlers()
     connect(session, &KavoSession::portLost, this, &frmSerialData::onPortLost);
     connect(session, &KavoSession::status, this, &frmSerialData::ShowStatus);
     connect(session, &KavoSession::lineChanged, this, [this](const QString &port, const QString &line) {
+        if (!port.isEmpty())
+            m_lastOpenPort = port;
         m_linePort = port;
         m_lineSettings = line;
     });

@@ -162,8 +162,12 @@ private:
     qint16 StartSeqStep = 0;
     ModuleSettings *m_settings;
     std::shared_ptr<PortChoice> m_portChoice = std::make_shared<PortChoice>();
+    // The COM number whose port was lost while open (0: none): its number now stands for
+    // whatever it names next, not for the device it named when it was chosen.
+    int m_lostPortNumber = 0;
     QString m_linePort;       // the open port's name and line settings, as the session said
     QString m_lineSettings;
+    QString m_lastOpenPort;   // "COM3": the port opened last, kept when it closes
     Operation *m_operation = nullptr;
     bool m_closing = false;
     bool m_closeAgreed = false;   // unsaved edits were asked about; the window may close

@@ -21,6 +21,8 @@ bool frmSerialData::connected() const
 void frmSerialData::setConnectedState(bool isConnected)
 {
     cmdOpenCOM->setText(isConnected ? QStringLiteral("Close") : QStringLiteral("Open"));
+    if (isConnected)
+        m_lostPortNumber = 0;
     lstPCCOM->setEnabled(!isConnected);
     lstPCBPS->setEnabled(!isConnected);
     updateButtons();
@@ -69,5 +71,6 @@ void frmSerialData::onPortLost(const QString &what)
     // begins clean.
     if (connected())
         setConnectedState(false);
+    m_lostPortNumber = m_lastOpenPort.mid(3).toInt();
     ShowStatus(what + QStringLiteral("; the port is closed. Reconnect the module, then press Open."));
 }

@@ -15,6 +15,7 @@ KavoLink::KavoLink(QObject *parent)
     connect(MSComm1, &SerialControl::OnComm, this, &KavoLink::MSComm1_OnComm);
     connect(MSComm1, &SerialControl::PortLost, this, [this](const QString &description) {
         trace(TraceEntry::Kind::Lost, description.toUtf8());
+        m_lost = true;
         abortOperation();
         emit portLost(description);
     });
@@ -66,6 +67,7 @@ bool KavoLink::openPort(const ComPorts::Port &port, qint32 bitRate, QString *err
     error->clear();
     if (m_shutdown)
         return false;
+    m_lost = false;
     MSComm1->close();
     const bool settingsTaken = MSComm1->setSettings(QStringLiteral("%1,N,8,1").arg(bitRate));
     if (!settingsTaken)
@@ -147,8 +149,13 @@ void KavoLink::SendText(const QByteArray &bytes)
 {
     if (m_aborted)
         return;
-    if (!MSComm1->PortOpen())
+    if (!MSComm1->PortOpen()) {
+        // The port was lost before this operation began (its loss is told already): there
+        // is nobody to talk to, and nothing to wait for.
+        if (m_lost)
+            abortOperation();
         return;
+    }
     if (tracing()) {
         // A piece of a file goes out with its command line: the command is recorded, and how
         // many bytes followed it.
@@ -339,6 +346,11 @@ void KavoLink::abortOperation()
     // loop sees it when the event that called this has been handled).
     m_aborted = true;
     m_waker.wake();
+}
+
+bool KavoLink::lostAndNotReopened() const
+{
+    return m_lost && !MSComm1->PortOpen();
 }
 
 bool KavoLink::resume()

@@ -88,6 +88,8 @@ public:
     // Any thread may call it.
     void abortOperation();
     bool operationAborted() const { return m_aborted; }
+    // The port was lost, and none opened since.
+    bool lostAndNotReopened() const;
     void beginOperation() { m_aborted = m_shutdown.load(); }
     // After an abort, lets the operation send once more while the port is still open (to
     // close a file on the card); false when the port is gone or the line shut down.
@@ -138,5 +140,6 @@ private:
     QElapsedTimer m_openClock;       // since the port was opened, for the traffic's entries
     QString m_lastDevice;
     std::atomic<bool> m_aborted = false;
+    bool m_lost = false;   // the port was lost and not opened since (the link's own thread)
     std::atomic<bool> m_shutdown = false;
 };

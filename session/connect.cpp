@@ -138,6 +138,10 @@ ConnectOutcome KavoSession::connectModule(const ConnectRequest &request)
 VersionOutcome KavoSession::readVersion()
 {
     VersionOutcome out;
+    if (portGone()) {
+        out.result = VersionOutcome::Result::Aborted;
+        return out;
+    }
     emit versionRead(QString());
     m_link->ProbeDevice();
     Reply reply = m_link->SendAndWait(QByteArrayLiteral("V"));
@@ -161,6 +165,10 @@ CardOutcome KavoSession::readCardInfo()
     using Result = CardOutcome::Result;
     CardOutcome out;
     out.result = Result::Read;
+    if (portGone()) {
+        out.result = Result::Aborted;
+        return out;
+    }
     const auto ended = [&](const Reply &reply) {
         if (reply.aborted())
             out.result = Result::Aborted;

@@ -125,6 +125,14 @@ void KavoSession::shutdown()
     }
 }
 
+bool KavoSession::portGone()
+{
+    if (!m_link->lostAndNotReopened())
+        return false;
+    m_link->abortOperation();
+    return true;
+}
+
 void KavoSession::onPortLost(const QString &description)
 {
     QString what = QStringLiteral("COM%1").arg(m_link->commPort());

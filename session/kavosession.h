@@ -125,6 +125,9 @@ private:
     QString closeCardFile(const QString &cardPath);
     // Emits the status text; false when the operation was ended meanwhile.
     bool say(const QString &text);
+    // The port was lost before this operation began (the loss is told already): the
+    // operation ends at once, before it says or sends anything.
+    bool portGone();
     void onPortLost(const QString &description);
     void tellLine();
 

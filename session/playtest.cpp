@@ -18,6 +18,8 @@ PlayOutcome KavoSession::playTest(const QString &localPath,
         out.messages.clear();
         return out;
     };
+    if (portGone())
+        return aborted();
     const auto endless = [&] {
         out.result = Result::Endless;
         out.messages << endlessText();

@@ -29,6 +29,8 @@ ReadOutcome KavoSession::readSettings()
         out.result = Result::Aborted;
         return out;
     };
+    if (portGone())
+        return aborted();
     const auto endless = [&](char letter) {
         out.result = Result::Endless;
         out.failed = letter;
@@ -73,6 +75,8 @@ WriteOutcome KavoSession::writeSettings(const std::function<QString(char letter)
         out.result = Result::Aborted;
         return out;
     };
+    if (portGone())
+        return aborted();
 
     // Without a complete set some setting strings are still empty: send nothing rather
     // than empty lines or a half set of settings.

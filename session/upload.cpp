@@ -51,6 +51,10 @@ UploadOutcome KavoSession::upload(QFile &file, const QString &cardPath, bool tes
 {
     using Result = UploadOutcome::Result;
     UploadOutcome out;
+    if (portGone()) {
+        out.result = Result::Aborted;
+        return out;
+    }
     const QString what = testFile ? QStringLiteral("test file") : QStringLiteral("file");
     const QString localPath = file.fileName();
     const auto refuse = [&](const QString &message) {
