@@ -1,18 +1,25 @@
 // The Open/Close button against kavo-sim: automatic detection, the chosen rate, the
-// failure paths with their messages, closing, unplugging, and the one-operation guard.
+// failure paths with their messages, closing, unplugging, the one-operation guard, a window
+// that stays usable while the session searches on its own thread, and closing the window
+// in the middle of an operation.
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "link/comports.h"
 #include "support/kavosim.h"
@@ -25,6 +32,8 @@ namespace {
 
 const QStringList Rates = {QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
                            QStringLiteral("57600"), QStringLiteral("115200")};
+const QStringList OperationButtons = {QStringLiteral("cmdOpenCOM"), QStringLiteral("cmdReadSettings"),
+                                      QStringLiteral("cmdWriteSettings"), QStringLiteral("cmdPlayTest")};
 
 QString timeOutText(const QString &port)
 {
@@ -36,35 +45,141 @@ QString mismatchText(const QString &port, const QString &code)
     return port + QStringLiteral(" is not connected to a Kavo (SN reported: ") + code + QStringLiteral(" <> KAV1)");
 }
 
-// Every text the status message panel shows, in order, and the state of the four
-// operation buttons each time it changed.
+// Every text the status line shows, in order, and what the operation buttons were while an
+// operation ran. Sampled before each event the application handles: every change the window
+// makes happens while it handles one event, so none goes unseen.
 class StatusRecorder : public QObject
 {
 public:
-    explicit StatusRecorder(frmSerialData *window) : m_window(window)
+    explicit StatusRecorder(const WindowDriver &window) : m_window(window)
     {
-        connect(&m_timer, &QTimer::timeout, this, &StatusRecorder::poll);
-        m_timer.start(0);   // runs in every pass of the event loop, ShowStatus's included
+        m_panel = m_window.find<QLabel>(QStringLiteral("StatusPanel3"));
+        for (const QString &name : OperationButtons)
+            m_buttons << m_window.widget(name);
+        qApp->installEventFilter(this);
+        sample();
     }
-    void poll()
-    {
-        const bool anyEnabled = m_window->cmdOpenCOM->isEnabled() || m_window->cmdReadSettings->isEnabled()
-                                || m_window->cmdWriteSettings->isEnabled() || m_window->cmdPlayTest->isEnabled();
-        if (m_window->operationRunning() && anyEnabled)
-            buttonsEnabledDuringOperation = true;
-        const QString text = m_window->StatusPanel[2]->text();
-        if (texts.isEmpty() || texts.last() != text)
-            texts << text;
-    }
-    QStringList searching() const { return texts.filter(QStringLiteral("Searching for Kavo at ")); }
+    ~StatusRecorder() override { qApp->removeEventFilter(this); }
 
-    QStringList texts;
+    void sample()
+    {
+        const bool busy = m_window.busy();
+        if (busy)
+            for (const QWidget *button : std::as_const(m_buttons))
+                buttonsEnabledDuringOperation = buttonsEnabledDuringOperation || button->isEnabled();
+        const QString text = m_panel->text();
+        if (m_texts.isEmpty() || m_texts.last() != text)
+            m_texts << text;
+        if (busy && !whileBusy.contains(text))
+            whileBusy << text;
+    }
+    QStringList texts()
+    {
+        sample();
+        return m_texts;
+    }
+    QStringList searching() { return texts().filter(QStringLiteral("Searching for Kavo at ")); }
+
     bool buttonsEnabledDuringOperation = false;
+    QStringList whileBusy;   // the texts shown while an operation ran
+
+protected:
+    bool eventFilter(QObject *, QEvent *) override
+    {
+        sample();
+        return false;
+    }
 
 private:
-    frmSerialData *m_window;
-    QTimer m_timer;
+    const WindowDriver &m_window;
+    QLabel *m_panel;
+    QList<QWidget *> m_buttons;
+    QStringList m_texts;
 };
+
+// Ends the run with a message when the scope it guards has not been left in time, rather
+// than letting a call that never returns hang the suite.
+class Watchdog
+{
+public:
+    Watchdog(int ms, const char *what)
+        : m_thread([this, ms, what] {
+            std::unique_lock<std::mutex> lock(m_lock);
+            if (!m_done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_left; }))
+                qFatal("%s did not return within %d ms", what, ms);
+        })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_lock);
+            m_left = true;
+        }
+        m_done.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_done;
+    bool m_left = false;
+    std::thread m_thread;
+};
+
+// Keeps a pseudo-terminal's number ours while it is open (without holding the device
+// exclusively): once its simulator has gone, no other program gets that device name, so a
+// module started anew comes up on another device.
+class DeviceHold
+{
+public:
+    explicit DeviceHold(const QString &device)
+        : m_fd(::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
+    {
+    }
+    ~DeviceHold()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    DeviceHold(const DeviceHold &) = delete;
+    DeviceHold &operator=(const DeviceHold &) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+// True when another program could take the device now, i.e. the window does not hold it.
+bool deviceFree(const QString &device)
+{
+    QSerialPort port;
+    port.setPortName(device);
+    return port.open(QIODevice::ReadWrite);
+}
+
+// Chooses an entry of a list as the user does while an operation runs (the driver's pick
+// would wait until the operation is over).
+void choose(const WindowDriver &window, const QString &list, const QString &entry)
+{
+    auto *box = window.find<QComboBox>(list);
+    QVERIFY(box);
+    QVERIFY(box->isEnabled());
+    const int index = box->findText(entry);
+    QVERIFY2(index >= 0, qPrintable(entry));
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
+// The distinct rates of the log's lines, in the order they came.
+QList<int> ratesIn(const QList<TrafficLine> &log)
+{
+    QList<int> rates;
+    for (const TrafficLine &line : log)
+        if (rates.isEmpty() || rates.last() != line.rate)
+            rates << line.rate;
+    return rates;
+}
 
 } // namespace
 
@@ -92,17 +207,24 @@ private slots:
     void staleAnswerOfAnEarlierProgram();
     void focusBackOnTheButton();
     void listShowsTheOpenPort();
+    void portChosenDuringDetection();
     void onlyThisModulesSettingsWritten();
     void guardDuringClick();
     void emptyRateList();
-    void windowClosedWhileSearching();
+    void windowClosedDuringOperation_data();
+    void windowClosedDuringOperation();
 
 private:
-    // A simulator and a window with its port selected; false when either failed.
+    // A simulator and a window with its port chosen; false when either failed.
     bool setUp(KavoSim &sim, std::unique_ptr<frmSerialData> &window, const QStringList &options);
-    static void verifyNotConnected(frmSerialData *w);
-    static void verifyConnected(frmSerialData *w);
+    // Automatic detection on or off as the check box is clicked, and a rate picked (none
+    // when empty).
+    static bool chooseRate(WindowDriver &window, bool automatic, const QString &rate);
+    static void verifyNotConnected(const WindowDriver &window);
+    static void verifyConnected(const WindowDriver &window, const QString &port);
     static void verifyBoxes(const MessageBoxes &boxes);
+    // The status line says the module's port was lost and closed, and what to do.
+    static void verifyLossTold(const WindowDriver &window, const KavoSim &sim);
 };
 
 void tst_Connect::initTestCase()
@@ -117,31 +239,46 @@ bool tst_Connect::setUp(KavoSim &sim, std::unique_ptr<frmSerialData> &window, co
         return false;
     }
     window = openWindow();
-    return window && selectEntry(window->lstPCCOM, sim.comName());
+    return window && WindowDriver(window.get()).pick(QStringLiteral("lstPCCOM"), sim.comName());
 }
 
-void tst_Connect::verifyNotConnected(frmSerialData *w)
+bool tst_Connect::chooseRate(WindowDriver &window, bool automatic, const QString &rate)
 {
-    QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Open"));
-    QVERIFY(!w->session->portOpen());
-    QVERIFY(w->cmdOpenCOM->isEnabled());
-    QVERIFY(!w->cmdReadSettings->isEnabled());
-    QVERIFY(!w->cmdWriteSettings->isEnabled());
-    QVERIFY(!w->cmdPlayTest->isEnabled());
-    QVERIFY(w->lstPCCOM->isEnabled());
-    QVERIFY(w->lstPCBPS->isEnabled());
+    if (window.checked(QStringLiteral("chkAutoBitRate")) != automatic && !window.click(QStringLiteral("chkAutoBitRate")))
+        return false;
+    if (window.checked(QStringLiteral("chkAutoBitRate")) != automatic)
+        return false;
+    return rate.isEmpty() || window.pick(QStringLiteral("lstPCBPS"), rate);
 }
 
-void tst_Connect::verifyConnected(frmSerialData *w)
+// Not connected: the button opens, only Open can be clicked, the lists can be changed, and
+// the status line shows no open port.
+void tst_Connect::verifyNotConnected(const WindowDriver &window)
 {
-    QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Close"));
-    QVERIFY(w->session->portOpen());
-    QVERIFY(w->cmdOpenCOM->isEnabled());
-    QVERIFY(w->cmdReadSettings->isEnabled());
-    QVERIFY(w->cmdWriteSettings->isEnabled());
-    QVERIFY(w->cmdPlayTest->isEnabled());
-    QVERIFY(!w->lstPCCOM->isEnabled());
-    QVERIFY(!w->lstPCBPS->isEnabled());
+    QCOMPARE(window.text(QStringLiteral("cmdOpenCOM")), QStringLiteral("Open"));
+    QVERIFY(!window.busy());
+    QVERIFY(window.enabled(QStringLiteral("cmdOpenCOM")));
+    QVERIFY(!window.enabled(QStringLiteral("cmdReadSettings")));
+    QVERIFY(!window.enabled(QStringLiteral("cmdWriteSettings")));
+    QVERIFY(!window.enabled(QStringLiteral("cmdPlayTest")));
+    QVERIFY(window.enabled(QStringLiteral("lstPCCOM")));
+    QVERIFY(window.enabled(QStringLiteral("lstPCBPS")));
+    QCOMPARE(window.text(QStringLiteral("StatusPanel1")), QString());
+    QCOMPARE(window.text(QStringLiteral("StatusPanel2")), QString());
+}
+
+void tst_Connect::verifyConnected(const WindowDriver &window, const QString &port)
+{
+    QCOMPARE(window.text(QStringLiteral("cmdOpenCOM")), QStringLiteral("Close"));
+    QVERIFY(!window.busy());
+    QVERIFY(window.enabled(QStringLiteral("cmdOpenCOM")));
+    QVERIFY(window.enabled(QStringLiteral("cmdReadSettings")));
+    QVERIFY(window.enabled(QStringLiteral("cmdWriteSettings")));
+    QVERIFY(window.enabled(QStringLiteral("cmdPlayTest")));
+    QVERIFY(!window.enabled(QStringLiteral("lstPCCOM")));
+    QVERIFY(!window.enabled(QStringLiteral("lstPCBPS")));
+    QCOMPARE(window.text(QStringLiteral("lstPCCOM")), port);
+    QCOMPARE(window.text(QStringLiteral("StatusPanel1")), port);
 }
 
 // Message boxes of the connection: title "KavoConfig", OK alone, no icon, plain text.
@@ -153,6 +290,12 @@ void tst_Connect::verifyBoxes(const MessageBoxes &boxes)
         QCOMPARE(box.icon, QMessageBox::NoIcon);
         QCOMPARE(box.format, Qt::PlainText);
     }
+}
+
+void tst_Connect::verifyLossTold(const WindowDriver &window, const KavoSim &sim)
+{
+    QCOMPARE(window.status(), QStringLiteral("%1 (%2) was disconnected; the port is closed. Reconnect the module, "
+                                             "then press Open.").arg(sim.comName(), sim.device()));
 }
 
 void tst_Connect::automaticDetection_data()
@@ -170,18 +313,18 @@ void tst_Connect::automaticDetection()
     KavoSim sim;
     std::unique_ptr<frmSerialData> w;
     QVERIFY(setUp(sim, w, {QStringLiteral("--rate"), Rates[index]}));
-    QVERIFY(w->chkAutoBitRate->isChecked());
+    WindowDriver window(w.get());
+    QVERIFY(window.checked(QStringLiteral("chkAutoBitRate")));
     MessageBoxes boxes;
-    StatusRecorder status(w.get());
+    StatusRecorder status(window);
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
 
     QVERIFY(boxes.seen.isEmpty());
-    verifyConnected(w.get());
-    QCOMPARE(w->lstPCBPS->currentIndex(), index);
-    QCOMPARE(w->lblVersion->text(), QStringLiteral("Kavo v2.07KAV1 SN 00012345"));
-    QCOMPARE(w->StatusPanel[0]->text(), sim.comName());
-    QCOMPARE(w->StatusPanel[1]->text(), Rates[index] + QStringLiteral(",N,8,1"));
+    verifyConnected(window, sim.comName());
+    QCOMPARE(window.value(QStringLiteral("lstPCBPS")), index);
+    QCOMPARE(window.text(QStringLiteral("lblVersion")), QStringLiteral("Kavo v2.07KAV1 SN 00012345"));
+    QCOMPARE(window.text(QStringLiteral("StatusPanel2")), Rates[index] + QStringLiteral(",N,8,1"));
     QStringList expectedSearch;
     for (int i = 0; i <= index; ++i)
         expectedSearch << QStringLiteral("Searching for Kavo at %1 bps").arg(Rates[i]);
@@ -202,8 +345,8 @@ void tst_Connect::automaticDetection()
         if (line.rate != Rates[index].toInt())
             lowerRatesProbed << line.rate;
     QCOMPARE(lowerRatesProbed.size(), index);
-    // Probe (escape, then the empty line), probe again and the version inside ReadVersion,
-    // the card information, then the settings.
+    // Probe (escape, then the empty line), probe again and the version, the card
+    // information, then the settings.
     const QStringList connectSequence = {QStringLiteral("\\e"), QString(), QStringLiteral("\\e"), QString(),
                                          QStringLiteral("V"), QStringLiteral("FC Q")};
     QCOMPARE(atRight.mid(0, connectSequence.size()), connectSequence);
@@ -212,77 +355,84 @@ void tst_Connect::automaticDetection()
 void tst_Connect::chosenRate_data()
 {
     QTest::addColumn<QString>("moduleRate");
-    QTest::addColumn<int>("chosen");   // index in lstPCBPS, -1 for none
-    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QString>("chosen");   // the rate picked in lstPCBPS, empty for none
+    QTest::addColumn<QStringList>("messages");   // %1: the port
     QTest::addColumn<bool>("connects");
     QTest::addColumn<QStringList>("statusTexts");   // status texts that must appear, in order
 
-    QTest::newRow("right") << QStringLiteral("57600") << 3 << QStringList() << true
-                           << QStringList{QStringLiteral("Opening COM1"), QStringLiteral("Searching for Kavo at 57600 bps")};
+    QTest::newRow("right") << QStringLiteral("57600") << QStringLiteral("57600") << QStringList() << true
+                           << QStringList{QStringLiteral("Opening %1"), QStringLiteral("Searching for Kavo at 57600 bps")};
     // The module answers, garbled at the wrong rate: the box says so, and what to do.
-    QTest::newRow("wrong") << QStringLiteral("57600") << 1
-                           << QStringList{timeOutText(QStringLiteral("COM1"))
-                                          + QStringLiteral("\r\nSomething answers on COM1, but not at 19200 bps: turn on "
+    QTest::newRow("wrong") << QStringLiteral("57600") << QStringLiteral("19200")
+                           << QStringList{timeOutText(QStringLiteral("%1"))
+                                          + QStringLiteral("\r\nSomething answers on %1, but not at 19200 bps: turn on "
                                                            "Auto Bit Rate Detection.")}
                            << false
-                           << QStringList{QStringLiteral("Opening COM1"), QStringLiteral("Searching for Kavo at 19200 bps")};
-    QTest::newRow("none") << QStringLiteral("9600") << -1
-                          << QStringList{QStringLiteral("Please select a bit rate for COM1")} << false << QStringList();
+                           << QStringList{QStringLiteral("Opening %1"), QStringLiteral("Searching for Kavo at 19200 bps"),
+                                          QStringLiteral("No Kavo answered on %1 at 19200 bps")};
+    QTest::newRow("none") << QStringLiteral("9600") << QString()
+                          << QStringList{QStringLiteral("Please select a bit rate for %1")} << false << QStringList();
 }
 
 void tst_Connect::chosenRate()
 {
     QFETCH(QString, moduleRate);
-    QFETCH(int, chosen);
+    QFETCH(QString, chosen);
     QFETCH(QStringList, messages);
     QFETCH(bool, connects);
     QFETCH(QStringList, statusTexts);
     KavoSim sim;
     std::unique_ptr<frmSerialData> w;
     QVERIFY(setUp(sim, w, {QStringLiteral("--rate"), moduleRate}));
-    QCOMPARE(sim.comName(), QStringLiteral("COM1"));
-    w->chkAutoBitRate->setChecked(false);
-    w->lstPCBPS->setCurrentIndex(chosen);
+    WindowDriver window(w.get());
+    QVERIFY(chooseRate(window, false, chosen));
+    QCOMPARE(window.text(QStringLiteral("lstPCBPS")), chosen);
+    for (QString &text : messages)
+        text.replace(QStringLiteral("%1"), sim.comName());
     MessageBoxes boxes;
-    StatusRecorder status(w.get());
+    StatusRecorder status(window);
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
 
     QCOMPARE(boxes.texts(), messages);
     verifyBoxes(boxes);
     if (connects)
-        verifyConnected(w.get());
+        verifyConnected(window, sim.comName());
     else
-        verifyNotConnected(w.get());
+        verifyNotConnected(window);
     // The user's choice stays as it was.
-    QCOMPARE(w->lstPCBPS->currentIndex(), chosen);
+    QCOMPARE(window.text(QStringLiteral("lstPCBPS")), chosen);
+    QCOMPARE(window.checked(QStringLiteral("chkAutoBitRate")), false);
+    const QStringList seen = status.texts();
     qsizetype from = 0;
     for (const QString &text : statusTexts) {
-        from = status.texts.indexOf(text, from);
-        QVERIFY2(from >= 0, qPrintable(text + QStringLiteral(" not in ") + status.texts.join(QStringLiteral(" | "))));
+        from = seen.indexOf(QString(text).replace(QStringLiteral("%1"), sim.comName()), from);
+        QVERIFY2(from >= 0, qPrintable(text + QStringLiteral(" not in ") + seen.join(QStringLiteral(" | "))));
     }
     // Only the chosen rate is ever tried.
     for (const TrafficLine &line : sim.log())
-        QCOMPARE(line.rate, Rates.value(chosen).toInt());
+        QCOMPARE(QString::number(line.rate), chosen);
 }
 
+// No port chosen (as the window starts): the box asks for one, and nothing is opened.
 void tst_Connect::noPortSelected()
 {
     KavoSim sim;
-    std::unique_ptr<frmSerialData> w;
-    QVERIFY(setUp(sim, w, {}));
-    w->lstPCCOM->setCurrentIndex(-1);
+    QVERIFY(sim.start());
+    const auto w = openWindow();
+    QVERIFY(w);
+    WindowDriver window(w.get());
+    QCOMPARE(window.value(QStringLiteral("lstPCCOM")), -1);
     MessageBoxes boxes;
 
     for (const bool automatic : {true, false}) {
-        w->chkAutoBitRate->setChecked(automatic);
-        QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+        QVERIFY(chooseRate(window, automatic, QStringLiteral("9600")));
+        QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
     }
 
-    QCOMPARE(boxes.texts(),
-             QStringList(2, QStringLiteral("Please select a COM port")));
+    QCOMPARE(boxes.texts(), QStringList(2, QStringLiteral("Please select a COM port")));
     verifyBoxes(boxes);
-    verifyNotConnected(w.get());
+    verifyNotConnected(window);
     QVERIFY(sim.log().isEmpty());
 }
 
@@ -294,9 +444,9 @@ void tst_Connect::portCannotBeOpened_data()
     QTest::newRow("chosen rate") << false << 1;
 }
 
-// The device behind the COM link is gone (the link stays, stale): the port layer's
-// reason, and no further rate is tried. A search over all rates ends with the box that no
-// Kavo answered, as every unsuccessful search does; the status line says what happened.
+// The device behind the COM link is gone once the port was chosen: the port layer's reason,
+// and no further rate is tried. A search over all rates ends with the box that no Kavo
+// answered, as every unsuccessful search does; the status line says what happened.
 void tst_Connect::portCannotBeOpened()
 {
     QFETCH(bool, automatic);
@@ -304,18 +454,19 @@ void tst_Connect::portCannotBeOpened()
     KavoSim sim;
     std::unique_ptr<frmSerialData> w;
     QVERIFY(setUp(sim, w, {}));
+    WindowDriver window(w.get());
+    QVERIFY(chooseRate(window, automatic, QStringLiteral("9600")));
     // The link stays, stale: pointing at a path that no other program can get meanwhile
     // (the killed simulator's pseudo-terminal number soon names someone else's device).
     sim.kill();
     const QString link = ComPorts::portsFolder() + QStringLiteral("/COM%1").arg(sim.com());
     QFile::remove(link);
     QVERIFY(QFile::link(QDir::temp().filePath(QStringLiteral("kavo-vanished-device")), link));
-    w->chkAutoBitRate->setChecked(automatic);
-    w->lstPCBPS->setCurrentIndex(0);
     MessageBoxes boxes;
-    StatusRecorder status(w.get());
+    StatusRecorder status(window);
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
+    QFile::remove(link);
 
     QCOMPARE(boxes.seen.size(), boxCount);
     verifyBoxes(boxes);
@@ -325,8 +476,8 @@ void tst_Connect::portCannotBeOpened()
     if (automatic)
         QCOMPARE(boxes.seen[1].text, timeOutText(sim.comName()));
     QVERIFY(status.searching().isEmpty());
-    QCOMPARE(w->StatusPanel[2]->text(), sim.comName() + QStringLiteral(" could not be opened"));
-    verifyNotConnected(w.get());
+    QCOMPARE(window.status(), sim.comName() + QStringLiteral(" could not be opened"));
+    verifyNotConnected(window);
 }
 
 void tst_Connect::identityMismatch_data()
@@ -343,18 +494,19 @@ void tst_Connect::identityMismatch()
     std::unique_ptr<frmSerialData> w;
     QVERIFY(setUp(sim, w, {QStringLiteral("--rate"), QStringLiteral("19200"), QStringLiteral("--identity"),
                            QStringLiteral("KAV2")}));
-    w->chkAutoBitRate->setChecked(automatic);
-    if (!automatic)
-        w->lstPCBPS->setCurrentIndex(1);
+    WindowDriver window(w.get());
+    QVERIFY(chooseRate(window, automatic, automatic ? QString() : QStringLiteral("19200")));
     MessageBoxes boxes;
-    // The click is still running while its messages are up.
+    // The operation still runs while its messages are up.
     bool buttonsEnabledUnderBox = false;
+    bool idleUnderBox = false;
     boxes.onShown([&](QMessageBox *) {
-        buttonsEnabledUnderBox = buttonsEnabledUnderBox || w->cmdOpenCOM->isEnabled() || w->cmdReadSettings->isEnabled()
-                                 || w->cmdWriteSettings->isEnabled() || w->cmdPlayTest->isEnabled();
+        idleUnderBox = idleUnderBox || !window.busy();
+        for (const QString &name : OperationButtons)
+            buttonsEnabledUnderBox = buttonsEnabledUnderBox || window.enabled(name);
     });
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
 
     QStringList expected{mismatchText(sim.comName(), QStringLiteral("KAV2"))};
     if (automatic)
@@ -362,10 +514,12 @@ void tst_Connect::identityMismatch()
     QCOMPARE(boxes.texts(), expected);
     verifyBoxes(boxes);
     QVERIFY(!buttonsEnabledUnderBox);
-    verifyNotConnected(w.get());
+    QVERIFY(!idleUnderBox);
+    verifyNotConnected(window);
+    QCOMPARE(window.status(), QStringLiteral("The device on %1 is not a Kavo").arg(sim.comName()));
     // The rate that answered stays selected; the mismatching reply stays on show.
-    QCOMPARE(w->lstPCBPS->currentIndex(), 1);
-    QCOMPARE(w->lblVersion->text(), QStringLiteral("Kavo v2.07KAV2 SN 00012345"));
+    QCOMPARE(window.text(QStringLiteral("lstPCBPS")), QStringLiteral("19200"));
+    QCOMPARE(window.text(QStringLiteral("lblVersion")), QStringLiteral("Kavo v2.07KAV2 SN 00012345"));
     // Nothing after the version command, and no rate above the one that answered.
     const QList<TrafficLine> log = sim.log();
     QVERIFY(!log.isEmpty());
@@ -380,10 +534,11 @@ void tst_Connect::nothingAttached()
     KavoSim sim;
     std::unique_ptr<frmSerialData> w;
     QVERIFY(setUp(sim, w, {QStringLiteral("--silent")}));
+    WindowDriver window(w.get());
     MessageBoxes boxes;
-    StatusRecorder status(w.get());
+    StatusRecorder status(window);
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
 
     QStringList expected;
     for (const QString &rate : Rates)
@@ -391,38 +546,37 @@ void tst_Connect::nothingAttached()
     QCOMPARE(status.searching(), expected);
     QCOMPARE(boxes.texts(), QStringList{timeOutText(sim.comName())});
     verifyBoxes(boxes);
-    verifyNotConnected(w.get());
+    verifyNotConnected(window);
     // The status line tells how the search ended, not the last rate it tried.
-    QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("No Kavo answered on %1 at any bit rate").arg(sim.comName()));
+    QCOMPARE(window.status(), QStringLiteral("No Kavo answered on %1 at any bit rate").arg(sim.comName()));
     // One probe per rate, in list order.
-    QList<int> ratesSeen;
-    for (const TrafficLine &line : sim.log())
-        if (ratesSeen.isEmpty() || ratesSeen.last() != line.rate)
-            ratesSeen << line.rate;
-    QCOMPARE(ratesSeen, (QList<int>{9600, 19200, 38400, 57600, 115200}));
+    QCOMPARE(ratesIn(sim.log()), (QList<int>{9600, 19200, 38400, 57600, 115200}));
     QVERIFY(!sim.commands().contains(QStringLiteral("V")));
 }
 
-// Closing sends nothing: the next thing the module hears is the probe of the next Open.
+// Closing sends nothing and frees the port: the next thing the module hears is the probe
+// of the next Open.
 void tst_Connect::closeSendsNothing()
 {
     KavoSim sim;
     std::unique_ptr<frmSerialData> w;
     QVERIFY(setUp(sim, w, {}));
+    WindowDriver window(w.get());
     MessageBoxes boxes;
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-    verifyConnected(w.get());
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
+    verifyConnected(window, sim.comName());
     const qsizetype before = sim.log().size();
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
 
-    verifyNotConnected(w.get());
-    QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("Connection Closed"));
-    QVERIFY(w->StatusPanel[0]->text().isEmpty());
-    QVERIFY(w->StatusPanel[1]->text().isEmpty());
+    verifyNotConnected(window);
+    QCOMPARE(window.status(), QStringLiteral("Connection Closed"));
+    // Close keeps what the window showed.
+    QCOMPARE(window.text(QStringLiteral("lblVersion")), QStringLiteral("Kavo v2.07KAV1 SN 00012345"));
+    QCOMPARE(window.text(QStringLiteral("outVolume")), QStringLiteral("ST V 16"));
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-    verifyConnected(w.get());
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
+    verifyConnected(window, sim.comName());
     const QList<TrafficLine> log = sim.log();
     QVERIFY(log.size() > before);
     QCOMPARE(log[before].command, QStringLiteral("\\e"));
@@ -436,26 +590,30 @@ void tst_Connect::unplugWhileConnected()
     KavoSim sim;
     std::unique_ptr<frmSerialData> w;
     QVERIFY(setUp(sim, w, {}));
+    const DeviceHold number(sim.device());
+    QVERIFY(number.held());
+    WindowDriver window(w.get());
     MessageBoxes boxes;
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-    verifyConnected(w.get());
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
+    verifyConnected(window, sim.comName());
 
     sim.kill();
 
-    QTRY_COMPARE_WITH_TIMEOUT(w->cmdOpenCOM->text(), QStringLiteral("Open"), 10000);
-    verifyNotConnected(w.get());
-    QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("%1 (%2) was disconnected; the port is closed. Reconnect the "
-                                                       "module, then press Open.").arg(sim.comName(), sim.device()));
+    QTRY_COMPARE_WITH_TIMEOUT(window.text(QStringLiteral("cmdOpenCOM")), QStringLiteral("Open"), 5000);
+    verifyNotConnected(window);
+    verifyLossTold(window, sim);
     QVERIFY(boxes.seen.isEmpty());
     // What the window showed of the module stays on show, as after Close.
-    QCOMPARE(w->lblVersion->text(), QStringLiteral("Kavo v2.07KAV1 SN 00012345"));
-    QCOMPARE(w->outVolume->text(), QStringLiteral("ST V 16"));
+    QCOMPARE(window.text(QStringLiteral("lblVersion")), QStringLiteral("Kavo v2.07KAV1 SN 00012345"));
+    QCOMPARE(window.text(QStringLiteral("outVolume")), QStringLiteral("ST V 16"));
 
     KavoSim again;
     QVERIFY(again.start({QStringLiteral("--com"), QString::number(sim.com())}));
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-    verifyConnected(w.get());
-    QVERIFY(boxes.seen.isEmpty());
+    QVERIFY(again.device() != sim.device());
+    // The lost port freed its number for whatever it names next: Open alone reaches it.
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
+    QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.texts().join(QStringLiteral(" | "))));
+    verifyConnected(window, again.comName());
     QVERIFY(again.commands().contains(QStringLiteral("FC Q")));
 }
 
@@ -481,18 +639,17 @@ void tst_Connect::lostWhileConnecting()
     KavoSim sim;
     std::unique_ptr<frmSerialData> w;
     QVERIFY(setUp(sim, w, {QStringLiteral("--hangup-after"), QString::number(hangUpAt)}));
-    w->chkAutoBitRate->setChecked(automatic);
-    w->lstPCBPS->setCurrentIndex(0);
+    WindowDriver window(w.get());
+    QVERIFY(chooseRate(window, automatic, QStringLiteral("9600")));
     MessageBoxes boxes;
-    StatusRecorder status(w.get());
+    StatusRecorder status(window);
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
 
     QCOMPARE(boxes.texts(), QStringList());
-    verifyNotConnected(w.get());
+    verifyNotConnected(window);
     QCOMPARE(status.searching(), QStringList{QStringLiteral("Searching for Kavo at 9600 bps")});
-    const QString last = w->StatusPanel[2]->text();
-    QVERIFY2(last.startsWith(QStringLiteral("%1 (%2) was disconnected").arg(sim.comName(), sim.device())), qPrintable(last));
+    verifyLossTold(window, sim);
 }
 
 // A program closed in the middle of the module's answer leaves the rest of it on the line;
@@ -503,6 +660,7 @@ void tst_Connect::staleAnswerOfAnEarlierProgram()
     std::unique_ptr<frmSerialData> w;
     QVERIFY(setUp(sim, w, {QStringLiteral("--reply"), QStringLiteral("V=Kavo v2.07\\|KAV1 SN 00012345>"),
                            QStringLiteral("--chunk-delay"), QStringLiteral("400")}));
+    WindowDriver window(w.get());
     {
         QSerialPort earlier;
         earlier.setPortName(sim.device());
@@ -516,15 +674,47 @@ void tst_Connect::staleAnswerOfAnEarlierProgram()
         QVERIFY(got.contains("Kavo"));
     }   // closed with the rest of the answer still to come
     MessageBoxes boxes;
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
     QVERIFY(boxes.seen.isEmpty());
-    verifyConnected(w.get());
-    QCOMPARE(w->lblVersion->text(), QStringLiteral("Kavo v2.07KAV1 SN 00012345"));
-    QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("All Settings Received"));
+    verifyConnected(window, sim.comName());
+    QCOMPARE(window.text(QStringLiteral("lblVersion")), QStringLiteral("Kavo v2.07KAV1 SN 00012345"));
+    QCOMPARE(window.status(), QStringLiteral("All Settings Received"));
 }
 
-// The user picks another port while the module answers on the one chosen first: once
-// connected, the list shows the port that is open.
+// After each operation, and after its message box, the keyboard focus is back on the button
+// that started it, not on a list that a wheel turn would change.
+void tst_Connect::focusBackOnTheButton()
+{
+    KavoSim sim;
+    QVERIFY(sim.start());
+    const auto w = openWindow();
+    QVERIFY(w);
+    WindowDriver window(w.get());
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    MessageBoxes boxes;
+    // No port chosen yet: a box says so.
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
+    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Please select a COM port")});
+    // The window is active again once the box has gone (here the test hands it the
+    // activation, as the desktop does).
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QCOMPARE(QApplication::focusWidget(), window.widget(QStringLiteral("cmdOpenCOM")));
+    QVERIFY(window.pick(QStringLiteral("lstPCCOM"), sim.comName()));
+    boxes.clear();
+
+    for (const QString &name : {QStringLiteral("cmdOpenCOM"), QStringLiteral("cmdReadSettings"),
+                                QStringLiteral("cmdWriteSettings"), QStringLiteral("cmdOpenCOM")}) {
+        QVERIFY(window.click(name));
+        QCOMPARE(QApplication::focusWidget(), window.widget(name));
+    }
+    QVERIFY(boxes.seen.isEmpty());
+    QVERIFY(!window.connected());
+}
+
+// The user picks another port while the module answers on the one chosen first, too late
+// for the search: once connected, the list shows the port that is open.
 void tst_Connect::listShowsTheOpenPort()
 {
     KavoSim other;
@@ -533,36 +723,64 @@ void tst_Connect::listShowsTheOpenPort()
     std::unique_ptr<frmSerialData> w;
     QVERIFY(setUp(sim, w, {QStringLiteral("--reply"), QStringLiteral("FC Q=\\|1998848 1998848>"),
                            QStringLiteral("--chunk-delay"), QStringLiteral("300")}));
+    WindowDriver window(w.get());
     MessageBoxes boxes;
+    bool picked = false;
     QTimer picker;
     connect(&picker, &QTimer::timeout, w.get(), [&] {
-        if (w->lstPCCOM->isEnabled() && sim.commands().contains(QStringLiteral("FC Q")))
-            selectEntry(w->lstPCCOM, other.comName());
+        if (!picked && window.busy() && sim.commands().contains(QStringLiteral("FC Q"))) {
+            choose(window, QStringLiteral("lstPCCOM"), other.comName());
+            picked = true;
+        }
     });
     picker.start(10);
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
     picker.stop();
-    verifyConnected(w.get());
-    QCOMPARE(w->lstPCCOM->currentText(), sim.comName());
-    QCOMPARE(w->StatusPanel[0]->text(), sim.comName());
+    QVERIFY(picked);
+    verifyConnected(window, sim.comName());
+    QVERIFY(boxes.seen.isEmpty());
     QVERIFY(other.log().isEmpty());
 }
 
-// After each operation the keyboard focus is back on the button that started it, not on a
-// list that a wheel turn would change.
-void tst_Connect::focusBackOnTheButton()
+// The window stays usable while a search waits on a silent port: the status line follows
+// the search, the COM list can be changed, and the port chosen meanwhile is the one the
+// next rate is tried on. The module there is found at its own rate.
+void tst_Connect::portChosenDuringDetection()
 {
-    KavoSim sim;
+    KavoSim silent;
+    QVERIFY(silent.start({QStringLiteral("--silent")}));
+    KavoSim module;
     std::unique_ptr<frmSerialData> w;
-    QVERIFY(setUp(sim, w, {}));
-    w->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QVERIFY(setUp(module, w, {QStringLiteral("--rate"), QStringLiteral("38400")}));
+    WindowDriver window(w.get());
+    QVERIFY(window.pick(QStringLiteral("lstPCCOM"), silent.comName()));
     MessageBoxes boxes;
-    for (QPushButton *button : {w->cmdOpenCOM, w->cmdReadSettings, w->cmdWriteSettings, w->cmdOpenCOM}) {
-        QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(QApplication::focusWidget(), button);
-    }
+    StatusRecorder status(window);
+
+    QTest::mouseClick(window.find<QPushButton>(QStringLiteral("cmdOpenCOM")), Qt::LeftButton);
+    QVERIFY(window.busy());
+    // The silent port has heard the probe at 9600 bps and its wait runs: meanwhile the
+    // window shows the search and takes the user's choice.
+    QTRY_VERIFY_WITH_TIMEOUT(!silent.log().isEmpty(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(window.status(), QStringLiteral("Searching for Kavo at 9600 bps"), 10000);
+    QVERIFY(window.busy());
+    choose(window, QStringLiteral("lstPCCOM"), module.comName());
+    QCOMPARE(window.text(QStringLiteral("lstPCCOM")), module.comName());
+    QVERIFY(window.busy());
+    QVERIFY(window.waitIdle());
+
     QVERIFY(boxes.seen.isEmpty());
+    verifyConnected(window, module.comName());
+    QCOMPARE(window.text(QStringLiteral("lstPCBPS")), QStringLiteral("38400"));
+    QCOMPARE(window.text(QStringLiteral("StatusPanel2")), QStringLiteral("38400,N,8,1"));
+    QCOMPARE(status.searching(), (QStringList{QStringLiteral("Searching for Kavo at 9600 bps"),
+                                              QStringLiteral("Searching for Kavo at 19200 bps"),
+                                              QStringLiteral("Searching for Kavo at 38400 bps")}));
+    // The silent port heard 9600 bps alone; the next rate went to the port chosen meanwhile.
+    QCOMPARE(ratesIn(silent.log()), QList<int>{9600});
+    QCOMPARE(ratesIn(module.log()), (QList<int>{19200, 38400}));
+    QVERIFY(module.commands().contains(QStringLiteral("FC Q")));
+    QVERIFY(deviceFree(silent.device()));
 }
 
 // Module A read, Close: the window still shows A. Open on module B begins clean, so B's
@@ -586,18 +804,18 @@ void tst_Connect::onlyThisModulesSettingsWritten()
     MessageBoxes boxes;
     QVERIFY(window.pick(QStringLiteral("lstPCCOM"), a.comName()));
     QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
-    verifyConnected(w.get());
+    verifyConnected(window, a.comName());
     QCOMPARE(window.text(QStringLiteral("outWriteTimeout")), QStringLiteral("ST T 77"));
 
     QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
-    verifyNotConnected(w.get());
+    verifyNotConnected(window);
     QCOMPARE(window.text(QStringLiteral("lblVersion")), QStringLiteral("Kavo v2.07KAV1 SN 00012345"));
     QCOMPARE(window.text(QStringLiteral("outWriteTimeout")), QStringLiteral("ST T 77"));
     QCOMPARE(window.text(QStringLiteral("outLoopCount")), QStringLiteral("ST O 9"));
 
     QVERIFY(window.pick(QStringLiteral("lstPCCOM"), b.comName()));
     QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
-    verifyConnected(w.get());
+    verifyConnected(window, b.comName());
     QCOMPARE(window.status(), QStringLiteral("Could not read Volume - 'V': reply 'E05'"));
     QCOMPARE(window.text(QStringLiteral("outWriteTimeout")), QStringLiteral("ST T 20"));
     for (const char *unread : {"outVolume", "outLoopCount", "outBassBoost", "outUninterrupted", "txtLoopCount"})
@@ -625,39 +843,46 @@ void tst_Connect::onlyThisModulesSettingsWritten()
     QVERIFY(boxes.seen.isEmpty());
 }
 
-// While the click runs, Open, Read, Write and Play are disabled, and a second click or
-// a Read started from inside the wait is refused without touching the line.
+// While the click runs, Open, Read, Write and Play are disabled: the user's clicks on them
+// do nothing and reach the line with nothing, while the status line keeps showing what the
+// operation does.
 void tst_Connect::guardDuringClick()
 {
     KavoSim sim;
     std::unique_ptr<frmSerialData> w;
     QVERIFY(setUp(sim, w, {QStringLiteral("--rate"), QStringLiteral("19200")}));
+    WindowDriver window(w.get());
     MessageBoxes boxes;
-    StatusRecorder status(w.get());
-    int reentries = 0;
+    StatusRecorder status(window);
+    int tries = 0;
     QTimer intruder;
     connect(&intruder, &QTimer::timeout, w.get(), [&] {
-        if (!w->operationRunning())
+        if (!window.busy())
             return;
-        ++reentries;
-        w->cmdOpenCOM_Click();
-        w->cmdReadSettings_Click();
-        w->cmdWriteSettings_Click();
-        w->cmdPlayTest_Click();
+        ++tries;
+        for (const QString &name : OperationButtons)
+            QTest::mouseClick(window.find<QPushButton>(name), Qt::LeftButton);
     });
-    intruder.start(100);
+    intruder.start(20);
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
     intruder.stop();
 
-    QVERIFY(reentries > 0);
+    QVERIFY(tries > 0);
     QVERIFY(!status.buttonsEnabledDuringOperation);
+    QVERIFY2(status.whileBusy.contains(QStringLiteral("Searching for Kavo at 19200 bps")),
+             qPrintable(status.whileBusy.join(QStringLiteral(" | "))));
     QVERIFY(boxes.seen.isEmpty());
-    verifyConnected(w.get());
+    verifyConnected(window, sim.comName());
     // The line saw one connect sequence and nothing from the refused clicks.
-    QCOMPARE(sim.commands().count(QStringLiteral("V")), 1);
-    QCOMPARE(sim.commands().count(QStringLiteral("FC Q")), 1);
-    QVERIFY(sim.commands().count(QStringLiteral("ST D")) <= 1);
+    const QStringList commands = sim.commands();
+    QCOMPARE(commands.count(QStringLiteral("V")), 1);
+    QCOMPARE(commands.count(QStringLiteral("FC Q")), 1);
+    QVERIFY(commands.count(QStringLiteral("ST D")) <= 1);
+    QVERIFY(!commands.contains(QStringLiteral("FC L /KAVOTEST.MP3")));
+    QVERIFY(!commands.contains(QStringLiteral("PC F /KAVOTEST.MP3")));
+    for (const QString &command : commands)
+        QVERIFY2(!command.startsWith(QStringLiteral("ST ")) || command.size() == 4, qPrintable(command));
 }
 
 // Automatic mode with no rate to try: nothing is sent, and the time-out message shows.
@@ -666,43 +891,67 @@ void tst_Connect::emptyRateList()
     KavoSim sim;
     std::unique_ptr<frmSerialData> w;
     QVERIFY(setUp(sim, w, {}));
-    w->lstPCBPS->clear();
+    WindowDriver window(w.get());
+    window.find<QComboBox>(QStringLiteral("lstPCBPS"))->clear();
     MessageBoxes boxes;
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
 
     QCOMPARE(boxes.texts(), QStringList{timeOutText(sim.comName())});
-    verifyNotConnected(w.get());
+    verifyNotConnected(window);
     QVERIFY(sim.log().isEmpty());
 }
 
-// Closing the window while the probe at the first rate waits ends the click at once: no
-// further rate, no message box.
-void tst_Connect::windowClosedWhileSearching()
+void tst_Connect::windowClosedDuringOperation_data()
 {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("waitingFor");   // the command whose answer is awaited as the window closes
+    // The probe's escape and carriage return: the line's last entry is the empty one.
+    QTest::newRow("searching") << QStringList{QStringLiteral("--silent")} << QString();
+    QTest::newRow("reading the card") << QStringList{QStringLiteral("--delay"), QStringLiteral("FC Q=600000")}
+                                      << QStringLiteral("FC Q");
+}
+
+// Closing the window while an answer is awaited ends the operation at once: nothing more
+// is sent, no message box shows, the window is idle long before the wait would have ended,
+// its destruction returns promptly and the port is free.
+void tst_Connect::windowClosedDuringOperation()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, waitingFor);
     KavoSim sim;
     std::unique_ptr<frmSerialData> w;
-    QVERIFY(setUp(sim, w, {QStringLiteral("--silent")}));
+    QVERIFY(setUp(sim, w, options));
+    WindowDriver window(w.get());
     MessageBoxes boxes;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, w.get(), [&] {
-        // The module has heard the probe (its log line is written): the wait is on.
-        if (w->isVisible() && QFileInfo(sim.logPath()).size() > 0)
-            w->close();
-    });
-    closer.start(0);
 
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-    closer.stop();
+    QTest::mouseClick(window.find<QPushButton>(QStringLiteral("cmdOpenCOM")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains(waitingFor), 10000);
+    QVERIFY(window.busy());
+    const qsizetype heard = sim.log().size();
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(w->close());
 
+    QVERIFY(!w->isVisible());
+    QVERIFY(window.waitIdle(10000));
+    // Ended by the close, not by the 1000 ms an unanswered wait lasts.
+    QVERIFY2(clock.elapsed() < 900, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(boxes.seen.isEmpty());
-    QVERIFY(!w->session->portOpen());
-    QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Open"));
-    QList<int> ratesSeen;
-    for (const TrafficLine &line : sim.log())
-        if (!ratesSeen.contains(line.rate))
-            ratesSeen << line.rate;
-    QCOMPARE(ratesSeen, QList<int>{9600});
+    QCOMPARE(window.text(QStringLiteral("cmdOpenCOM")), QStringLiteral("Open"));
+    for (const QString &name : OperationButtons)
+        QVERIFY2(!window.enabled(name), qPrintable(name));
+    {
+        const Watchdog watchdog(10000, "The window's destruction");
+        clock.restart();
+        w.reset();
+    }
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(deviceFree(sim.device()));
+    const QList<TrafficLine> log = sim.log();
+    QCOMPARE(log.size(), heard);
+    QCOMPARE(log.last().command, waitingFor);
+    QCOMPARE(ratesIn(log), QList<int>{9600});
 }
 
 QTEST_MAIN(tst_Connect)

@@ -1,24 +1,25 @@
-// Opening and closing the COM port: line settings, failure messages, reopening, stale
-// bytes, and a device that vanishes while the port is open.
+// Opening and closing the COM port as the window does it: line settings, failure messages,
+// reopening, stale bytes, and a device that vanishes while the port is open.
 #include <QAbstractItemView>
 #include <QComboBox>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "app/frmserialdata.h"
 #include "link/comports.h"
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
 #include "support/testenv.h"
+#include "support/windowdriver.h"
 #include "support/windowfixture.h"
 
 namespace {
@@ -37,6 +38,81 @@ bool deviceFree(const QString &device)
     QSerialPort port;
     port.setPortName(device);
     return port.open(QIODevice::ReadWrite);
+}
+
+// Keeps a pseudo-terminal's number ours while it is open (without holding the device
+// exclusively): once its simulator has gone, no other program gets that device name, so a
+// module started anew comes up on another device.
+class DeviceHold
+{
+public:
+    explicit DeviceHold(const QString &device)
+        : m_fd(::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
+    {
+    }
+    ~DeviceHold()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    DeviceHold(const DeviceHold &) = delete;
+    DeviceHold &operator=(const DeviceHold &) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+// The COM list opened and closed again, as the user does to have it listed anew.
+bool listAgain(const WindowDriver &window)
+{
+    auto *list = window.find<QComboBox>("lstPCCOM");
+    if (!list || !list->isEnabled())
+        return false;
+    QTest::mouseClick(list, Qt::LeftButton);
+    if (!QTest::qWaitFor([list] { return list->view()->isVisible(); }, 10000))
+        return false;
+    list->hidePopup();
+    return true;
+}
+
+int entryIndex(const WindowDriver &window, const QString &name)
+{
+    return window.find<QComboBox>("lstPCCOM")->findText(name);
+}
+
+bool choosable(const WindowDriver &window, int i)
+{
+    const QComboBox *list = window.find<QComboBox>("lstPCCOM");
+    const auto flags = list->model()->flags(list->model()->index(i, 0));
+    return flags.testFlag(Qt::ItemIsEnabled) && flags.testFlag(Qt::ItemIsSelectable);
+}
+
+// The port chosen and opened as the user does: the COM list, automatic detection off and
+// the rate picked, Open.
+bool openAt(WindowDriver &window, const QString &com, int rate)
+{
+    if (!window.pick("lstPCCOM", com))
+        return false;
+    if (window.checked("chkAutoBitRate") && !window.click("chkAutoBitRate"))
+        return false;
+    return window.pick("lstPCBPS", QString::number(rate)) && window.click("cmdOpenCOM");
+}
+
+// The text with %1 replaced by the device a port had when it was chosen, %2 by the one it
+// has now.
+QString withDevices(QString text, const QString &chosen, const QString &now)
+{
+    return text.replace("%1", chosen).replace("%2", now);
+}
+
+// The rates of the log's lines from `from` on.
+QSet<int> ratesFrom(const QList<TrafficLine> &log, qsizetype from)
+{
+    QSet<int> rates;
+    for (qsizetype i = from; i < log.size(); ++i)
+        rates << log[i].rate;
+    return rates;
 }
 
 } // namespace
@@ -79,6 +155,7 @@ void tst_Ports::init()
     QVERIFY(m_sim->start({"--com", "2"}));
     m_window = openWindow();
     QVERIFY(m_window);
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 }
 
 void tst_Ports::cleanup()
@@ -94,34 +171,40 @@ void tst_Ports::opens_data()
         QTest::newRow(qPrintable(QString::number(rate))) << rate;
 }
 
+// The port opens at the chosen rate with 8 data bits, no parity and one stop bit, and is
+// the window's alone while open.
 void tst_Ports::opens()
 {
     QFETCH(int, rate);
-    m_sim = std::make_unique<KavoSim>();
-    QVERIFY(m_sim->start({"--com", "4", "--rate", QString::number(rate)}));
+    KavoSim sim;
+    QVERIFY(sim.start({"--com", "4", "--rate", QString::number(rate)}));
+    WindowDriver window(m_window.get());
+    QVERIFY(listAgain(window));
 
     MessageBoxes boxes;
-    QVERIFY(m_window->OpenComPort(4, rate));
+    QVERIFY(openAt(window, "COM4", rate));
     // A pseudo-terminal has no modem lines; switching RTS and DTR off there is no failure.
     QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.texts().join(" | ")));
-    QVERIFY(m_window->session->portOpen());
-    QCOMPARE(m_window->session->commPort(), 4);
-    QCOMPARE(m_window->session->lineSettings(), QString("%1,N,8,1").arg(rate));
-    QVERIFY(!deviceFree(m_sim->device()));
+    QVERIFY(window.connected());
+    QCOMPARE(window.text("StatusPanel1"), QString("COM4"));
+    QCOMPARE(window.text("StatusPanel2"), QString("%1,N,8,1").arg(rate));
+    QVERIFY(!deviceFree(sim.device()));
 
-    // The line really runs at that rate: the module answers and logs the rate it saw.
-    m_window->session->link().beginOperation();
-    QVERIFY(m_window->session->link().ProbeDevice());
-    const auto log = m_sim->log();
-    QVERIFY(!log.isEmpty());
-    QCOMPARE(log.last().rate, rate);
+    // The line really runs at that rate: the module heard every command at it.
+    const QList<TrafficLine> log = sim.log();
+    QVERIFY(sim.commands().contains("FC Q"));
+    QCOMPARE(ratesFrom(log, 0), QSet<int>{rate});
+    for (const TrafficLine &line : log)
+        QVERIFY2(line.note.isEmpty(), qPrintable(line.note));
 }
 
 void tst_Ports::reopensOpenPort_data()
 {
     QTest::addColumn<int>("secondPort");
     QTest::addColumn<int>("secondRate");
+    // Write moves the module to another rate: the port reopens there.
     QTest::newRow("same port, new rate") << 2 << 19200;
+    // Close, then Open on another port.
     QTest::newRow("other port") << 3 << 9600;
 }
 
@@ -131,84 +214,146 @@ void tst_Ports::reopensOpenPort()
     QFETCH(int, secondRate);
     KavoSim other;
     QVERIFY(other.start({"--com", "3"}));
+    WindowDriver window(m_window.get());
 
     MessageBoxes boxes;
-    QVERIFY(m_window->OpenComPort(2, 9600));
-    QVERIFY(m_window->OpenComPort(secondPort, secondRate));
-    QVERIFY(boxes.seen.isEmpty());
-    QCOMPARE(m_window->session->commPort(), secondPort);
-    QCOMPARE(m_window->session->lineSettings(), QString("%1,N,8,1").arg(secondRate));
-
+    QVERIFY(openAt(window, "COM2", 9600));
+    QVERIFY(window.connected());
     KavoSim &second = secondPort == 2 ? *m_sim : other;
-    m_window->session->link().beginOperation();
-    m_window->session->link().SendAndWait("V");
-    QCOMPARE(second.log().last().rate, secondRate);
+    qsizetype reopened = 0;
+    if (secondPort == 2) {
+        QVERIFY(window.pick("lstKAVOBPS", QString::number(secondRate)));
+        QVERIFY(window.click("cmdWriteSettings"));
+        const QStringList commands = second.commands();
+        reopened = commands.lastIndexOf(QRegularExpression("^ST D \\d$")) + 1;
+        QVERIFY(reopened > 0);
+    } else {
+        QVERIFY(window.click("cmdOpenCOM"));
+        QVERIFY(!window.connected());
+        QVERIFY(listAgain(window));
+        QVERIFY(openAt(window, "COM3", secondRate));
+    }
+    QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.texts().join(" | ")));
+    QVERIFY(window.connected());
+    QCOMPARE(window.text("StatusPanel1"), QString("COM%1").arg(secondPort));
+    QCOMPARE(window.text("StatusPanel2"), QString("%1,N,8,1").arg(secondRate));
+
+    // What goes over the line from now on goes at the new rate, to the second port.
+    QVERIFY(window.click("cmdReadSettings"));
+    QCOMPARE(window.status(), QString("All Settings Received"));
+    const QList<TrafficLine> log = second.log();
+    QVERIFY(log.size() > reopened);
+    QCOMPARE(log.last().command, QString("ST U"));
+    QCOMPARE(ratesFrom(log, reopened), QSet<int>{secondRate});
     if (secondPort != 2)
         QVERIFY(deviceFree(m_sim->device()));
 }
 
-// Whatever the port held before it was opened never reaches a reply.
+// Whatever the port held before it was opened never reaches a reply: an earlier program
+// asked for the version and went, and the module's answer was left on the line. The first
+// probe of the next Open is answered cleanly.
 void tst_Ports::staleBytesDropped()
 {
-    KavoLink *link = &m_window->session->link();
-    QVERIFY(m_window->OpenComPort(2, 9600));
-    link->beginOperation();
-    link->SendText("V\r");
-    m_window->CloseComPort();
+    WindowDriver window(m_window.get());
+    {
+        QSerialPort earlier;
+        earlier.setPortName(m_sim->device());
+        QVERIFY(earlier.open(QIODevice::ReadWrite));
+        earlier.setBaudRate(9600);
+        earlier.write("V\r");
+        QVERIFY(earlier.waitForBytesWritten(5000));
+    }
     // The module answers into the closed port's input queue.
     QTRY_COMPARE_WITH_TIMEOUT(m_sim->commands(), QStringList({"V"}), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!m_sim->log().last().answer.isEmpty(), 10000);
 
-    QVERIFY(m_window->OpenComPort(2, 9600));
-    const Reply reply = link->WaitForPrompt();
-    QCOMPARE(reply.text, QByteArray());
-    QVERIFY(reply.timedOut());
+    MessageBoxes boxes;
+    QVERIFY(openAt(window, "COM2", 9600));
+    QVERIFY(boxes.seen.isEmpty());
+    QVERIFY(window.connected());
+    QCOMPARE(window.text("lblVersion"), QString("Kavo v2.07KAV1 SN 00012345"));
+    // One probe, the version and the card: no probe had to be asked again.
+    const QStringList connectSequence = {"\\e", "", "\\e", "", "V", "FC Q"};
+    QCOMPARE(m_sim->commands().mid(1, connectSequence.size()), connectSequence);
 }
 
 void tst_Ports::failure_data()
 {
+    // The port was chosen while it could be used; then it changed as `spoil` says, and Open
+    // fails. %1 is the device the port had when it was chosen, %2 the one it has now.
     QTest::addColumn<int>("port");
-    QTest::addColumn<QString>("why");   // after "COMn is <device>, " where there is a device
-    QTest::newRow("no device") << 7 << "There is no device for COM7.";
-    QTest::newRow("busy") << 5 << "which is in use by another program";
-    QTest::newRow("device gone") << 8 << "which is missing: the link";
-    QTest::newRow("plain file") << 9 << "which is not a serial device but a plain file.";
-    QTest::newRow("folder") << 10 << "which is a folder, not a serial device.";
-    QTest::newRow("character device of another kind") << 11 << "which is not a serial device but a character device";
+    QTest::addColumn<QString>("spoil");
+    QTest::addColumn<QString>("why");       // the box's text after "Com<n> is not available.\r\n"
+    QTest::addColumn<QString>("listed");    // the entry's tool-tip when listed again; null: not listed
+    QTest::newRow("no device") << 7 << "gone" << "COM7 no longer names a device (it named %1 when it was chosen)."
+                               << QString();
+    QTest::newRow("busy") << 5 << "held" << "COM5 is %1, which is in use by another program"
+                          << "COM5 is %1, which is in use by another program";
+    QTest::newRow("device gone") << 8 << "killed" << "COM8 is %1, which is missing: the link"
+                                 << "COM8 is %1, which is missing: the link";
+    QTest::newRow("plain file") << 9 << "file" << "COM9 now names %2, not %1 as when it was chosen"
+                                << "COM9 is %2, which is not a serial device but a plain file.";
+    QTest::newRow("folder") << 10 << "folder" << "COM10 now names %2, not %1 as when it was chosen"
+                            << "COM10 is %2, which is a folder, not a serial device.";
+    QTest::newRow("character device of another kind")
+        << 11 << "null" << "COM11 now names %2, not %1 as when it was chosen"
+        << "COM11 is %2, which is not a serial device but a character device of another kind.";
 }
 
+// A port that cannot be opened: one box that names the device behind the number and what
+// is wrong with it; the port that was open before is closed and stays closed; listed
+// again, the port is greyed out with the reason as its tool-tip.
 void tst_Ports::failure()
 {
     QFETCH(int, port);
+    QFETCH(QString, spoil);
     QFETCH(QString, why);
+    QFETCH(QString, listed);
+    const QString com = QString("COM%1").arg(port);
+    WindowDriver window(m_window.get());
+    MessageBoxes boxes;
+    QVERIFY(openAt(window, "COM2", 9600));
+    QVERIFY(window.click("cmdOpenCOM"));
+    QVERIFY(!window.connected());
 
-    KavoSim busy;
-    QVERIFY(busy.start({"--com", "5"}));
-    QSerialPort holder;
-    holder.setPortName(busy.device());
-    QVERIFY(holder.open(QIODevice::ReadWrite));
+    KavoSim sim;
+    QVERIFY(sim.start({"--com", QString::number(port)}));
+    const QString chosen = sim.device();
+    QVERIFY(listAgain(window));
+    QVERIFY(window.pick("lstPCCOM", com));
+
     QTemporaryDir dir;
-    const QString plain = dir.filePath("plain");
-    QFile file(plain);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    const QMap<int, QString> devices{{5, busy.device()},
-                                     {8, QDir::temp().filePath("kavo-no-such-device")},
-                                     {9, plain},
-                                     {10, dir.path()},
-                                     {11, "/dev/null"}};
-    const QDir ports(ComPorts::portsFolder());
-    for (int n : {8, 9, 10, 11}) {
-        QFile::remove(ports.filePath(QString("COM%1").arg(n)));
-        QVERIFY(QFile::link(devices.value(n), ports.filePath(QString("COM%1").arg(n))));
+    QString now = chosen;
+    QSerialPort holder;
+    std::unique_ptr<DeviceHold> number;
+    const QString link = ComPorts::portsFolder() + "/" + com;
+    if (spoil == "gone") {
+        sim.terminate();
+    } else if (spoil == "held") {
+        holder.setPortName(chosen);
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+    } else if (spoil == "killed") {
+        // The device name stays ours: no other program gets it meanwhile.
+        number = std::make_unique<DeviceHold>(chosen);
+        QVERIFY(number->held());
+        sim.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(chosen), 10000);
+    } else {
+        if (spoil == "file") {
+            now = dir.filePath("plain");
+            QFile file(now);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else if (spoil == "folder") {
+            now = dir.path();
+        } else {
+            now = "/dev/null";
+        }
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QFile::link(now, link));
     }
 
-    // An open port is closed first, and stays closed when the new one fails.
-    QVERIFY(m_window->OpenComPort(2, 9600));
-    MessageBoxes boxes;
-    QVERIFY(!m_window->OpenComPort(port, 9600));
-    for (int n : {8, 9, 10, 11})
-        QFile::remove(ports.filePath(QString("COM%1").arg(n)));
+    boxes.clear();
+    QVERIFY(window.click("cmdOpenCOM"));
 
     QCOMPARE(boxes.seen.size(), 1);
     const MessageBoxes::Seen &box = boxes.seen.first();
@@ -218,25 +363,26 @@ void tst_Ports::failure()
     const QString head = QString("Com%1 is not available.\r\n").arg(port);
     QVERIFY2(box.text.startsWith(head), qPrintable(box.text));
     const QString description = box.text.mid(head.size());
-    // The description names the device behind the number and what it is.
-    const QString expected = devices.contains(port) ? QString("COM%1 is %2, %3").arg(port).arg(devices.value(port), why) : why;
-    QVERIFY2(description.startsWith(expected), qPrintable(description));
+    QVERIFY2(description.startsWith(withDevices(why, chosen, now)), qPrintable(description));
     QVERIFY(!description.contains('\n'));
-
-    QVERIFY(!m_window->session->portOpen());
+    QVERIFY(!window.connected());
+    QCOMPARE(window.text("StatusPanel1"), QString());
+    QCOMPARE(window.status(), com + " could not be opened");
     QVERIFY(deviceFree(m_sim->device()));
-    QCOMPARE(m_window->session->commPort(), port);
-}
 
-namespace {
-bool connectWindow(frmSerialData *w, const QString &com)
-{
-    if (!selectEntry(w->lstPCCOM, com))
-        return false;
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-    return w->connected() && w->session->portOpen();
+    QVERIFY(listAgain(window));
+    const int entry = entryIndex(window, com);
+    if (listed.isNull()) {
+        QCOMPARE(entry, -1);
+    } else {
+        QVERIFY(entry >= 0);
+        QVERIFY(!choosable(window, entry));
+        const QString toolTip = window.find<QComboBox>("lstPCCOM")->itemData(entry, Qt::ToolTipRole).toString();
+        QVERIFY2(toolTip.startsWith(withDevices(listed, chosen, now)), qPrintable(toolTip));
+    }
+    if (spoil != "gone" && spoil != "held")
+        QFile::remove(link);
 }
-} // namespace
 
 // Open uses the device the list named when the user chose the port; a number that has come
 // to name another device is not opened until the user chooses it again from the list.
@@ -244,32 +390,35 @@ void tst_Ports::openUsesListedDevice()
 {
     KavoSim other;
     QVERIFY(other.start({"--com", "3"}));
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    QVERIFY(selectEntry(m_window->lstPCCOM, "COM2"));
+    WindowDriver window(m_window.get());
+    QVERIFY(window.pick("lstPCCOM", "COM2"));
     const QString link = ComPorts::portsFolder() + "/COM2";
     QVERIFY(QFile::remove(link));
     QVERIFY(QFile::link(other.device(), link));
 
     MessageBoxes boxes;
-    QTest::mouseClick(m_window->cmdOpenCOM, Qt::LeftButton);
-    QVERIFY(!m_window->connected());
+    QVERIFY(window.click("cmdOpenCOM"));
+    QVERIFY(!window.connected());
     QVERIFY(!boxes.seen.isEmpty());
     QVERIFY2(boxes.seen.first().text.startsWith(
                  QString("Com2 is not available.\r\nCOM2 now names %1, not %2").arg(other.device(), m_sim->device())),
              qPrintable(boxes.seen.first().text));
     QVERIFY(other.log().isEmpty());
+    QVERIFY(m_sim->log().isEmpty());
 
     // Opened again, the list names the new device; chosen again, it opens.
     boxes.clear();
-    QTest::mouseClick(m_window->lstPCCOM, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->lstPCCOM->view()->isVisible(), 10000);
-    m_window->lstPCCOM->hidePopup();
-    QCOMPARE(m_window->lstPCCOM->currentIndex(), -1);
-    QVERIFY(connectWindow(m_window.get(), "COM2"));
-    QCOMPARE(m_window->session->link().devicePath(), other.device());
+    QVERIFY(listAgain(window));
+    QCOMPARE(window.value("lstPCCOM"), -1);
+    QVERIFY(window.pick("lstPCCOM", "COM2"));
+    QVERIFY(window.click("cmdOpenCOM"));
+    QVERIFY(window.connected());
+    QCOMPARE(window.text("StatusPanel1"), QString("COM2"));
     QVERIFY(boxes.seen.isEmpty());
-    QVERIFY(!other.log().isEmpty());
-    m_window->cmdOpenCOM->click();
+    QVERIFY(other.commands().contains("FC Q"));
+    QVERIFY(m_sim->log().isEmpty());
+    QVERIFY(!deviceFree(other.device()));
+    QVERIFY(window.click("cmdOpenCOM"));
     QFile::remove(link);
     QVERIFY(QFile::link(m_sim->device(), link));
 }
@@ -279,36 +428,49 @@ void tst_Ports::reopenRefusesRepointedNumber()
 {
     KavoSim other;
     QVERIFY(other.start({"--com", "3"}));
-    QVERIFY(connectWindow(m_window.get(), "COM2"));
-    QTest::mouseClick(m_window->cmdReadSettings, Qt::LeftButton);
-    QVERIFY(selectEntry(m_window->lstKAVOBPS, "57600"));
+    WindowDriver window(m_window.get());
+    QVERIFY(openAt(window, "COM2", 9600));
+    QVERIFY(window.connected());
+    QVERIFY(window.click("cmdReadSettings"));
+    QVERIFY(window.pick("lstKAVOBPS", "57600"));
     const QString link = ComPorts::portsFolder() + "/COM2";
     QVERIFY(QFile::remove(link));
     QVERIFY(QFile::link(other.device(), link));
 
     MessageBoxes boxes;
-    QTest::mouseClick(m_window->cmdWriteSettings, Qt::LeftButton);
+    QVERIFY(window.click("cmdWriteSettings"));
     const QStringList texts = boxes.texts();
     QVERIFY2(texts.filter(QString("Com2 is not available.\r\nCOM2 now names %1, not %2").arg(other.device(), m_sim->device()))
                      .size() == 1,
              qPrintable(texts.join(" | ")));
-    QVERIFY(!m_window->session->portOpen());
-    QVERIFY(!m_window->connected());
+    QVERIFY(!window.connected());
+    QCOMPARE(window.text("StatusPanel1"), QString());
+    QVERIFY(deviceFree(m_sim->device()));
     QVERIFY(other.log().isEmpty());
     QFile::remove(link);
     QVERIFY(QFile::link(m_sim->device(), link));
 }
 
+// The port is closed by Close, and again as the window goes: the second close finds
+// nothing to do and says nothing.
 void tst_Ports::closeTwice()
 {
+    WindowDriver window(m_window.get());
     MessageBoxes boxes;
-    m_window->CloseComPort();
-    QVERIFY(m_window->OpenComPort(2, 9600));
-    m_window->CloseComPort();
-    m_window->CloseComPort();
-    QVERIFY(!m_window->session->portOpen());
+    QVERIFY(openAt(window, "COM2", 9600));
+    QVERIFY(window.connected());
+    QVERIFY(!deviceFree(m_sim->device()));
+    QVERIFY(window.click("cmdOpenCOM"));
+    QVERIFY(!window.connected());
+    QVERIFY(deviceFree(m_sim->device()));
+    const qsizetype heard = m_sim->log().size();
+
+    QVERIFY(window.trigger("mnuFileExit"));
+    QVERIFY(!m_window->isVisible());
+    m_window.reset();
     QVERIFY(boxes.seen.isEmpty());
     QVERIFY(deviceFree(m_sim->device()));
+    QCOMPARE(m_sim->log().size(), heard);
 }
 
 void tst_Ports::vanishedDevice_data()
@@ -319,44 +481,56 @@ void tst_Ports::vanishedDevice_data()
     QTest::newRow("on a send") << "send";
 }
 
+// The device vanishes while the port is open: between operations, while an answer is
+// awaited, or just as the user starts a Read. The window learns it at once, closes the
+// port, says so on the status line, spends no time on the dead port, and opens the next
+// module on that number.
 void tst_Ports::vanishedDevice()
 {
     QFETCH(QString, when);
-    m_sim = std::make_unique<KavoSim>();
-    QVERIFY(m_sim->start({"--com", "6", "--silent"}));
-    QVERIFY(m_window->OpenComPort(6, 9600));
-    KavoLink *link = &m_window->session->link();
+    KavoSim sim;
+    QVERIFY(sim.start(when == "wait" ? QStringList{"--com", "6", "--silent"} : QStringList{"--com", "6"}));
+    const QString device = sim.device();
+    const DeviceHold number(device);
+    QVERIFY(number.held());
+    WindowDriver window(m_window.get());
+    QVERIFY(listAgain(window));
     MessageBoxes boxes;
 
     if (when == "wait") {
-        OperationGuard operation(m_window.get());
-        QVERIFY(operation.acquired());
-        link->SendText("V\r");
-        QTimer::singleShot(100, [this] { m_sim->kill(); });
+        QVERIFY(window.pick("lstPCCOM", "COM6"));
+        QVERIFY(window.click("chkAutoBitRate"));
+        QVERIFY(window.pick("lstPCBPS", "9600"));
+        QTest::mouseClick(window.find<QPushButton>("cmdOpenCOM"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.commands().size() >= 2, 10000);
+        QVERIFY(window.busy());
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(link->WaitForPrompt().text, QByteArray());
+        sim.kill();
+        QVERIFY(window.waitIdle());
         // Ended by the loss, not by the 1000 ms of silence.
         QVERIFY2(clock.elapsed() < 900, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(link->operationAborted());
-        // The rest of the operation sends and waits for nothing.
-        QCOMPARE(link->WaitForPrompt().text, QByteArray());
-        QVERIFY(!link->ProbeDevice());
-    } else if (when == "send") {
-        m_sim->kill();
-        // The send finds the line gone before any event could tell.
-        link->beginOperation();
-        link->SendText("V\r");
-        QVERIFY(!link->portOpen());
-        QVERIFY(link->operationAborted());
     } else {
-        m_sim->kill();
+        QVERIFY(openAt(window, "COM6", 9600));
+        QVERIFY(window.connected());
+        sim.kill();
+        // The click comes before the window could have heard of the loss.
+        if (when == "send")
+            QTest::mouseClick(window.find<QPushButton>("cmdReadSettings"), Qt::LeftButton);
+        QVERIFY(window.waitIdle());
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!link->portOpen(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->StatusPanel[2]->text().contains("COM6"), 10000);
-    QVERIFY(m_window->StatusPanel[0]->text().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.connected(), 5000);
+    QCOMPARE(window.status(),
+             QString("COM6 (%1) was disconnected; the port is closed. Reconnect the module, then press Open.").arg(device));
+    QCOMPARE(window.text("StatusPanel1"), QString());
+    // What the window showed of the module stays on show, as after Close.
+    if (when != "wait") {
+        QCOMPARE(window.text("lblVersion"), QString("Kavo v2.07KAV1 SN 00012345"));
+        QCOMPARE(window.text("outVolume"), QString("ST V 16"));
+    }
 
-    // No spinning on the dead port: a second of the event loop costs next to nothing.
+    // No spinning on the dead port: a second of the event loop costs next to nothing. (A
+    // measuring period, not a wait for the program.)
     const double before = cpuSeconds();
     QTest::qWait(1000);
     const double used = cpuSeconds() - before;
@@ -364,13 +538,15 @@ void tst_Ports::vanishedDevice()
 
     // The window stays usable: nothing is running, Open works, and a new module answers.
     QVERIFY(boxes.seen.isEmpty());
-    QVERIFY(!m_window->operationRunning());
-    QVERIFY(m_window->cmdOpenCOM->isEnabled());
+    QVERIFY(!window.busy());
+    QVERIFY(window.enabled("cmdOpenCOM"));
     KavoSim again;
-    QVERIFY(again.start({"--com", "6"}));
-    QVERIFY(m_window->OpenComPort(6, 9600));
-    link->beginOperation();
-    QVERIFY(link->ProbeDevice());
+    QVERIFY(again.start({"--com", "6", "--rate", "9600"}));
+    QVERIFY(again.device() != device);
+    QVERIFY(window.click("cmdOpenCOM"));
+    QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.texts().join(" | ")));
+    QVERIFY(window.connected());
+    QVERIFY(again.commands().contains("FC Q"));
 }
 
 QTEST_MAIN(tst_Ports)

@@ -2,40 +2,53 @@
 // out-of-range replies, error replies, replies split at random points, silence, bytes
 // after the prompt, hang-ups, rate changes) stand on COM1 and COM2, some of them also
 // echoing every byte, answering the play and card-file close commands late, or starting
-// to send without end after a while. A driver clicks Open/Close, Read, Write and Play,
-// edits the settings, toggles automatic detection, picks ports and bit rates, takes the
-// test file off a card, pulls a module, points a COM link at the other module while its
-// port is open, follows a read that stopped with a Write and restarts the program, all at
-// random; timers fire more clicks and edits while replies are awaited, and every message
-// box gets some before it is answered Yes, No or OK at random.
+// to send without end after a while. A driver uses the window as a user does, through its
+// controls: it clicks Open/Close, Read, Write and Play, edits the settings (spinners,
+// lists, check boxes, typed numbers), toggles automatic detection, picks ports and bit
+// rates, takes the test file off a card, pulls a module, points a COM link at the other
+// module while its port is open, follows a read that stopped with a Write, closes the
+// window and restarts the program, all at random. While an operation runs (on the
+// session's thread), a timer clicks the disabled buttons, edits, picks ports and rates,
+// pulls modules and closes the window; every message box gets some of that before it is
+// answered Yes, No or OK at random (the question about changed settings: Discard mostly,
+// Cancel now and then, Discard always when the driver closes the window).
 //
-// What must hold throughout is checked after every step, and while operations run:
-// Soak::checkWhileBusy(), Soak::checkIdle(), LineCheck (nothing interleaved on the line),
-// Soak::checkUpload(), Soak::checkSettingWritten() (settings go only to the module they
-// were read from) and the time bound of every click (Soak::boundMs()).
+// What must hold is checked after every step and while operations run, from outside the
+// window: Soak::checkWhileBusy(), Soak::checkIdle(), LineCheck (nothing interleaved on the
+// line), Soak::checkUpload(), Soak::checkSettingWritten() (settings go only to the module
+// the window was connected to when Write was clicked), that every enabled click begins
+// one operation and nothing done during it begins another, and the time bound of every
+// click, from the click until the window is idle again (Soak::boundMs()), and of closing
+// the window (Soak::closeBoundMs()).
 //
 // The driver's random start value is printed at the start. KAVO_SOAK_RANDOM=<n> runs the
 // same driver decisions again; the simulators' faults follow their own start values (drawn
 // by the driver) and the traffic, and the traffic depends on timing, so a replay retraces
 // the run closely rather than exactly. KAVO_SOAK_OPERATIONS (300) and KAVO_SOAK_SECONDS
 // (150) bound a run; an operation in progress when the time is up is finished first.
+// KAVO_SOAK_TRAIL=1 prints every step.
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMap>
+#include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QScrollBar>
 #include <QScopeGuard>
+#include <QScrollBar>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -44,11 +57,13 @@
 #include <vector>
 
 #include "link/comports.h"
+#include "link/kavolink.h"
 #include "playtest/testfile.h"
 #include "settings/settingtable.h"
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
 #include "support/testenv.h"
+#include "support/windowdriver.h"
 #include "support/windowfixture.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -59,6 +74,37 @@
 #endif
 #endif
 
+// The time a reply wait may take at most, and the margin a click has beyond its waits (see
+// Soak::boundMs()); the sanitizers slow everything down.
+#ifdef KAVO_SOAK_SANITIZED
+constexpr qint64 PerWaitMs = 2500, MarginMs = 15000;
+#else
+constexpr qint64 PerWaitMs = 1500, MarginMs = 5000;
+#endif
+
+// Counts the operations the window begins: its "busy" property turning true, as its
+// busyChanged signal tells, where the window has that signal.
+class SoakOperationCounter : public QObject
+{
+    Q_OBJECT
+public:
+    // False when the window does not tell (the count is then not kept).
+    bool attach(QObject *window)
+    {
+        if (window->metaObject()->indexOfSignal("busyChanged(bool)") < 0)
+            return false;
+        return bool(connect(window, SIGNAL(busyChanged(bool)), this, SLOT(changed(bool))));
+    }
+    int begun = 0;
+
+public slots:
+    void changed(bool busy)
+    {
+        if (busy)
+            ++begun;
+    }
+};
+
 namespace {
 
 const QString CardPath = QStringLiteral("/KAVOTEST.MP3");
@@ -66,6 +112,25 @@ const QString PlayCommand = QStringLiteral("PC F /KAVOTEST.MP3");
 const QString OpenCommand = QStringLiteral("FC O 1 W /KAVOTEST.MP3");
 const QString CloseCommand = QStringLiteral("FC C 1");
 const QString UploadComplete = QStringLiteral("Upload complete");
+const QString AllReceived = QStringLiteral("All Settings Received");
+
+// The controls of the nine settings, by their names.
+const char *const SettingStrings[] = {"outKAVOBPS", "outWriteTimeout", "outInputStyle", "outFileOffset", "outBusyIndicator",
+                                      "outVolume",  "outLoopCount",    "outBassBoost",  "outUninterrupted"};
+const char *const Spinners[] = {"vscWriteTimeout", "vscFileOffset", "vscVolumeL", "vscVolumeR",
+                                "vscLoopCount",    "vscBBFreq",     "vscBBBoost"};
+const char *const SettingLists[] = {"lstKAVOBPS", "lstInputStyle"};
+const char *const SettingChecks[] = {"chkBusyIndicator", "chkVolumeLocked", "chkBassBoost", "chkUninterrupted"};
+// A number box, the highest number it takes and the step its numbers go in.
+struct NumberBox {
+    const char *name;
+    int highest;
+    int step;
+};
+const NumberBox NumberBoxes[] = {{"txtWriteTimeout", 254, 1}, {"txtFileOffset", 32767, 1}, {"txtVolumeL", 254, 1},
+                                 {"txtVolumeR", 254, 1},      {"txtLoopCount", 254, 1},    {"txtBBFreq", 150, 10},
+                                 {"txtBBBoost", 15, 1}};
+const char *const OperationButtons[] = {"cmdOpenCOM", "cmdReadSettings", "cmdWriteSettings", "cmdPlayTest"};
 
 // The local test file: 11 full pieces and a short one, with the bytes the line treats
 // specially elsewhere (prompt, CR, ESC, LF, NUL) among them.
@@ -89,6 +154,12 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 quint64 envNumber(const char *name, quint64 fallback, bool *given = nullptr)
 {
     bool ok = false;
@@ -96,6 +167,46 @@ quint64 envNumber(const char *name, quint64 fallback, bool *given = nullptr)
     if (given)
         *given = ok;
     return ok ? n : fallback;
+}
+
+// Runs the event loop until `done` holds or `ms` have passed; true when it holds. What the
+// session's thread hands to the window is handled the moment it comes; `done` is looked at
+// every few milliseconds.
+bool waitUntil(const std::function<bool()> &done, qint64 ms)
+{
+    if (done())
+        return true;
+    const QDeadlineTimer deadline(ms);
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done() || deadline.hasExpired())
+            loop.quit();
+    });
+    poll.start();
+    while (!done() && !deadline.hasExpired())
+        loop.exec();
+    return done();
+}
+
+// The pseudo-terminals (the simulators' ports) this process holds open: 0, 1 and 2 are left
+// out, they may be the terminal the tests run in. A device that has gone (its simulator
+// ended) is named with Gone after it.
+const QString Gone = QStringLiteral(" (deleted)");
+
+QStringList ptyDevices()
+{
+    QStringList devices;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &entry : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (entry.toInt() <= 2)
+            continue;
+        const QString target = QFileInfo(fds.filePath(entry)).symLinkTarget();
+        if (target.startsWith(QStringLiteral("/dev/pts/")))
+            devices << target;
+    }
+    return devices;
 }
 
 // --- the traffic log, read as it grows ---------------------------------------------------
@@ -218,46 +329,34 @@ struct SettingsSource {
     bool operator==(const SettingsSource &) const = default;
 };
 
-// Counts the events delivered anywhere while armed.
-class EventCounter : public QObject
-{
-public:
-    bool eventFilter(QObject *, QEvent *) override
-    {
-        if (armed)
-            ++count;
-        return false;
-    }
-    bool armed = false;
-    int count = 0;
-};
-
-// Every text the status message panel shows while it runs, beginning with the one it
-// found. Its timer fires in every pass of the event loop, ShowStatus's own included, so a
-// text given with ShowStatus is seen even when the next one replaces it at once; it keeps
-// the event loop from sleeping, so it runs during play tests only.
+// Every text a label shows while the watch runs, beginning with the one it found. It looks
+// before each event the program's thread handles: what the session's thread says comes as
+// events of their own, one text each, so a text that the next one replaces at once is seen
+// too.
 class StatusWatch : public QObject
 {
 public:
-    StatusWatch()
-    {
-        m_timer.setInterval(0);
-        connect(&m_timer, &QTimer::timeout, this, &StatusWatch::poll);
-    }
     void start(QLabel *panel)
     {
         m_panel = panel;
         texts.clear();
         poll();
-        m_timer.start();
+        qApp->installEventFilter(this);
     }
     void stop()
     {
         poll();
-        m_timer.stop();
+        qApp->removeEventFilter(this);
         m_panel = nullptr;
     }
     QStringList texts;
+
+protected:
+    bool eventFilter(QObject *, QEvent *) override
+    {
+        poll();
+        return false;
+    }
 
 private:
     void poll()
@@ -265,7 +364,6 @@ private:
         if (m_panel && (texts.isEmpty() || texts.last() != m_panel->text()))
             texts << m_panel->text();
     }
-    QTimer m_timer;
     QPointer<QLabel> m_panel;
 };
 
@@ -327,34 +425,51 @@ private:
     bool openProgram();
     void closeProgram();
 
+    // the window, seen from outside
+    WindowDriver &d() { return *m_driver; }
+    // The device of the port the process holds open; empty when none is (or more than one).
+    static QString openDevice();
+    bool windowGone() const { return m_windowClosed && (!w || !w->isVisible()); }
+    static bool boxShown();
+
     // steps
     void step();
-    void click(QPushButton *button, Op kind);
+    void click(const QString &name, Op kind);
     void nudge();
     void nestedAction(const char *where);
-    void refusedHandler(const char *where);
+    void answerBox(QMessageBox *box);
     void edit();
     void toggleAuto();
     void pickRate();
     void pickPort();
     void removeCardFile();
     void pullModule(const char *where);
+    void awaitLoss(const SimSlot &slot, const QString &device);
+    void retire(SimSlot &slot, const QString &why);
     void repointLink();
     void closeWindowNow(const char *where);
 
+    // input as a user gives it: through the driver between operations (which then waits
+    // until the window is idle), as plain events while one runs (nothing may wait then)
+    void chooseEntry(const QString &list, int index);
+    void pressKey(const QString &name, Qt::Key key);
+    void typeNumber(const QString &box, const QString &text, Qt::Key end);
+    void clickControl(const QString &name);
+
     // checks
     void fail(const QString &what);
-    void checkWhileBusy(const char *where);
+    void checkWhileBusy(const QString &where);
     void checkIdle();
     void collectLines();
     void checkUpload(Op kind);
     void checkSettingWritten(const SimSlot &slot, const TrafficLine &line);
     void noteSettingsSource(Op kind);
     qint64 boundMs(Op kind) const;
-    int ptyDescriptors() const;
+    qint64 closeBoundMs() const;
+    void noteLongest(const QString &what, qint64 ms);
     SimSlot *slotOf(const QString &portName);
     SimSlot *slotOfDevice(const QString &device);
-    void retire(SimSlot &slot, const QString &why);
+    bool settingMissing();
 
     int pick(int n) { return int(m_rng.bounded(quint32(n))); }
     bool chance(int percent) { return pick(100) < percent; }
@@ -370,22 +485,22 @@ private:
 
     std::vector<std::unique_ptr<SimSlot>> m_slots;
     std::unique_ptr<frmSerialData> m_window;
+    std::unique_ptr<WindowDriver> m_driver;
     frmSerialData *w = nullptr;
     MessageBoxes m_boxes;
-    EventCounter m_events;
     QTimer m_nudge;
     StatusWatch m_status;
+    SoakOperationCounter m_counter;
+    bool m_counting = false;
 
     // the step in progress
     Op m_op = Op::Count;
     bool m_inClick = false;
-    bool m_windowClosed = false;
-    bool m_lostInOp = false;   // the port was lost while the click's operation ran
-    bool m_allReceived = false;   // the click's read ended with "All Settings Received"
-    bool m_writeNext = false;     // a read stopped: the next step is a Write
-    bool m_closingWindow = false; // the driver closes the window: changed settings go
+    bool m_windowClosed = false;   // the driver closed the window (it may still ask first)
+    QElapsedTimer m_closeClock;    // since the driver closed it
+    bool m_writeNext = false;      // a read stopped: the next step is a Write
     SettingsSource m_source;
-    SettingsSource m_writeSource;   // m_source when the last Write was clicked
+    SettingsSource m_writeSource;  // m_source when the last Write was clicked
 
     QStringList m_problems;
     QStringList m_trail;
@@ -405,6 +520,7 @@ private:
     int m_earlyTolerated = 0;
     int m_writesChecked = 0;
     int m_writesAfterStoppedRead = 0;
+    int m_clicksCounted = 0;
     qint64 m_elapsed = 0;
 };
 
@@ -476,8 +592,8 @@ bool Soak::startSim(SimSlot &slot)
     slot.lineCheck = LineCheck();
     ++slot.started;
     ++m_simsStarted;
-    note(QStringLiteral("COM%1: kavo-sim %2 at %3 bps, --random %4 --faults %5%6%7")
-             .arg(slot.com).arg(slot.started).arg(rate).arg(simStart).arg(faults)
+    note(QStringLiteral("COM%1: kavo-sim %2 at %3 bps on %4, --random %5 --faults %6%7%8")
+             .arg(slot.com).arg(slot.started).arg(rate).arg(slot.sim->device()).arg(simStart).arg(faults)
              .arg(slot.noCard ? QStringLiteral(" --no-card") : QString(),
                   extra.isEmpty() ? QString() : QLatin1Char(' ') + extra.join(QLatin1Char(' '))));
     return true;
@@ -535,49 +651,57 @@ bool Soak::openProgram()
         fail(QStringLiteral("the window did not load: no COM port"));
         return false;
     }
-    if (w->lstPCCOM->count() != int(m_slots.size()))
-        fail(QStringLiteral("the port list holds %1 ports instead of %2").arg(w->lstPCCOM->count()).arg(m_slots.size()));
-    QObject::connect(w->session, &KavoSession::portLost, w, [this] {
-        ++m_lostPorts;
-        m_source = {};
-        if (w && w->operationRunning())
-            m_lostInOp = true;
-    });
-    QObject::connect(w->session, &KavoSession::status, w, [this](const QString &text) {
-        if (text == QStringLiteral("All Settings Received"))
-            m_allReceived = true;
-    });
+    m_driver = std::make_unique<WindowDriver>(w);
+    m_counting = m_counter.attach(w);
+    const int listed = d().find<QComboBox>(QStringLiteral("lstPCCOM"))->count();
+    if (listed != int(m_slots.size()))
+        fail(QStringLiteral("the port list holds %1 ports instead of %2").arg(listed).arg(m_slots.size()));
     m_source = {};
+    m_windowClosed = false;
     return true;
 }
 
+// The window is closed as the user closes it (changed settings are discarded when it
+// asks), the program ends: the window's destructor waits for the session's thread. From
+// the driver's close until the window is gone takes at most closeBoundMs().
 void Soak::closeProgram()
 {
     if (!m_window)
         return;
     m_status.stop();
-    m_closingWindow = true;
-    m_window->close();
-    m_closingWindow = false;
+    if (!m_windowClosed) {
+        m_windowClosed = true;
+        m_closeClock.start();
+        w->close();
+    }
+    if (!waitUntil([this] { return !w->isVisible(); }, closeBoundMs()))
+        fail(QStringLiteral("the window was closed but still shows after %1 ms (status '%2')")
+                 .arg(m_closeClock.elapsed())
+                 .arg(d().status()));
+    m_driver.reset();
     m_window.reset();
     w = nullptr;
+    const qint64 took = m_closeClock.elapsed();
+    noteLongest(QStringLiteral("window-close"), took);
+    if (took > closeBoundMs())
+        fail(QStringLiteral("closing the window took %1 ms, more than its %2 ms").arg(took).arg(closeBoundMs()));
+    m_windowClosed = false;
 }
 
-// --- checks ---------------------------------------------------------------------------------
+// --- the window, seen from outside ----------------------------------------------------------
 
-// Descriptors of this process open on a pseudo-terminal (the simulators' ports): 0, 1 and
-// 2 are left out, they may be the terminal the tests run in.
-int Soak::ptyDescriptors() const
+QString Soak::openDevice()
 {
-    int n = 0;
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString &entry : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
-        if (entry.toInt() <= 2)
-            continue;
-        if (QFileInfo(fds.filePath(entry)).symLinkTarget().startsWith(QStringLiteral("/dev/pts/")))
-            ++n;
-    }
-    return n;
+    QStringList devices = ptyDevices();
+    return devices.size() == 1 ? devices.first().remove(Gone) : QString();
+}
+
+bool Soak::boxShown()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (qobject_cast<QMessageBox *>(widget) && widget->isVisible())
+            return true;
+    return false;
 }
 
 SimSlot *Soak::slotOf(const QString &portName)
@@ -596,70 +720,86 @@ SimSlot *Soak::slotOfDevice(const QString &device)
     return nullptr;
 }
 
+bool Soak::settingMissing()
+{
+    for (const char *out : SettingStrings)
+        if (d().text(QLatin1String(out)).isEmpty())
+            return true;
+    return false;
+}
+
+// --- checks ---------------------------------------------------------------------------------
+
 // While an operation runs (from a timer during a wait, or a message box): Open/Close,
 // Read, Write and Play are disabled, and the caption agrees with the port lists.
-void Soak::checkWhileBusy(const char *where)
+void Soak::checkWhileBusy(const QString &where)
 {
-    if (!w || w->closing())
+    if (!w || m_windowClosed || !d().busy())
         return;
-    const QString caption = w->cmdOpenCOM->text();
-    if (!w->operationRunning()) {
-        fail(QStringLiteral("%1: the window ran events during a click outside its operation").arg(QLatin1String(where)));
-        return;
-    }
-    if (w->cmdOpenCOM->isEnabled() || w->cmdReadSettings->isEnabled() || w->cmdWriteSettings->isEnabled()
-        || w->cmdPlayTest->isEnabled())
-        fail(QStringLiteral("%1: a button is enabled while an operation runs").arg(QLatin1String(where)));
+    QStringList enabled;
+    for (const char *name : OperationButtons)
+        if (d().enabled(QLatin1String(name)))
+            enabled << QLatin1String(name);
+    if (!enabled.isEmpty())
+        fail(QStringLiteral("%1: %2 enabled while an operation runs").arg(where, enabled.join(QStringLiteral(", "))));
+    const QString caption = d().text(QStringLiteral("cmdOpenCOM"));
     if (caption != QStringLiteral("Open") && caption != QStringLiteral("Close"))
-        fail(QStringLiteral("%1: the Open button reads '%2'").arg(QLatin1String(where), caption));
-    const bool listsEnabled = w->lstPCCOM->isEnabled() && w->lstPCBPS->isEnabled();
-    const bool listsDisabled = !w->lstPCCOM->isEnabled() && !w->lstPCBPS->isEnabled();
+        fail(QStringLiteral("%1: the Open button reads '%2'").arg(where, caption));
+    const bool comEnabled = d().enabled(QStringLiteral("lstPCCOM"));
+    const bool bpsEnabled = d().enabled(QStringLiteral("lstPCBPS"));
+    const bool listsEnabled = comEnabled && bpsEnabled;
+    const bool listsDisabled = !comEnabled && !bpsEnabled;
     if ((caption == QStringLiteral("Open") && !listsEnabled) || (caption == QStringLiteral("Close") && !listsDisabled))
-        fail(QStringLiteral("%1: caption '%2' with the port lists %3").arg(QLatin1String(where), caption,
+        fail(QStringLiteral("%1: caption '%2' with the port lists %3").arg(where, caption,
                                                                          listsEnabled ? QStringLiteral("enabled") : QStringLiteral("disabled")));
 }
 
 // Coherent when idle:
-//  - no operation runs; the Open button is enabled and reads "Open" or "Close";
-//  - "Open": Read, Write and Play are disabled, both port lists enabled, the port is
-//    closed and the process holds no descriptor on any simulator's line;
-//  - "Close": Read, Write and Play are enabled, both port lists disabled, the port is open
-//    and the process holds exactly one descriptor on a simulator's line (a module that
-//    has just vanished may not have been noticed yet: the port is still open then, and
-//    the window turns to "Open" as soon as the loss is seen);
+//  - no operation runs, nor does one begin once the events waiting have run; the Open
+//    button is enabled and reads "Open" or "Close";
+//  - "Open": Read, Write and Play are disabled, both port lists enabled, and the process
+//    holds no descriptor on any simulator's line;
+//  - "Close": Read, Write and Play are enabled, both port lists disabled, and the process
+//    holds exactly one descriptor on a simulator's line, whose device is there. The port
+//    lives on the session's thread, which opens and closes it, and notices a module that
+//    vanished (the window then turns to "Open" and the descriptor goes): what the
+//    descriptors show may follow what the window shows by a moment, so it is waited for,
+//    within a bound;
 //  - the progress bar is hidden (it shows during an upload only);
 //  - every setting string is empty or a well-formed "ST" command with values in range.
 void Soak::checkIdle()
 {
-    if (!w || w->closing())
+    if (!w)
         return;
-    const QString caption = w->cmdOpenCOM->text();
     QStringList wrong;
-    if (w->operationRunning())
+    const auto descriptorsAgree = [this] {
+        const QStringList held = ptyDevices();
+        return d().connected() ? held.size() == 1 && !held.first().endsWith(Gone) : held.isEmpty();
+    };
+    if (!waitUntil(descriptorsAgree, 5000))
+        wrong << QStringLiteral("descriptors on [%1] 5 s after the window showed '%2'")
+                     .arg(ptyDevices().join(QStringLiteral(", ")), d().text(QStringLiteral("cmdOpenCOM")));
+    QCoreApplication::processEvents();
+    const QString caption = d().text(QStringLiteral("cmdOpenCOM"));
+    if (d().busy())
         wrong << QStringLiteral("an operation still runs");
-    if (!w->cmdOpenCOM->isEnabled())
+    if (!d().enabled(QStringLiteral("cmdOpenCOM")))
         wrong << QStringLiteral("Open/Close disabled");
     const bool connected = caption == QStringLiteral("Close");
     if (!connected && caption != QStringLiteral("Open"))
         wrong << QStringLiteral("caption '%1'").arg(caption);
-    for (QPushButton *b : {w->cmdReadSettings, w->cmdWriteSettings, w->cmdPlayTest})
-        if (b->isEnabled() != connected)
-            wrong << QStringLiteral("%1 %2").arg(b->objectName(), b->isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled"));
-    for (QComboBox *list : {w->lstPCCOM, w->lstPCBPS})
-        if (list->isEnabled() == connected)
-            wrong << QStringLiteral("%1 %2").arg(list->objectName(), list->isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled"));
-    if (w->session->portOpen() != connected)
-        wrong << QStringLiteral("port %1").arg(w->session->portOpen() ? QStringLiteral("open") : QStringLiteral("closed"));
-    const int fds = ptyDescriptors();
-    if (fds != (connected ? 1 : 0))
-        wrong << QStringLiteral("%1 descriptors on a line").arg(fds);
-    if (w->pbUploadFile->isVisible())
+    for (const char *name : {"cmdReadSettings", "cmdWriteSettings", "cmdPlayTest"})
+        if (d().enabled(QLatin1String(name)) != connected)
+            wrong << QStringLiteral("%1 %2").arg(QLatin1String(name), connected ? QStringLiteral("disabled") : QStringLiteral("enabled"));
+    for (const char *name : {"lstPCCOM", "lstPCBPS"})
+        if (d().enabled(QLatin1String(name)) == connected)
+            wrong << QStringLiteral("%1 %2").arg(QLatin1String(name), connected ? QStringLiteral("enabled") : QStringLiteral("disabled"));
+    if (d().find<QProgressBar>(QStringLiteral("pbUploadFile"))->isVisible())
         wrong << QStringLiteral("progress bar shown");
 
     static const QRegularExpression form(QStringLiteral("^ST ([DTSNHVOBU]) (\\d+)(?: (\\d+))?$"));
-    for (QLabel *out : {w->outKAVOBPS, w->outWriteTimeout, w->outInputStyle, w->outFileOffset, w->outBusyIndicator,
-                        w->outVolume, w->outLoopCount, w->outBassBoost, w->outUninterrupted}) {
-        const QString text = out->text();
+    for (const char *name : SettingStrings) {
+        const QString text = d().text(QLatin1String(name));
         if (text.isEmpty())
             continue;
         const auto m = form.match(text);
@@ -669,11 +809,11 @@ void Soak::checkIdle()
             inRange = inRange && s->kind == SettingTable::Kind::Volume && m.captured(3).toInt() >= s->minimum
                       && m.captured(3).toInt() <= s->maximum;
         if (!inRange)
-            wrong << QStringLiteral("%1 reads '%2'").arg(out->objectName(), text);
+            wrong << QStringLiteral("%1 reads '%2'").arg(QLatin1String(name), text);
     }
     if (!wrong.isEmpty())
         fail(QStringLiteral("window not coherent when idle: %1 (caption '%2', status '%3')")
-                 .arg(wrong.join(QStringLiteral(", ")), caption, w->StatusPanel[2]->text()));
+                 .arg(wrong.join(QStringLiteral(", ")), caption, d().status()));
 }
 
 // New log lines of every simulator: counted, checked for interleaving, kept for the step.
@@ -745,11 +885,12 @@ void Soak::checkUpload(Op kind)
     }
 }
 
-// Only Write sends a setting ("ST x value"), and only to the module of this connection:
-// Open begins with the controls emptied (or holding a settings file opened before it,
-// which the soak does not do), so whatever they hold came from this module's reads and the
-// driver's edits. Never to another module, never what a module that was pulled and plugged
-// in again had before, never after the connection ended.
+// Only Write sends a setting ("ST x value"), and only to the module the window was
+// connected to when Write was clicked: Open begins with the controls emptied (or holding
+// a settings file opened before it, which the soak does not do), so whatever they hold
+// came from this module's reads and the driver's edits. Never to another module, never
+// what a module that was pulled and plugged in again had before, never after the
+// connection ended.
 void Soak::checkSettingWritten(const SimSlot &slot, const TrafficLine &line)
 {
     static const QRegularExpression set(QStringLiteral("^ST [A-Z] "));
@@ -769,39 +910,37 @@ void Soak::checkSettingWritten(const SimSlot &slot, const TrafficLine &line)
 }
 
 // After a click: the module the window is connected to, whose settings alone Write may
-// send. A connect makes it the module on the open port; a close, a lost port and a new
-// program make it none. A read that stopped leaves some settings empty, and Write is
-// refused until the driver's edits have filled them.
+// send. A connect makes it the module on the port the process holds open; a close, a lost
+// port and a new program make it none.
 void Soak::noteSettingsSource(Op kind)
 {
-    if (m_windowClosed || !w || m_lostInOp || !w->connected() || kind == Op::Close) {
+    if (m_windowClosed || !w || !d().connected()) {
         m_source = {};
         return;
     }
-    if (kind == Op::Read && !m_allReceived)
-        m_writeNext = chance(60);   // what a user may well do next: press Write
+    // A read that stopped leaves the settings it did not read empty (Write is refused
+    // until the driver's edits have filled them): what a user may well do next is press
+    // Write.
+    if (kind == Op::Read && settingMissing())
+        m_writeNext = chance(60);
     if (kind != Op::Connect)
         return;
-    const SimSlot *slot = slotOfDevice(w->session->link().devicePath());
+    const SimSlot *slot = slotOfDevice(openDevice());
     m_source = slot ? SettingsSource{slot, slot->started} : SettingsSource{};
 }
 
-// The longest a click may take: every reply wait ends after 1 s without a byte, and a
-// faulty reply trickles in for up to 0.36 s before that second starts; so a generous
-// 1.5 s per wait the click can make, plus a fixed margin for message boxes and the rest.
-// A probe that meets another answer's tail lets the line fall quiet and asks once more, and
-// an operation that finds bytes waiting lets the line fall quiet first (a wait each).
+// The longest a click may take, from the click until the window is idle again: every
+// reply wait ends after 1 s without a byte, and a faulty reply trickles in for up to 0.36 s
+// before that second starts; so a generous 1.5 s per wait the click can make, plus a fixed
+// margin for message boxes and the rest. A probe that meets another answer's tail lets the
+// line fall quiet and asks once more, and an operation that finds bytes waiting lets the
+// line fall quiet first (a wait each).
 //  - connect: 5 rates × probe (up to 5 waits), then probe + "V", "FC Q" + "FC F", 9 settings;
 //  - read: 9 settings; write: 9 settings, then probe (2) at the new rate;
 //  - play: probe (5), "FC L", "FC O", one wait per piece, "FC C 1", "FC Q" + "FC F",
 //    probe (5), "PC F".
 qint64 Soak::boundMs(Op kind) const
 {
-#ifdef KAVO_SOAK_SANITIZED
-    const qint64 perWait = 2500, margin = 15000;
-#else
-    const qint64 perWait = 1500, margin = 5000;
-#endif
     int waits = 0;
     switch (kind) {
     case Op::Connect: waits = 5 * 5 + 6 + 2 + 9 + 1; break;
@@ -810,7 +949,19 @@ qint64 Soak::boundMs(Op kind) const
     case Op::Play: waits = 1 + 5 + 1 + 1 + m_pieces + 1 + 2 + 5 + 1; break;
     default: break;
     }
-    return waits * perWait + margin;
+    return waits * PerWaitMs + MarginMs;
+}
+
+// Closing the window ends its operation at once; an upload lets the module take the piece
+// on its way and closes the card file (two waits), and the session's thread ends with it.
+qint64 Soak::closeBoundMs() const
+{
+    return 2 * PerWaitMs + MarginMs;
+}
+
+void Soak::noteLongest(const QString &what, qint64 ms)
+{
+    m_longest[what] = qMax(m_longest.value(what), ms);
 }
 
 // --- steps ----------------------------------------------------------------------------------
@@ -818,12 +969,9 @@ qint64 Soak::boundMs(Op kind) const
 bool Soak::run()
 {
     TestFile::setFolderForTesting(m_localDir);
-    {
-        QFile file(m_localDir + QStringLiteral("/KAVOTEST.MP3"));
-        if (!file.open(QIODevice::WriteOnly) || file.write(m_local) != m_local.size()) {
-            fail(QStringLiteral("cannot write the local test file"));
-            return false;
-        }
+    if (!writeFile(m_localDir + QStringLiteral("/KAVOTEST.MP3"), m_local)) {
+        fail(QStringLiteral("cannot write the local test file"));
+        return false;
     }
     for (int com : {1, 2}) {
         auto slot = std::make_unique<SimSlot>();
@@ -835,27 +983,7 @@ bool Soak::run()
     if (!openProgram())
         return false;
 
-    qApp->installEventFilter(&m_events);
-    m_boxes.onShown([this](QMessageBox *box) {
-        ++m_boxesShown;
-        note(QStringLiteral("box: %1").arg(box->text().simplified()));
-        // Settings changed and not written: asked before Open or Exit would drop them,
-        // Exit's question outside any operation. Discarded mostly, kept now and then; a
-        // window the driver closes goes.
-        if (box->button(QMessageBox::Discard)) {
-            const bool keep = !m_closingWindow && chance(25);
-            m_boxes.answer(keep ? QMessageBox::Cancel : QMessageBox::Discard);
-            return;
-        }
-        if (w && w->closing())
-            fail(QStringLiteral("a message box while the window closes: %1").arg(box->text()));
-        if (m_lostInOp)
-            fail(QStringLiteral("a message box after the port was lost: %1").arg(box->text()));
-        checkWhileBusy("message box");
-        for (int i = pick(3); i > 0; --i)
-            nestedAction("message box");
-        m_boxes.answer(chance(75) ? QMessageBox::Yes : QMessageBox::No);
-    });
+    m_boxes.onShown([this](QMessageBox *box) { answerBox(box); });
     m_nudge.setSingleShot(true);
     QObject::connect(&m_nudge, &QTimer::timeout, [this] { nudge(); });
 
@@ -868,13 +996,40 @@ bool Soak::run()
     m_elapsed = clock.elapsed();
 
     m_nudge.stop();
-    qApp->removeEventFilter(&m_events);
     for (auto &slot : m_slots)
         if (slot->sim)
             checkSimOutput(*slot);
     m_boxes.onShown(nullptr);
     collectLines();
     return m_problems.isEmpty();
+}
+
+// A message box, while it is up: the window is busy with the operation that showed it;
+// some of what a user does meanwhile, then an answer.
+void Soak::answerBox(QMessageBox *box)
+{
+    if (!box->isVisible())
+        return;   // taken away already (the window closed)
+    ++m_boxesShown;
+    note(QStringLiteral("box: %1").arg(box->text().simplified()));
+    // Settings changed and not written: asked before Open or closing the window would drop
+    // them. Discarded mostly, kept now and then; a window the driver closes goes.
+    if (box->button(QMessageBox::Discard)) {
+        const bool keep = !m_windowClosed && chance(25);
+        m_boxes.answer(keep ? QMessageBox::Cancel : QMessageBox::Discard);
+        return;
+    }
+    if (windowGone())
+        fail(QStringLiteral("a message box after the window closed: %1").arg(box->text()));
+    checkWhileBusy(QStringLiteral("message box"));
+    const QPointer<QMessageBox> shown = box;
+    if (m_inClick)
+        for (int i = pick(3); i > 0; --i)
+            nestedAction("message box");
+    // A box that went meanwhile (the driver closed the window) takes no answer: it would be
+    // left for the next box.
+    if (shown && shown->isVisible())
+        m_boxes.answer(chance(75) ? QMessageBox::Yes : QMessageBox::No);
 }
 
 void Soak::step()
@@ -891,13 +1046,12 @@ void Soak::step()
     for (auto &slot : m_slots)
         slot->opLines.clear();
     m_status.texts.clear();
-    m_lostInOp = false;
-    m_windowClosed = false;
+    const int begunBefore = m_counter.begun;
+    m_clicksCounted = 0;
 
-    const bool connected = w->connected();
-    // Weights of the steps; clicks on a disabled button are a few of them. A user picks a
-    // port before most clicks on Open.
-    const bool portChosen = w->lstPCCOM->currentIndex() >= 0;
+    const bool connected = d().connected();
+    // Weights of the steps; clicks on a disabled button are a few of them.
+    const bool portChosen = d().value(QStringLiteral("lstPCCOM")) >= 0;
     struct Choice { Op op; int weight; };
     const Choice choices[] = {
         {Op::Connect, connected ? 10 : (portChosen ? 34 : 4)},
@@ -933,10 +1087,16 @@ void Soak::step()
     m_op = op;
 
     switch (op) {
-    case Op::Connect: click(w->cmdOpenCOM, connected ? Op::Close : Op::Connect); break;
-    case Op::Read: click(w->cmdReadSettings, Op::Read); break;
-    case Op::Write: click(w->cmdWriteSettings, Op::Write); break;
-    case Op::Play: click(w->cmdPlayTest, Op::Play); break;
+    case Op::Connect:
+        // A user picks a port before most clicks on Open: opening the list lists the ports
+        // again.
+        if (!connected && chance(50))
+            pickPort();
+        click(QStringLiteral("cmdOpenCOM"), connected ? Op::Close : Op::Connect);
+        break;
+    case Op::Read: click(QStringLiteral("cmdReadSettings"), Op::Read); break;
+    case Op::Write: click(QStringLiteral("cmdWriteSettings"), Op::Write); break;
+    case Op::Play: click(QStringLiteral("cmdPlayTest"), Op::Play); break;
     case Op::Edit:
         for (int i = 1 + pick(3); i > 0; --i)
             edit();
@@ -945,17 +1105,7 @@ void Soak::step()
     case Op::PickRate: pickRate(); break;
     case Op::PickPort: pickPort(); break;
     case Op::RemoveCardFile: removeCardFile(); break;
-    case Op::PullModule:
-        pullModule("between clicks");
-        // A module pulled while connected: the window sees its port go.
-        if (w->session->portOpen() && !QTest::qWaitFor([this] { return !w->session->portOpen(); }, 10000)) {
-            const SimSlot *slot = slotOf(w->lstPCCOM->currentText());
-            if (slot && !slot->sim->running())
-                fail(QStringLiteral("COM%1 (%2) vanished and the open port (%3) did not notice in 10 s")
-                         .arg(slot->com)
-                         .arg(slot->sim->device(), w->session->link().devicePath()));
-        }
-        break;
+    case Op::PullModule: pullModule("between clicks"); break;
     case Op::RepointLink: repointLink(); break;
     case Op::RestartProgram:
         note(QStringLiteral("program restarted"));
@@ -969,6 +1119,13 @@ void Soak::step()
     }
     ++m_opCounts[QLatin1String(opName(m_op))];
 
+    // What this step did not click began no operation: edits, picks, toggles, and the
+    // clicks and edits made while an operation ran.
+    if (m_counting && w && m_counter.begun - begunBefore != m_clicksCounted)
+        fail(QStringLiteral("%1 operations began in a step that clicked to begin %2")
+                 .arg(m_counter.begun - begunBefore)
+                 .arg(m_clicksCounted));
+
     if (m_windowClosed) {
         collectLines();
         for (auto &slot : m_slots)
@@ -981,185 +1138,271 @@ void Soak::step()
     collectLines();
     checkUpload(m_op);
     checkIdle();
+    if (!w || !d().connected())
+        m_source = {};
 }
 
-void Soak::click(QPushButton *button, Op kind)
+// A click on one of the four operation buttons, as a user clicks it. A disabled one does
+// nothing; an enabled one begins one operation, which ends (the window idle again) within
+// boundMs() of the click. Meanwhile a timer does what a user may do during it (nudge()).
+void Soak::click(const QString &name, Op kind)
 {
+    auto *button = d().find<QPushButton>(name);
     if (!button->isEnabled()) {
-        // A user's click on a disabled button does nothing.
         m_op = Op::DisabledClick;
-        const int before = int(m_boxes.seen.size());
         QTest::mouseClick(button, Qt::LeftButton);
-        if (m_boxes.seen.size() != before || w->operationRunning())
-            fail(QStringLiteral("a click on the disabled %1 did something").arg(button->objectName()));
+        if (d().busy() || boxShown())
+            fail(QStringLiteral("a click on the disabled %1 did something").arg(name));
         return;
     }
+    // What was sent before the click is judged by the connection that held then.
+    collectLines();
     m_op = kind;
-    note(QStringLiteral("click %1 (%2)").arg(button->objectName(), QLatin1String(opName(kind))));
-    const bool wasConnected = w->connected();
-    m_allReceived = false;
-    m_lostInOp = false;
+    note(QStringLiteral("click %1 (%2)").arg(name, QLatin1String(opName(kind))));
+    const bool wasConnected = d().connected();
     if (kind == Op::Write)
         m_writeSource = m_source;
     if (kind == Op::Play)
-        m_status.start(w->StatusPanel[2]);
+        m_status.start(d().find<QLabel>(QStringLiteral("StatusPanel3")));
     m_nudge.start(pick(400));
     m_inClick = true;
+    ++m_clicksCounted;
+    const int begunBefore = m_counter.begun;
     QElapsedTimer clock;
     clock.start();
     QTest::mouseClick(button, Qt::LeftButton);
+    if (!d().busy())
+        fail(QStringLiteral("the click on the enabled %1 began no operation").arg(name));
+    const qint64 bound = boundMs(kind);
+    const bool ended = waitUntil([this] { return !d().busy() || windowGone(); }, bound);
     const qint64 took = clock.elapsed();
     m_inClick = false;
     m_nudge.stop();
     m_status.stop();
 
-    const QString name = QLatin1String(opName(kind));
-    m_longest[name] = qMax(m_longest.value(name), took);
-    if (took > boundMs(kind))
-        fail(QStringLiteral("the %1 click took %2 ms, more than its %3 ms").arg(name).arg(took).arg(boundMs(kind)));
-    if (!m_windowClosed && !w->operationRunning() && kind == Op::Connect && !wasConnected && w->connected())
+    const QString opText = QLatin1String(opName(kind));
+    if (!ended)
+        fail(QStringLiteral("the %1 click has not ended %2 ms after it, its bound (status '%3')")
+                 .arg(opText)
+                 .arg(took)
+                 .arg(d().status()));
+    else if (!m_windowClosed)
+        noteLongest(opText, took);
+    if (m_counting && m_counter.begun - begunBefore != 1)
+        fail(QStringLiteral("the %1 click began %2 operations").arg(opText).arg(m_counter.begun - begunBefore));
+    if (m_windowClosed) {
+        note(QStringLiteral("  window closed %1 ms after the click").arg(took));
+        return;
+    }
+    if (kind == Op::Connect && !wasConnected && d().connected())
         ++m_connected;
+    if (wasConnected && !d().connected() && kind != Op::Close)
+        ++m_lostPorts;
     note(QStringLiteral("  took %1 ms; caption '%2', status '%3'")
-             .arg(took).arg(w->cmdOpenCOM->text(), w->StatusPanel[2]->text()));
+             .arg(took).arg(d().text(QStringLiteral("cmdOpenCOM")), d().status()));
     noteSettingsSource(kind);
 }
 
-// From a timer that fires while a click runs (during its waits, status updates and
-// message boxes): a check, something else the user does meanwhile, and the next firing.
+// From a timer that fires while a click's operation runs (during its waits, its status
+// updates and its message boxes): a check, something else the user does meanwhile, and the
+// next firing.
 void Soak::nudge()
 {
-    if (!m_inClick || !w)
+    if (!m_inClick || !w || m_windowClosed)
         return;
-    if (!w->operationRunning()) {
-        // Events ran inside the click but outside its operation (QTest's own, before the
-        // handler runs): nothing to check, the click itself may still be on its way.
-        ++m_nestedCounts[QStringLiteral("outside-operation")];
-        m_nudge.start(pick(100));
-        return;
+    if (d().busy()) {
+        checkWhileBusy(QStringLiteral("timer during an operation"));
+        nestedAction("timer");
     }
-    checkWhileBusy("timer during a wait");
-    nestedAction("timer");
     if (m_inClick && !m_windowClosed)
         m_nudge.start(pick(700));
 }
 
+// Something a user does while an operation runs: a click on a disabled button, an edit,
+// a toggle, a pick, a module pulled, the window closed. None of it waits, and none of it
+// begins an operation (step() counts them) or enables a button (checkWhileBusy()).
 void Soak::nestedAction(const char *where)
 {
-    if (!w || w->closing())
+    if (!w || m_windowClosed)
         return;
     const int r = pick(100);
     QString kind;
-    if (r < 30) {
-        kind = QStringLiteral("handler");
-        refusedHandler(where);
-    } else if (r < 40) {
+    if (r < 15) {
         kind = QStringLiteral("disabled-click");
-        QPushButton *buttons[] = {w->cmdOpenCOM, w->cmdReadSettings, w->cmdWriteSettings, w->cmdPlayTest};
-        QPushButton *b = buttons[pick(4)];
-        if (b->isEnabled())
-            fail(QStringLiteral("%1: %2 is enabled during an operation").arg(QLatin1String(where), b->objectName()));
+        const QString name = QLatin1String(OperationButtons[pick(4)]);
+        auto *button = d().find<QPushButton>(name);
+        if (button->isEnabled())
+            fail(QStringLiteral("%1: %2 is enabled during an operation").arg(QLatin1String(where), name));
         else
-            QTest::mouseClick(b, Qt::LeftButton);
-    } else if (r < 70) {
+            QTest::mouseClick(button, Qt::LeftButton);
+    } else if (r < 55) {
         kind = QStringLiteral("edit");
         edit();
-    } else if (r < 76) {
+    } else if (r < 63) {
         kind = QStringLiteral("toggle-auto");
         toggleAuto();
-    } else if (r < 82) {
+    } else if (r < 71) {
         kind = QStringLiteral("pick-rate");
         pickRate();
-    } else if (r < 84) {
+    } else if (r < 75) {
         // The port list is usable during a connect attempt, which reads it at every try.
         kind = QStringLiteral("pick-port");
         pickPort();
-    } else if (r < 87) {
+    } else if (r < 78) {
         kind = QStringLiteral("pull-module");
         pullModule(where);
-    } else if (r < 88) {
+    } else if (r < 79) {
         kind = QStringLiteral("close-window");
         closeWindowNow(where);
     } else {
         kind = QStringLiteral("nothing");
     }
     ++m_nestedCounts[kind];
+    if (!m_windowClosed && !d().busy())
+        fail(QStringLiteral("%1: the operation was over right after a %2 during it").arg(QLatin1String(where), kind));
+    checkWhileBusy(QStringLiteral("%1, after a %2").arg(QLatin1String(where), kind));
 }
 
-// One of the four click handlers, called straight while an operation runs: it must find
-// the operation taken and return at once, running no event at all (so it neither waits,
-// nor shows a box, nor writes the status line, nor lets anything else run). A second
-// operation cannot begin either.
-void Soak::refusedHandler(const char *where)
+// --- input ------------------------------------------------------------------------------------
+
+void Soak::chooseEntry(const QString &name, int index)
 {
-    using Handler = void (frmSerialData::*)();
-    static const Handler handlers[] = {&frmSerialData::cmdOpenCOM_Click, &frmSerialData::cmdReadSettings_Click,
-                                       &frmSerialData::cmdWriteSettings_Click, &frmSerialData::cmdPlayTest_Click};
-    static const char *names[] = {"cmdOpenCOM_Click", "cmdReadSettings_Click", "cmdWriteSettings_Click",
-                                  "cmdPlayTest_Click"};
-    const int i = pick(4);
-    const QString caption = w->cmdOpenCOM->text();
-    m_events.count = 0;
-    m_events.armed = true;
-    (w->*handlers[i])();
-    m_events.armed = false;
-    if (w->beginOperation()) {
-        fail(QStringLiteral("%1: a second operation could begin").arg(QLatin1String(where)));
-        w->endOperation();
+    auto *list = d().find<QComboBox>(name);
+    if (!m_inClick && index >= 0) {
+        d().pick(name, list->itemText(index));
+        return;
     }
-    if (m_events.count != 0 || !w->operationRunning() || w->cmdOpenCOM->text() != caption)
-        fail(QStringLiteral("%1: %2 called during an operation was not refused (%3 events ran, operation %4, caption '%5')")
-                 .arg(QLatin1String(where), QLatin1String(names[i]))
-                 .arg(m_events.count)
-                 .arg(w->operationRunning() ? QStringLiteral("running") : QStringLiteral("ended"), w->cmdOpenCOM->text()));
+    list->setCurrentIndex(index);
+    if (index >= 0)
+        emit list->activated(index);
 }
 
-// A change to one setting control, as a user makes it: enabled controls only.
+void Soak::pressKey(const QString &name, Qt::Key key)
+{
+    if (!m_inClick) {
+        d().key(name, key);
+        return;
+    }
+    QWidget *widget = d().widget(name);
+    widget->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(widget, key);
+}
+
+void Soak::typeNumber(const QString &name, const QString &text, Qt::Key end)
+{
+    if (!m_inClick) {
+        d().type(name, text, end);
+        return;
+    }
+    auto *box = d().find<QLineEdit>(name);
+    box->setFocus(Qt::MouseFocusReason);
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QTest::keyClicks(box, text);
+    QTest::keyClick(box, end);
+}
+
+void Soak::clickControl(const QString &name)
+{
+    if (!m_inClick) {
+        d().click(name);
+        return;
+    }
+    QTest::mouseClick(d().find<QAbstractButton>(name), Qt::LeftButton);
+}
+
+// A change to one setting control, as a user makes it: enabled controls only. A spinner's
+// arrow, a key on it or a drag; an entry picked; a check box clicked; a number typed into
+// a box (in range or not, or no number at all) and Enter or Tab, or Up and Down there.
 void Soak::edit()
 {
-    QScrollBar *spinners[] = {w->vscWriteTimeout, w->vscFileOffset, w->vscVolumeL, w->vscVolumeR,
-                              w->vscLoopCount,    w->vscBBFreq,     w->vscBBBoost};
-    QComboBox *lists[] = {w->lstKAVOBPS, w->lstInputStyle};
-    QCheckBox *boxes[] = {w->chkBusyIndicator, w->chkVolumeLocked, w->chkBassBoost, w->chkUninterrupted};
-    const int r = pick(10);
-    if (r < 6) {
-        QScrollBar *s = spinners[pick(7)];
-        if (!s->isEnabled())
+    const int r = pick(20);
+    if (r < 8) {
+        const QString name = QLatin1String(Spinners[pick(7)]);
+        auto *spinner = d().find<QScrollBar>(name);
+        if (!spinner->isEnabled())
             return;
-        if (chance(60))
-            s->triggerAction(chance(50) ? QAbstractSlider::SliderSingleStepAdd : QAbstractSlider::SliderSingleStepSub);
-        else
-            s->setValue(s->minimum() + pick(s->maximum() - s->minimum() + 1));
-    } else if (r < 8) {
-        QComboBox *l = lists[pick(2)];
-        if (l->isEnabled() && l->count() > 0)
-            l->setCurrentIndex(pick(l->count()));
+        const int how = pick(10);
+        if (how < 4) {
+            spinner->triggerAction(chance(50) ? QAbstractSlider::SliderSingleStepAdd : QAbstractSlider::SliderSingleStepSub);
+        } else if (how < 7) {
+            static const Qt::Key keys[] = {Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Up, Qt::Key_Down};
+            pressKey(name, keys[pick(4)]);
+        } else {
+            spinner->setValue(spinner->minimum() + pick(spinner->maximum() - spinner->minimum() + 1));
+        }
+    } else if (r < 11) {
+        const QString name = QLatin1String(SettingLists[pick(2)]);
+        auto *list = d().find<QComboBox>(name);
+        if (list->isEnabled() && list->count() > 0)
+            chooseEntry(name, pick(list->count()));
+    } else if (r < 14) {
+        const QString name = QLatin1String(SettingChecks[pick(4)]);
+        if (d().enabled(name))
+            clickControl(name);
     } else {
-        QCheckBox *b = boxes[pick(4)];
-        if (b->isEnabled())
-            b->click();
+        const NumberBox &box = NumberBoxes[pick(7)];
+        const QString name = QLatin1String(box.name);
+        auto *edit = d().find<QLineEdit>(name);
+        if (!edit->isEnabled() || edit->isReadOnly())
+            return;
+        if (r < 16) {
+            pressKey(name, chance(50) ? Qt::Key_Up : Qt::Key_Down);
+            return;
+        }
+        QString text;
+        const int kind = pick(10);
+        if (kind < 6)
+            text = QString::number(pick(box.highest / box.step + 1) * box.step);
+        else if (kind < 8)
+            text = QString::number(box.step > 1 && chance(50) ? 1 + pick(box.highest - 1) : box.highest + 1 + pick(1000));
+        else if (kind < 9)
+            text = QStringLiteral("-") + QString::number(1 + pick(50));
+        else
+            text = QStringList{QString(), QStringLiteral("abc"), QStringLiteral("1e3"), QStringLiteral("0x1F"),
+                               QStringLiteral("12 3")}[pick(5)];
+        typeNumber(name, text, chance(60) ? Qt::Key_Return : Qt::Key_Tab);
     }
 }
 
 void Soak::toggleAuto()
 {
-    if (w->chkAutoBitRate->isEnabled())
-        w->chkAutoBitRate->click();
+    if (d().enabled(QStringLiteral("chkAutoBitRate")))
+        clickControl(QStringLiteral("chkAutoBitRate"));
 }
 
 void Soak::pickRate()
 {
     // Only a list the user can reach; now and then no rate at all, as at start.
-    if (!w->lstPCBPS->isEnabled())
+    auto *list = d().find<QComboBox>(QStringLiteral("lstPCBPS"));
+    if (!list->isEnabled())
         return;
-    w->lstPCBPS->setCurrentIndex(chance(5) && !m_inClick ? -1 : pick(w->lstPCBPS->count()));
+    chooseEntry(QStringLiteral("lstPCBPS"), chance(5) && !m_inClick ? -1 : pick(list->count()));
 }
 
+// A port picked from the list, as a user does: opening the list (F4) lists the ports again
+// while nothing is connected and no operation runs; then one of the entries that can be
+// chosen.
 void Soak::pickPort()
 {
-    if (!w->lstPCCOM->isEnabled() || w->lstPCCOM->count() == 0)
+    const QString name = QStringLiteral("lstPCCOM");
+    auto *list = d().find<QComboBox>(name);
+    if (!list->isEnabled())
         return;
-    w->lstPCCOM->setCurrentIndex(pick(w->lstPCCOM->count()));
-    note(QStringLiteral("port %1").arg(w->lstPCCOM->currentText()));
+    if (!m_inClick) {
+        list->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(list, Qt::Key_F4);
+        list->hidePopup();
+    }
+    QList<int> usable;
+    const auto *model = qobject_cast<const QStandardItemModel *>(list->model());
+    for (int i = 0; i < list->count(); ++i)
+        if (!model || (model->item(i) && model->item(i)->isEnabled()))
+            usable << i;
+    if (usable.isEmpty())
+        return;
+    chooseEntry(name, usable[pick(int(usable.size()))]);
+    note(QStringLiteral("port %1").arg(list->currentText()));
 }
 
 void Soak::removeCardFile()
@@ -1170,16 +1413,37 @@ void Soak::removeCardFile()
 }
 
 // The module vanishes: its process is killed, its COM link stays behind, dangling. It is
-// plugged in again before the next step.
+// plugged in again before the next step. Between clicks, a window connected to it sees its
+// port go.
 void Soak::pullModule(const char *where)
 {
-    SimSlot *slot = w ? slotOf(w->lstPCCOM->currentText()) : nullptr;
+    const QString open = openDevice();
+    SimSlot *slot = slotOfDevice(open);
+    if (!slot)
+        slot = w ? slotOf(d().text(QStringLiteral("lstPCCOM"))) : nullptr;
     if (!slot || chance(20))
         slot = m_slots[pick(int(m_slots.size()))].get();
     if (!slot->sim || !slot->sim->running())
         return;
+    const QString device = slot->sim->device();
     note(QStringLiteral("COM%1 pulled (%2)").arg(slot->com).arg(QLatin1String(where)));
     slot->sim->kill();
+    if (!m_inClick && device == open)
+        awaitLoss(*slot, device);
+}
+
+// The module on `device`, which the window had open, has gone: the window turns to "Open"
+// (the session's thread watches the port between operations too).
+void Soak::awaitLoss(const SimSlot &slot, const QString &device)
+{
+    if (!w || !d().connected())
+        return;
+    if (waitUntil([this] { return !d().connected(); }, 10000))
+        ++m_lostPorts;
+    else
+        fail(QStringLiteral("COM%1 (%2) vanished and the window did not notice in 10 s (status '%3')")
+                 .arg(slot.com)
+                 .arg(device, d().status()));
 }
 
 // The module is taken away between steps (and plugged in again before the next one); a
@@ -1187,10 +1451,11 @@ void Soak::pullModule(const char *where)
 void Soak::retire(SimSlot &slot, const QString &why)
 {
     note(QStringLiteral("COM%1 pulled: %2").arg(slot.com).arg(why));
-    const bool open = w && slotOfDevice(w->session->link().devicePath()) == &slot;
+    const QString device = slot.sim->device();
+    const bool open = w && openDevice() == device;
     slot.sim->kill();
-    if (open && !QTest::qWaitFor([this] { return !w->session->portOpen(); }, 10000))
-        fail(QStringLiteral("COM%1 (%2) vanished and the open port did not notice in 10 s").arg(slot.com).arg(slot.sim->device()));
+    if (open)
+        awaitLoss(slot, device);
 }
 
 // While a port is open, its COM link is pointed at the other module's device (a link
@@ -1199,7 +1464,7 @@ void Soak::retire(SimSlot &slot, const QString &why)
 // back afterwards.
 void Soak::repointLink()
 {
-    SimSlot *from = w->connected() ? slotOfDevice(w->session->link().devicePath()) : nullptr;
+    SimSlot *from = d().connected() ? slotOfDevice(openDevice()) : nullptr;
     SimSlot *to = nullptr;
     for (auto &slot : m_slots)
         if (slot.get() != from)
@@ -1216,12 +1481,12 @@ void Soak::repointLink()
     }
     note(QStringLiteral("COM%1 now names COM%2's module (%3)").arg(from->com).arg(to->com).arg(to->sim->device()));
     switch (pick(3)) {
-    case 0: click(w->cmdWriteSettings, Op::Write); break;
-    case 1: click(w->cmdReadSettings, Op::Read); break;
+    case 0: click(QStringLiteral("cmdWriteSettings"), Op::Write); break;
+    case 1: click(QStringLiteral("cmdReadSettings"), Op::Read); break;
     default:
-        click(w->cmdOpenCOM, Op::Close);
-        if (!m_windowClosed && !w->connected())
-            click(w->cmdOpenCOM, Op::Connect);
+        click(QStringLiteral("cmdOpenCOM"), Op::Close);
+        if (!m_windowClosed && !d().connected())
+            click(QStringLiteral("cmdOpenCOM"), Op::Connect);
         break;
     }
     // The module comes back on its own number, unless it went meanwhile (then its number
@@ -1235,13 +1500,14 @@ void Soak::repointLink()
     m_op = Op::RepointLink;
 }
 
+// The user closes the window while an operation runs (it asks first about changed
+// settings; the driver discards them). The program is started again after the click.
 void Soak::closeWindowNow(const char *where)
 {
     note(QStringLiteral("window closed (%1)").arg(QLatin1String(where)));
     m_windowClosed = true;
-    m_closingWindow = true;
+    m_closeClock.start();
     w->close();
-    m_closingWindow = false;
 }
 
 QString Soak::summary() const
@@ -1259,7 +1525,7 @@ QString Soak::summary() const
                           "%16 command lines, faults: %6; %7 message boxes, %8 connects, %9 uploads complete, %10 play commands, "
                           "%11 ports lost, %12 simulators started; early commands: %13 probe CRs, %14 after an "
                           "abandoned answer or a prompt inside an answer; %17 settings sent, each to the module of its "
-                          "connection; %18 writes right after a read that stopped; longest clicks: %15")
+                          "connection; %18 writes right after a read that stopped; operations begun %19; longest: %15")
         .arg(m_start)
         .arg(m_operations)
         .arg(double(m_elapsed) / 1000.0, 0, 'f', 1)
@@ -1275,16 +1541,22 @@ QString Soak::summary() const
         .arg(longest.join(QStringLiteral(", ")))
         .arg(m_commands)
         .arg(m_writesChecked)
-        .arg(m_writesAfterStoppedRead);
+        .arg(m_writesAfterStoppedRead)
+        .arg(m_counting ? QStringLiteral("counted (one per enabled click)")
+                        : QStringLiteral("not counted (the window has no busyChanged signal)"));
 }
 
-// The offscreen platform says for every window shown that it cannot pass size hints on;
-// over hundreds of message boxes that says nothing.
+// The offscreen platform says for every window shown that it cannot pass size hints on,
+// raise it or grab the keyboard for it; over hundreds of message boxes and opened lists
+// that says nothing.
 QtMessageHandler g_previousMessageHandler = nullptr;
 
 void quietMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (message == QStringLiteral("This plugin does not support propagateSizeHints()"))
+    static const QStringList said = {QStringLiteral("This plugin does not support propagateSizeHints()"),
+                                     QStringLiteral("This plugin does not support raise()"),
+                                     QStringLiteral("This plugin does not support grabbing the keyboard")};
+    if (said.contains(message))
         return;
     if (g_previousMessageHandler)
         g_previousMessageHandler(type, context, message);
@@ -1312,20 +1584,44 @@ void tst_Soak::initTestCase()
     TestEnv::isolate();
 }
 
-// The status watch sees every text ShowStatus gives, also one the next call replaces.
+// The status watch sees every text the status line shows during a play test, also those
+// that the next one replaces within a few milliseconds at the fastest rate ("Upload
+// complete", followed by the card's space read again and the play): what the soak's
+// upload check rests on.
 void tst_Soak::statusTextsAreSeen()
 {
+    QTemporaryDir local;
+    QVERIFY(local.isValid());
+    QVERIFY(writeFile(local.filePath(QStringLiteral("KAVOTEST.MP3")), localTestBytes().left(1300)));
+    TestFile::setFolderForTesting(local.path());
+    auto restore = qScopeGuard([] { TestFile::setFolderForTesting(QString()); });
+
     KavoSim sim;
-    QVERIFY(sim.start());
+    QVERIFY(sim.start({QStringLiteral("--rate"), QStringLiteral("115200")}));
     auto w = openWindow();
     QVERIFY(w);
+    WindowDriver window(w.get());
+    MessageBoxes boxes;
+    QVERIFY(window.pick(QStringLiteral("lstPCCOM"), sim.comName()));
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
+    QVERIFY(window.connected());
+
     StatusWatch watch;
-    watch.start(w->StatusPanel[2]);
-    w->ShowStatus(QStringLiteral("one"));
-    w->ShowStatus(UploadComplete);
-    w->ShowStatus(QStringLiteral("three"));
+    watch.start(window.find<QLabel>(QStringLiteral("StatusPanel3")));
+    boxes.answer(QMessageBox::Yes);   // the card lacks the test file: upload it
+    QTest::mouseClick(window.find<QPushButton>(QStringLiteral("cmdPlayTest")), Qt::LeftButton);
+    QVERIFY(waitUntil([&] { return !window.busy(); }, 30000));
     watch.stop();
-    QCOMPARE(watch.texts, QStringList({QString(), QStringLiteral("one"), UploadComplete, QStringLiteral("three")}));
+    QCOMPARE(watch.texts.first(), AllReceived);
+    const QStringList expected = {QStringLiteral("Uploading test file (/KAVOTEST.MP3) ..."), UploadComplete,
+                                  QStringLiteral("Playing /KAVOTEST.MP3")};
+    qsizetype from = 0;
+    for (const QString &text : expected) {
+        from = watch.texts.indexOf(text, from);
+        QVERIFY2(from >= 0, qPrintable(QStringLiteral("'%1' not seen in order among: %2")
+                                           .arg(text, watch.texts.join(QStringLiteral(" | ")))));
+    }
+    QCOMPARE(watch.texts.last(), expected.last());
 }
 
 // The simulator's "early" note, which the soak's line check rests on: a command sent
@@ -1437,39 +1733,34 @@ void tst_Soak::lateAnswerIsAwaited()
 
     QTemporaryDir local;
     QVERIFY(local.isValid());
-    {
-        QFile file(local.filePath(QStringLiteral("KAVOTEST.MP3")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.write(localTestBytes().left(1300)) == 1300);
-    }
+    QVERIFY(writeFile(local.filePath(QStringLiteral("KAVOTEST.MP3")), localTestBytes().left(1300)));
     TestFile::setFolderForTesting(local.path());
     auto restore = qScopeGuard([] { TestFile::setFolderForTesting(QString()); });
 
     KavoSim sim;
-    if (fileOnCard) {
-        QFile card(sim.cardDir() + CardPath);
-        QVERIFY(card.open(QIODevice::WriteOnly));
-        QVERIFY(card.write("ID3") == 3);
-    }
+    if (fileOnCard)
+        QVERIFY(writeFile(sim.cardDir() + CardPath, "ID3"));
     QVERIFY(sim.start({QStringLiteral("--mark-early"), QStringLiteral("--reply"), reply,
                        QStringLiteral("--chunk-delay"), QStringLiteral("300")}));
     auto w = openWindow();
-    QVERIFY(w && selectEntry(w->lstPCCOM, sim.comName()));
+    QVERIFY(w);
+    WindowDriver window(w.get());
+    QVERIFY(window.pick(QStringLiteral("lstPCCOM"), sim.comName()));
     MessageBoxes boxes;
     boxes.answer(QMessageBox::Yes);
-    QTest::mouseClick(w->cmdOpenCOM, Qt::LeftButton);
-    QCOMPARE(w->cmdOpenCOM->text(), QStringLiteral("Close"));
-    QTest::mouseClick(w->cmdPlayTest, Qt::LeftButton);
-    QTest::mouseClick(w->cmdReadSettings, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains(QStringLiteral("ST D")), 10000);
-    QVERIFY(sim.commands().contains(QStringLiteral("PC F /KAVOTEST.MP3")));
+    QVERIFY(window.click(QStringLiteral("cmdOpenCOM")));
+    QCOMPARE(window.text(QStringLiteral("cmdOpenCOM")), QStringLiteral("Close"));
+    QVERIFY(window.click(QStringLiteral("cmdPlayTest")));
+    QVERIFY(window.click(QStringLiteral("cmdReadSettings")));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains(QStringLiteral("ST U")), 10000);
+    QVERIFY(sim.commands().contains(PlayCommand));
 
     QStringList early;
     for (const TrafficLine &line : sim.log())
         if (hasNote(line, QStringLiteral("early")) && !line.command.isEmpty())
             early << describe(line);
     QVERIFY2(early.isEmpty(), qPrintable(early.join(QLatin1Char('\n'))));
-    QCOMPARE(w->StatusPanel[2]->text(), QStringLiteral("All Settings Received"));
+    QCOMPARE(window.status(), AllReceived);
 }
 
 void tst_Soak::soak()

@@ -1,7 +1,7 @@
 // Start-up, the COM port list, the start-up timer, the status line, the About box, the
 // logo link and shutdown.
 #include <QAbstractItemView>
-#include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
@@ -15,12 +15,17 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include "app/frmserialdata.h"
 #include "link/comports.h"
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
 #include "support/testenv.h"
+#include "support/windowdriver.h"
 #include "support/windowfixture.h"
 
 // Takes the place of the desktop's web browser.
@@ -63,22 +68,6 @@ void tst_Startup::initTestCase()
     TestEnv::isolate();
 }
 
-void tst_Startup::noPortAtAll()
-{
-    MessageBoxes boxes;
-    frmSerialData window;
-    QVERIFY(!window.Form_Load());
-    QCOMPARE(boxes.seen.size(), 1);
-    const MessageBoxes::Seen &box = boxes.seen.first();
-    QCOMPARE(box.title, QString("Commx"));
-    QCOMPARE(box.text, QString("There are no available comm ports on this computer."));
-    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QCOMPARE(box.icon, QMessageBox::NoIcon);
-    QVERIFY(!window.isVisible());
-    QVERIFY(!window.tmrStartSeq->isActive());
-    QCOMPARE(window.lstPCCOM->count(), 0);
-}
-
 namespace {
 QStringList entries(const QComboBox *list)
 {
@@ -98,7 +87,123 @@ QString toolTip(const QComboBox *list, int i)
 {
     return list->itemData(i, Qt::ToolTipRole).toString();
 }
+
+QComboBox *portList(const QWidget *window)
+{
+    return window->findChild<QComboBox *>("lstPCCOM");
+}
+
+// Every state of the status line's three panels ("port|line|message"), in order. Sampled
+// before each event the application handles: every change the window makes happens while
+// it handles one event, so none goes unseen.
+class StatusPanels : public QObject
+{
+public:
+    explicit StatusPanels(const WindowDriver &window)
+    {
+        for (const char *name : {"StatusPanel1", "StatusPanel2", "StatusPanel3"})
+            m_panels << window.find<QLabel>(name);
+        qApp->installEventFilter(this);
+        sample();
+    }
+    ~StatusPanels() override { qApp->removeEventFilter(this); }
+    QStringList texts()
+    {
+        sample();
+        return m_texts;
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *) override
+    {
+        sample();
+        return false;
+    }
+
+private:
+    void sample()
+    {
+        QStringList parts;
+        for (const QLabel *panel : std::as_const(m_panels))
+            parts << panel->text();
+        const QString text = parts.join('|');
+        if (m_texts.isEmpty() || m_texts.last() != text)
+            m_texts << text;
+    }
+    QList<QLabel *> m_panels;
+    QStringList m_texts;
+};
+
+// Counts the times any program opens the watched devices (the system tells every open).
+class OpenWatch
+{
+public:
+    explicit OpenWatch(const QStringList &devices) : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        for (const QString &device : devices)
+            m_watches[inotify_add_watch(m_fd, QFile::encodeName(device).constData(), IN_OPEN)] = device;
+    }
+    ~OpenWatch() { ::close(m_fd); }
+    bool valid() const { return m_fd >= 0 && !m_watches.contains(-1); }
+    // The devices opened since the last call, once per open.
+    QStringList opened()
+    {
+        QStringList devices;
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            for (ssize_t at = 0; at < n;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                if (event->mask & IN_OPEN)
+                    devices << m_watches.value(event->wd);
+                at += ssize_t(sizeof(inotify_event)) + event->len;
+            }
+        }
+        return devices;
+    }
+
+private:
+    int m_fd;
+    QHash<int, QString> m_watches;
+};
+
+// No message box of the program is up any more.
+bool noBoxShown()
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return std::none_of(windows.begin(), windows.end(),
+                        [](const QWidget *w) { return qobject_cast<const QMessageBox *>(w) && w->isVisible(); });
+}
+
+// True when another program could take the device now, i.e. the window does not hold it.
+bool deviceFree(const QString &device)
+{
+    QSerialPort port;
+    port.setPortName(device);
+    return port.open(QIODevice::ReadWrite);
+}
 } // namespace
+
+void tst_Startup::noPortAtAll()
+{
+    MessageBoxes boxes;
+    frmSerialData window;
+    QVERIFY(!window.Form_Load());
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 10000);
+    const MessageBoxes::Seen &box = boxes.seen.first();
+    QCOMPARE(box.title, QString("Commx"));
+    QCOMPARE(box.text, QString("There are no available comm ports on this computer."));
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(box.icon, QMessageBox::NoIcon);
+    QVERIFY(!window.isVisible());
+    const auto *timer = window.findChild<QTimer *>("tmrStartSeq");
+    QVERIFY(timer);
+    QVERIFY(!timer->isActive());
+    QCOMPARE(portList(&window)->count(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(noBoxShown(), 10000);
+}
 
 void tst_Startup::listsPortsInOrder()
 {
@@ -113,29 +218,33 @@ void tst_Startup::listsPortsInOrder()
     QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
 
     MessageBoxes boxes;
+    OpenWatch watch({com2.device(), com10.device()});
+    QVERIFY(watch.valid());
     frmSerialData window;
     QVERIFY(window.Form_Load());
     QVERIFY(boxes.seen.isEmpty());
-    QCOMPARE(entries(window.lstPCCOM), QStringList({"COM2", "COM5", "COM10"}));
-    QCOMPARE(window.lstPCCOM->currentIndex(), -1);
+    // At start-up each port is opened once to see whether it can be used.
+    const QStringList opened = watch.opened();
+    QVERIFY2(opened.contains(com2.device()) && opened.contains(com10.device()), qPrintable(opened.join(' ')));
+    QComboBox *list = portList(&window);
+    QCOMPARE(entries(list), QStringList({"COM2", "COM5", "COM10"}));
+    QCOMPARE(list->currentIndex(), -1);
     // Each entry's tool-tip names its device; the busy port is there, but cannot be chosen,
     // and its tool-tip says why.
-    QCOMPARE(toolTip(window.lstPCCOM, 0), QString("%1 (through the link %2/COM2)").arg(com2.device(), ComPorts::portsFolder()));
-    QCOMPARE(toolTip(window.lstPCCOM, 2), QString("%1 (through the link %2/COM10)").arg(com10.device(), ComPorts::portsFolder()));
-    QVERIFY(choosable(window.lstPCCOM, 0));
-    QVERIFY(!choosable(window.lstPCCOM, 1));
-    QVERIFY(choosable(window.lstPCCOM, 2));
-    QVERIFY2(toolTip(window.lstPCCOM, 1).startsWith(
-                 QString("COM5 is %1, which is in use by another program").arg(busy.device())),
-             qPrintable(toolTip(window.lstPCCOM, 1)));
+    QCOMPARE(toolTip(list, 0), QString("%1 (through the link %2/COM2)").arg(com2.device(), ComPorts::portsFolder()));
+    QCOMPARE(toolTip(list, 2), QString("%1 (through the link %2/COM10)").arg(com10.device(), ComPorts::portsFolder()));
+    QVERIFY(choosable(list, 0));
+    QVERIFY(!choosable(list, 1));
+    QVERIFY(choosable(list, 2));
+    QVERIFY2(toolTip(list, 1).startsWith(QString("COM5 is %1, which is in use by another program").arg(busy.device())),
+             qPrintable(toolTip(list, 1)));
     // Moving through the list passes over it.
     window.show();
-    window.lstPCCOM->setCurrentIndex(0);
-    QTest::keyClick(window.lstPCCOM, Qt::Key_Down);
-    QCOMPARE(window.lstPCCOM->currentText(), QString("COM10"));
+    QVERIFY(WindowDriver(&window).pick("lstPCCOM", "COM2"));
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(list->currentText(), QString("COM10"));
 
     // Every port is closed again: each one opens, and the busy one once it is freed.
-    QVERIFY(!window.session->portOpen());
     holder.close();
     for (KavoSim *sim : {&com2, &com10, &busy}) {
         QSerialPort port;
@@ -146,8 +255,8 @@ void tst_Startup::listsPortsInOrder()
     // Freed, COM5 can be chosen at the next start.
     frmSerialData next;
     QVERIFY(next.Form_Load());
-    QCOMPARE(entries(next.lstPCCOM), QStringList({"COM2", "COM5", "COM10"}));
-    QVERIFY(choosable(next.lstPCCOM, 1));
+    QCOMPARE(entries(portList(&next)), QStringList({"COM2", "COM5", "COM10"}));
+    QVERIFY(choosable(portList(&next), 1));
 }
 
 // No port can be opened, but some exist: the start-up box says which and why.
@@ -204,7 +313,7 @@ void tst_Startup::startupBoxTellsWhy()
     if (kind != "busy")
         QFile::remove(link);
     QVERIFY(!loaded);
-    QCOMPARE(boxes.seen.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 10000);
     const MessageBoxes::Seen &box = boxes.seen.first();
     QCOMPARE(box.title, QString("Commx"));
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
@@ -218,6 +327,7 @@ void tst_Startup::startupBoxTellsWhy()
         QVERIFY2(lines[1].startsWith(QString("COM5 is %1, %2").arg(device, said)), qPrintable(lines[1]));
     }
     QVERIFY(!window.isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(noBoxShown(), 10000);
 }
 
 // The list is listed again each time it is opened: a simulator started later, a port that
@@ -243,13 +353,16 @@ void tst_Startup::listedAgainWhenOpened()
     auto window = openWindow();
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QComboBox *list = window->lstPCCOM;
+    WindowDriver driver(window.get());
+    QComboBox *list = portList(window.get());
     QCOMPARE(entries(list), QStringList({"COM2", "COM5"}));
-    QVERIFY(selectEntry(list, "COM2"));
+    QVERIFY(driver.pick("lstPCCOM", "COM2"));
 
     KavoSim later;
     QVERIFY(later.start({"--com", "4"}));
     holder.reset();
+    OpenWatch watch({com2.device(), busy.device(), later.device()});
+    QVERIFY(watch.valid());
 
     if (how == "click")
         QTest::mouseClick(list, Qt::LeftButton);
@@ -267,12 +380,20 @@ void tst_Startup::listedAgainWhenOpened()
     list->hidePopup();
     QCOMPARE(list->currentText(), QString("COM2"));
 
+    // Listed again, no port was opened.
+    QCOMPARE(watch.opened(), QStringList());
+
     // The new port opens and has a module.
-    QVERIFY(selectEntry(list, "COM4"));
-    QVERIFY(window->OpenComPort(4, 9600));
-    window->session->link().beginOperation();
-    QVERIFY(window->session->link().ProbeDevice());
-    window->CloseComPort();
+    MessageBoxes boxes;
+    QVERIFY(driver.pick("lstPCCOM", "COM4"));
+    QVERIFY(driver.click("cmdOpenCOM"));
+    QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.texts().join(" | ")));
+    QVERIFY(driver.connected());
+    QCOMPARE(driver.text("StatusPanel1"), QString("COM4"));
+    QVERIFY(later.commands().contains("FC Q"));
+    QVERIFY(watch.opened().contains(later.device()));
+    QVERIFY(driver.click("cmdOpenCOM"));
+    QVERIFY(!driver.connected());
 }
 
 // The chosen port is gone, or its number names another device: the choice goes, and the
@@ -294,7 +415,8 @@ void tst_Startup::chosenPortChanged()
     const QString before = com2->device();
     auto window = openWindow();
     QVERIFY(window);
-    QVERIFY(selectEntry(window->lstPCCOM, "COM2"));
+    WindowDriver driver(window.get());
+    QVERIFY(driver.pick("lstPCCOM", "COM2"));
     const QString link = ComPorts::portsFolder() + "/COM2";
     if (repointed) {
         QVERIFY(QFile::remove(link));
@@ -303,14 +425,15 @@ void tst_Startup::chosenPortChanged()
         com2.reset();
     }
 
-    QTest::mouseClick(window->lstPCCOM, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(window->lstPCCOM->view()->isVisible(), 10000);
-    window->lstPCCOM->hidePopup();
-    QCOMPARE(window->lstPCCOM->currentIndex(), -1);
-    QCOMPARE(entries(window->lstPCCOM), repointed ? QStringList({"COM1", "COM2"}) : QStringList({"COM1"}));
+    QComboBox *list = portList(window.get());
+    QTest::mouseClick(list, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(list->view()->isVisible(), 10000);
+    list->hidePopup();
+    QCOMPARE(list->currentIndex(), -1);
+    QCOMPARE(entries(list), repointed ? QStringList({"COM1", "COM2"}) : QStringList({"COM1"}));
     const QString expected = repointed ? QString("COM2 now names %1, not %2: choose it again to use it.").arg(com1.device(), before)
                                        : QString("COM2 (%1) is gone.").arg(before);
-    QTRY_COMPARE_WITH_TIMEOUT(window->StatusPanel[2]->text(), expected, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(driver.status(), expected, 10000);
     QFile::remove(link);
 }
 
@@ -330,11 +453,10 @@ void tst_Startup::rememberedNumbers()
     ComPorts::setSystemPortsSource([] { return QList<ComPorts::SystemPort>(); });
     QSettings().remove("ComNumbers");
     QVERIFY(window);
-    QCOMPARE(entries(window->lstPCCOM), QStringList({"COM1", "COM2", "COM9"}));
-    QVERIFY2(toolTip(window->lstPCCOM, 1).startsWith("COM2 is /dev/kavotest-ttyA, which is missing"),
-             qPrintable(toolTip(window->lstPCCOM, 1)));
-    QVERIFY2(toolTip(window->lstPCCOM, 2).startsWith("COM9 is /dev/kavotest-ttyB, which is missing"),
-             qPrintable(toolTip(window->lstPCCOM, 2)));
+    const QComboBox *list = portList(window.get());
+    QCOMPARE(entries(list), QStringList({"COM1", "COM2", "COM9"}));
+    QVERIFY2(toolTip(list, 1).startsWith("COM2 is /dev/kavotest-ttyA, which is missing"), qPrintable(toolTip(list, 1)));
+    QVERIFY2(toolTip(list, 2).startsWith("COM9 is /dev/kavotest-ttyB, which is missing"), qPrintable(toolTip(list, 2)));
 }
 
 void tst_Startup::startSequence()
@@ -342,56 +464,60 @@ void tst_Startup::startSequence()
     KavoSim sim;
     QVERIFY(sim.start());
     frmSerialData window;
-    QSignalSpy ticks(window.tmrStartSeq, &QTimer::timeout);
-    QCOMPARE(window.StartSeqStep, qint16(0));
+    const auto *timer = window.findChild<QTimer *>("tmrStartSeq");
+    QVERIFY(timer);
+    QVERIFY(!timer->isActive());
+    QSignalSpy ticks(timer, &QTimer::timeout);
     QVERIFY(window.Form_Load());
-    QCOMPARE(window.StartSeqStep, qint16(1));
-    QVERIFY(window.tmrStartSeq->isActive());
-    QCOMPARE(window.tmrStartSeq->interval(), 300);
+    QVERIFY(timer->isActive());
+    QCOMPARE(timer->interval(), 300);
     window.show();
-    QTRY_VERIFY_WITH_TIMEOUT(!window.tmrStartSeq->isActive(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!timer->isActive(), 10000);
     QCOMPARE(ticks.count(), 4);
-    QCOMPARE(window.StartSeqStep, qint16(5));
     // It never runs again: wait on a later timer of our own and look once more.
     QTimer later;
     later.setSingleShot(true);
     later.start(700);
     QTRY_VERIFY_WITH_TIMEOUT(!later.isActive(), 10000);
     QCOMPARE(ticks.count(), 4);
-    QCOMPARE(window.StartSeqStep, qint16(5));
+    QVERIFY(!timer->isActive());
 }
 
+// The status line: the open port's name and line settings beside the message, as plain
+// text. While the port is being opened none shows; once it is open they show with every
+// message, and Close takes them off again.
 void tst_Startup::statusLine()
 {
     KavoSim sim;
-    QVERIFY(sim.start({"--com", "3", "--rate", "19200"}));
+    QVERIFY(sim.start({"--com", "3", "--rate", "19200", "--reply", "ST V=<b>closed</b> soon>"}));
     auto window = openWindow();
     QVERIFY(window);
-    QLabel **panel = window->StatusPanel;
+    WindowDriver driver(window.get());
+    for (const char *panel : {"StatusPanel1", "StatusPanel2", "StatusPanel3"})
+        QCOMPARE(driver.find<QLabel>(panel)->textFormat(), Qt::PlainText);
+    QCOMPARE(driver.text("StatusPanel1"), QString());
+    QCOMPARE(driver.text("StatusPanel2"), QString());
 
-    window->ShowStatus("Nothing open");
-    QCOMPARE(panel[0]->text(), QString());
-    QCOMPARE(panel[1]->text(), QString());
-    QCOMPARE(panel[2]->text(), QString("Nothing open"));
+    QVERIFY(driver.pick("lstPCCOM", "COM3"));
+    QVERIFY(driver.click("chkAutoBitRate"));
+    QVERIFY(driver.pick("lstPCBPS", "19200"));
+    StatusPanels shown(driver);
+    MessageBoxes boxes;
+    QVERIFY(driver.click("cmdOpenCOM"));
+    QVERIFY(driver.connected());
+    QVERIFY(boxes.seen.isEmpty());
+    const QStringList seen = shown.texts();
+    QVERIFY2(seen.contains("||Opening COM3"), qPrintable(seen.join(" / ")));
+    QVERIFY2(seen.contains("COM3|19200,N,8,1|Searching for Kavo at 19200 bps"), qPrintable(seen.join(" / ")));
+    // A module's reply is shown as it came, markup and all.
+    QCOMPARE(driver.status(), QString("Could not read Volume - 'V': reply '<b>closed</b> soon'"));
+    QCOMPARE(driver.text("StatusPanel1"), QString("COM3"));
+    QCOMPARE(driver.text("StatusPanel2"), QString("19200,N,8,1"));
 
-    QVERIFY(window->OpenComPort(3, 19200));
-    window->ShowStatus("Searching for Kavo at 19200 bps");
-    QCOMPARE(panel[0]->text(), QString("COM3"));
-    QCOMPARE(panel[1]->text(), QString("19200,N,8,1"));
-    QCOMPARE(panel[2]->text(), QString("Searching for Kavo at 19200 bps"));
-
-    // Pending events run before ShowStatus returns.
-    bool ran = false;
-    QTimer::singleShot(0, window.get(), [&ran] { ran = true; });
-    window->ShowStatus("<b>closed</b> soon");
-    QVERIFY(ran);
-    QCOMPARE(panel[2]->text(), QString("<b>closed</b> soon"));
-
-    window->CloseComPort();
-    window->ShowStatus("Connection Closed");
-    QCOMPARE(panel[0]->text(), QString());
-    QCOMPARE(panel[1]->text(), QString());
-    QCOMPARE(panel[2]->text(), QString("Connection Closed"));
+    QVERIFY(driver.click("cmdOpenCOM"));
+    QCOMPARE(driver.text("StatusPanel1"), QString());
+    QCOMPARE(driver.text("StatusPanel2"), QString());
+    QCOMPARE(driver.status(), QString("Connection Closed"));
 }
 
 void tst_Startup::aboutBox_data()
@@ -408,12 +534,17 @@ void tst_Startup::aboutBox()
     QVERIFY(sim.start());
     auto window = openWindow();
     QVERIFY(window);
-    if (portOpen)
-        QVERIFY(window->OpenComPort(sim.com(), 9600));
+    WindowDriver driver(window.get());
+    if (portOpen) {
+        QVERIFY(driver.pick("lstPCCOM", sim.comName()));
+        QVERIFY(driver.click("cmdOpenCOM"));
+        QVERIFY(driver.connected());
+    }
+    const qsizetype heard = sim.log().size();
 
     MessageBoxes boxes;
-    window->mnuAbout->trigger();
-    QCOMPARE(boxes.seen.size(), 1);
+    QVERIFY(driver.trigger("mnuAbout"));
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 10000);
     const MessageBoxes::Seen &box = boxes.seen.first();
     QCOMPARE(box.title, QString("KavoConfig"));
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
@@ -426,7 +557,11 @@ void tst_Startup::aboutBox()
     QCOMPARE(lines[2], QString("August 25, 2005"));
     QVERIFY(lines[3].contains("Kavo"));
     QVERIFY(!lines[3].contains('\n') && !lines[3].contains('\r'));
-    QCOMPARE(window->session->portOpen(), portOpen);
+    QTRY_VERIFY_WITH_TIMEOUT(noBoxShown(), 10000);
+    // The connection is as it was, and the module heard nothing.
+    QCOMPARE(driver.connected(), portOpen);
+    QCOMPARE(driver.text("StatusPanel1"), portOpen ? sim.comName() : QString());
+    QCOMPARE(sim.log().size(), heard);
 }
 
 void tst_Startup::logoOpensMakerAddress()
@@ -436,13 +571,15 @@ void tst_Startup::logoOpensMakerAddress()
     auto window = openWindow();
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    auto *logo = WindowDriver(window.get()).find<QLabel>("Picture1");
+    QVERIFY(logo);
 
     UrlCatcher browser;
     QDesktopServices::setUrlHandler("https", &browser, "open");
     QDesktopServices::setUrlHandler("http", &browser, "open");
     QElapsedTimer clock;
     clock.start();
-    QTest::mouseClick(window->Picture1, Qt::LeftButton, {}, window->Picture1->rect().center());
+    QTest::mouseClick(logo, Qt::LeftButton, {}, logo->rect().center());
     // Handed over, not waited for.
     QVERIFY(clock.elapsed() < 2000);
     QDesktopServices::unsetUrlHandler("https");
@@ -470,21 +607,26 @@ void tst_Startup::unloadClosesPort()
     auto window = openWindow();
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QVERIFY(window->OpenComPort(sim.com(), 9600));
+    WindowDriver driver(window.get());
+    QVERIFY(driver.pick("lstPCCOM", sim.comName()));
+    QVERIFY(driver.click("cmdOpenCOM"));
+    QVERIFY(driver.connected());
+    QVERIFY(!deviceFree(sim.device()));
+    const qsizetype heard = sim.log().size();
 
     MessageBoxes boxes;
     if (viaMenu)
-        window->mnuFileExit->trigger();
+        QVERIFY(driver.trigger("mnuFileExit"));
     else
         QVERIFY(window->close());   // what the title bar's close box does
     QVERIFY(!window->isVisible());
-    QVERIFY(!window->session->portOpen());
     QVERIFY(boxes.seen.isEmpty());
 
-    // The device is free again.
-    QSerialPort port;
-    port.setPortName(sim.device());
-    QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+    // The device is free again, and the module heard nothing of the closing.
+    QTRY_VERIFY_WITH_TIMEOUT(deviceFree(sim.device()), 10000);
+    window.reset();
+    QVERIFY(boxes.seen.isEmpty());
+    QCOMPARE(sim.log().size(), heard);
 }
 
 QTEST_MAIN(tst_Startup)
