@@ -61,7 +61,8 @@ QString TraceEntry::text() const
     case Kind::Closed:
         return QStringLiteral("closed");
     case Kind::Lost:
-        return QStringLiteral("lost: %1").arg(escaped(bytes));
+        // The system's word for what failed, when it gave one.
+        return bytes.isEmpty() ? QStringLiteral("lost") : QStringLiteral("lost: %1").arg(escaped(bytes));
     }
     return QString();
 }

@@ -68,6 +68,7 @@ void tst_Tracer::entryText_data()
                                       << "\\x00\\x07\\x7f\\x80\\xff\\\\";
     QTest::newRow("dropped") << int(K::Dropped) << QByteArray("JUNK") << qint64(0) << "JUNK (4 bytes dropped)";
     QTest::newRow("lost") << int(K::Lost) << QByteArray("Input/output error") << qint64(0) << "lost: Input/output error";
+    QTest::newRow("hung up") << int(K::Lost) << QByteArray() << qint64(0) << "lost";
 }
 
 void tst_Tracer::entryText()

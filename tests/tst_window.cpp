@@ -507,7 +507,11 @@ void tst_Window::menus()
     using Items = QList<QPair<QString, QString>>;   // object name, caption; empty: a separator
     const struct { const char *name, *caption; Items items; } expected[] = {
         {"mnuFile", "File",
-         {{"mnuFileOpenSettings", "Open Settings..."}, {"mnuFileSaveSettings", "Save Settings..."}, {}, {"mnuFileExit", "Exit"}}},
+         {{"mnuFileOpenSettings", "Open Settings..."},
+          {"mnuFileSaveSettings", "Save Settings..."},
+          {"mnuFileTraffic", "Traffic..."},
+          {},
+          {"mnuFileExit", "Exit"}}},
         {"mnuHelp", "Help", {{"mnuAbout", "About"}}},
     };
     for (int i = 0; i < 2; ++i) {
@@ -525,12 +529,13 @@ void tst_Window::menus()
             }
             QCOMPARE(items[k]->objectName(), expected[i].items[k].first);
             QCOMPARE(items[k]->text(), expected[i].items[k].second);
-            // Ctrl+O and Ctrl+S open and save settings files; no other item has a key, and
-            // none a mnemonic.
+            // Ctrl+O and Ctrl+S open and save settings files, Ctrl+T shows the traffic; no
+            // other item has a key, and none a mnemonic.
             const QString name = items[k]->objectName();
-            const QKeySequence key = name == QStringLiteral("mnuFileOpenSettings") ? QKeySequence(QKeySequence::Open)
+            const QKeySequence key = name == QStringLiteral("mnuFileOpenSettings")   ? QKeySequence(QKeySequence::Open)
                                      : name == QStringLiteral("mnuFileSaveSettings") ? QKeySequence(QKeySequence::Save)
-                                                                                    : QKeySequence();
+                                     : name == QStringLiteral("mnuFileTraffic")      ? QKeySequence(Qt::CTRL | Qt::Key_T)
+                                                                                      : QKeySequence();
             QCOMPARE(items[k]->shortcut(), key);
             QVERIFY(!items[k]->text().contains('&'));
         }
