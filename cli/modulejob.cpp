@@ -63,6 +63,8 @@ void ModuleJob::run()
                 upload();
         }
     }
+    // Closed here, while the trace is still followed, rather than as the session goes.
+    session.closePort();
     const QMutexLocker locked(&m_lock);
     m_session = nullptr;
 }

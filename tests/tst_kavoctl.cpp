@@ -97,6 +97,8 @@ private slots:
     void nextRunAfterKill();
     void severalPortsInOrder();
     void writeFilePerPort();
+    void trace_data();
+    void trace();
 
 private:
     QTemporaryDir m_dir;
@@ -395,6 +397,8 @@ void tst_Kavoctl::localProblemsSendNothing_data()
     QTest::newRow("upload file is a named pipe") << "upload-fifo" << "It is a named pipe, not a file that can be sent.";
     QTest::newRow("settings file is a named pipe") << "write-fifo" << "not a regular file";
     QTest::newRow("settings file with a page of digits") << "write-long" << "is not a plain decimal number";
+    QTest::newRow("trace folder missing") << "trace-missing-folder" << "--trace";
+    QTest::newRow("trace is a folder") << "trace-folder" << "--trace";
 }
 
 void tst_Kavoctl::localProblemsSendNothing()
@@ -423,6 +427,10 @@ void tst_Kavoctl::localProblemsSendNothing()
         content.replace("ST N 100", "ST N " + QByteArray(60000, '7'));
         QVERIFY(writeFile(path, content));
         args = {"write", path};
+    } else if (kind == "trace-missing-folder") {
+        args = {"info", "--trace", dir.filePath("no/such/folder/trace.log")};
+    } else if (kind == "trace-folder") {
+        args = {"info", "--trace", dir.path()};
     }
     const Run run = kavoctl(args + QStringList{"--port", sim.comName()}, 20000);
     QCOMPARE(run.code, 2);
@@ -649,6 +657,60 @@ void tst_Kavoctl::writeFilePerPort()
     QVERIFY(one.commands().contains("ST N 100"));
     QVERIFY(two.commands().contains("ST N 200"));
     QVERIFY(!one.commands().contains("ST N 200"));
+}
+
+void tst_Kavoctl::trace_data()
+{
+    QTest::addColumn<bool>("toFile");   // otherwise standard error
+    QTest::newRow("to a file") << true;
+    QTest::newRow("to standard error") << false;
+}
+
+// --trace: every line on every port, one a line in a fixed form, the port's own commands in
+// the order the module heard them; the JSON on standard output stays as it is.
+void tst_Kavoctl::trace()
+{
+    QFETCH(bool, toFile);
+    KavoSim one, two;
+    QVERIFY(one.start());
+    QVERIFY(two.start({"--rate", "19200"}));
+    QTemporaryDir dir;
+    const QString path = dir.filePath("trace.log");
+    const Run run = kavoctl({"info", "--json", "--port", one.comName() + "," + two.comName(), "--trace",
+                             toFile ? path : QStringLiteral("-")});
+    QCOMPARE(run.code, 0);
+    const QStringList objects = run.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(objects.size(), 2);
+    for (const QString &object : objects)
+        QVERIFY2(QJsonDocument::fromJson(object.toUtf8()).isObject(), qPrintable(object));
+
+    const QStringList lines = (toFile ? QString::fromUtf8(readFile(path)) : run.err).split('\n', Qt::SkipEmptyParts);
+    static const QRegularExpression form(
+        QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\+\\d+\\.\\d{6} (COM\\d+) (\\d+) ([SRD*]) (.*)$"));
+    for (const KavoSim *sim : {&one, &two}) {
+        QStringList sent, events;
+        for (const QString &line : lines) {
+            const QRegularExpressionMatch match = form.match(line);
+            QVERIFY2(match.hasMatch(), qPrintable(line));
+            if (match.captured(1) != sim->comName())
+                continue;
+            if (match.captured(3) == QStringLiteral("S"))
+                sent << match.captured(4).chopped(2);   // less the "\r" shown
+            else if (match.captured(3) == QStringLiteral("*"))
+                events << match.captured(2) + QLatin1Char(' ') + match.captured(4);
+        }
+        QStringList heard = sim->commands();
+        heard.removeAll(QString());   // the simulator logs the probe's escape and its CR apart
+        QCOMPARE(sent, heard);
+        // Opened at each rate tried until the module answered, closed at the end.
+        QVERIFY2(!events.isEmpty() && events.last().endsWith(QStringLiteral(" closed")), qPrintable(events.join('|')));
+        QVERIFY2(events.contains(QStringLiteral("%1 opened at %1 bps").arg(sim == &one ? 9600 : 19200)),
+                 qPrintable(events.join('|')));
+        QVERIFY(lines.filter(sim->comName() + QStringLiteral(" ") + QString::number(sim == &one ? 9600 : 19200)
+                             + QStringLiteral(" R Kavo v2.07KAV1 SN 00012345>"))
+                    .size()
+                == 1);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Kavoctl)
