@@ -9,8 +9,11 @@
 // Goals: throughput at least 0.92x the raw client's (aim 0.95x), in the window and in
 // kavoctl; CPU per piece at most 1.6x the raw client's; paced, within 0.5 % of the line time
 // and within 0.1 points of the raw client.
+// The trace, unpaced: the window with its Traffic window shown beside closed, and kavoctl
+// with --trace to a file beside none; goal: at most 1.03x the time without.
 //
 //   bench_upload [--size BYTES] [--pairs N] [--paced-size BYTES] [--no-paced] [--no-kavoctl]
+//                [--no-trace]
 //
 // Defaults: 1 MiB, 9 pairs, paced 1 MiB. A paced upload of 1 MiB takes some 93 s on the
 // line, so the paced pairs take half an hour; --paced-size 131072 gives a first look in
@@ -330,7 +333,7 @@ QStringList kavoctlArgs(const KavoSim &sim, const LocalFile &file)
 
 // A whole `kavoctl upload`: its CPU (the process ended, was waited for and counted as a
 // child), and the upload's span in the simulator's log.
-Run kavoctlUpload(const KavoSim &sim, const LocalFile &file)
+Run kavoctlUpload(const KavoSim &sim, const LocalFile &file, const QStringList &more = {})
 {
     Run run;
     QFile::remove(cardFile(sim));
@@ -339,7 +342,7 @@ Run kavoctlUpload(const KavoSim &sim, const LocalFile &file)
     const double cpu = Bench::childrenCpu();
     QElapsedTimer clock;
     clock.start();
-    kavoctl.start(QStringLiteral(KAVOCTL_PATH), kavoctlArgs(sim, file));
+    kavoctl.start(QStringLiteral(KAVOCTL_PATH), kavoctlArgs(sim, file) + more);
     const bool finished = kavoctl.waitForFinished(120000);
     const double wall = clock.nsecsElapsed() / 1e9;
     run.cpu = Bench::childrenCpu() - cpu;
@@ -467,6 +470,7 @@ int main(int argc, char **argv)
     int pairCount = 9;
     bool paced = true;
     bool kavoctl = true;
+    bool traced = true;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--size") && i + 1 < args.size())
@@ -479,9 +483,11 @@ int main(int argc, char **argv)
             paced = false;
         else if (args[i] == QStringLiteral("--no-kavoctl"))
             kavoctl = false;
+        else if (args[i] == QStringLiteral("--no-trace"))
+            traced = false;
         else
             return fail(QStringLiteral("usage: bench_upload [--size BYTES] [--pairs N] [--paced-size BYTES] "
-                                       "[--no-paced] [--no-kavoctl]"));
+                                       "[--no-paced] [--no-kavoctl] [--no-trace]"));
     }
     if (size < 2 || pacedSize < 1 || pairCount < 1)
         return fail(QStringLiteral("--size must be at least 2, --paced-size and --pairs at least 1"));
@@ -617,6 +623,78 @@ int main(int argc, char **argv)
                            .arg(show(tput), tput.median >= 0.95 ? QStringLiteral(": reached") : QString()));
         Bench::verdict(cpu.median <= 1.6,
                        QStringLiteral("kavoctl CPU per piece %1x the raw client's (goal <= 1.6x)").arg(show(cpu, "%.2f")));
+    }
+
+    // --- the trace ---
+    if (traced) {
+        // The window keeps its ring of entries always; its Traffic window shown adds the
+        // lines to a view ten times a second.
+        WindowDriver window(w.get());
+        const auto traffic = [&](bool shown) {
+            if (shown)
+                return window.trigger(QStringLiteral("mnuFileTraffic"));
+            if (QWidget *t = window.widget(QStringLiteral("frmTraffic")))
+                t->hide();
+            return true;
+        };
+        std::vector<double> shownWall, hiddenWall, shownCpu, hiddenCpu;
+        ok = pairs(
+            pairCount,
+            [&](int) {
+                const Run r = traffic(true) ? windowUpload(w.get(), sim, full) : Run();
+                shownWall.push_back(r.wall);
+                shownCpu.push_back(r.cpu / pieces * 1e6);
+                return r.ok();
+            },
+            [&](int) {
+                traffic(false);
+                const Run r = windowUpload(w.get(), sim, full);
+                hiddenWall.push_back(r.wall);
+                hiddenCpu.push_back(r.cpu / pieces * 1e6);
+                return r.ok();
+            });
+        traffic(false);
+        if (!ok)
+            return fail(QStringLiteral("an upload with the Traffic window failed"));
+        const Bench::Spread windowRatio = spread(ratios(shownWall, hiddenWall));
+        std::printf("\nunpaced, %s, the trace: the window with its Traffic window shown beside closed\n",
+                    qPrintable(sizeText(size)));
+        std::printf("  time            shown %s s, closed %s s\n", qPrintable(show(spread(shownWall), "%.4f")),
+                    qPrintable(show(spread(hiddenWall), "%.4f")));
+        std::printf("  CPU per piece   shown %s us, closed %s us\n", qPrintable(show(spread(shownCpu), "%.1f")),
+                    qPrintable(show(spread(hiddenCpu), "%.1f")));
+        Bench::verdict(windowRatio.median <= 1.03,
+                       QStringLiteral("window upload with the Traffic window shown takes %1x the time (goal <= 1.03x)")
+                           .arg(show(windowRatio)));
+        if (kavoctl) {
+            closeWindowPort(w.get());
+            QTemporaryDir dir;
+            const QStringList trace{QStringLiteral("--trace"), dir.filePath(QStringLiteral("trace.log"))};
+            std::vector<double> tracedSpan, plainSpan, tracedWall, plainWall;
+            ok = pairs(
+                pairCount,
+                [&](int) {
+                    const Run r = kavoctlUpload(sim, full, trace);
+                    tracedSpan.push_back(r.logSpanMs);
+                    tracedWall.push_back(r.wall * 1000);
+                    return r.ok();
+                },
+                [&](int) {
+                    const Run r = kavoctlUpload(sim, full);
+                    plainSpan.push_back(r.logSpanMs);
+                    plainWall.push_back(r.wall * 1000);
+                    return r.ok();
+                });
+            if (!ok)
+                return fail(QStringLiteral("a kavoctl upload with --trace failed"));
+            const Bench::Spread ctlRatio = spread(ratios(tracedSpan, plainSpan));
+            std::printf("  kavoctl upload span  --trace FILE %s ms, none %s ms; whole run %s ms beside %s ms\n",
+                        qPrintable(show(spread(tracedSpan), "%.0f")), qPrintable(show(spread(plainSpan), "%.0f")),
+                        qPrintable(show(spread(tracedWall), "%.1f")), qPrintable(show(spread(plainWall), "%.1f")));
+            Bench::verdict(ctlRatio.median <= 1.03,
+                           QStringLiteral("kavoctl upload with --trace to a file takes %1x the time (goal <= 1.03x)")
+                               .arg(show(ctlRatio)));
+        }
     }
 
     // --- system calls per piece, in runs of their own ---

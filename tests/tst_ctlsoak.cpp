@@ -187,10 +187,12 @@ void tst_CtlSoak::soak()
             QStringList own;
             for (const QString &line : std::as_const(files[m]))
                 own << line;
-            // Only its own file's settings reached this module.
+            // Only its own file's settings reached this module (a module that hangs up in the
+            // middle of a line logs the part it got; a wrong rate garbles what it gets).
             static const QRegularExpression set(QStringLiteral("^ST [A-Z] \\d"));
             for (const TrafficLine &line : log)
-                if (set.match(line.command).hasMatch() && !line.note.contains(QStringLiteral("mismatch")))
+                if (set.match(line.command).hasMatch() && !line.note.contains(QStringLiteral("mismatch"))
+                    && !line.note.contains(QStringLiteral("hangup")))
                     QVERIFY2(own.contains(line.command),
                              qPrintable(QStringLiteral("run %1: %2 heard '%3', which is not in its file")
                                             .arg(runs)
