@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds build-tsan/ with ThreadSanitizer and runs the suites whose code runs on several
 # threads: sessions on threads of their own (tst_session), kavoctl handling many ports at
-# once (tst_kavoctl) and the parallel fault soak (tst_ctlsoak, 30 s). Not part of the test
+# once (tst_kavoctl), the parallel fault soak (tst_ctlsoak, 30 s), and the window with its
+# session on a thread of its own: connecting, uploading and the traffic it shows
+# (tst_connect, tst_playtest, tst_traffic). Not part of the test
 # command: run it after changing code that runs on session threads (link/, session/, cli/).
 #
 #   scripts/run-tsan.sh [ctest arguments]
@@ -14,8 +16,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$KAVO_ROOT"
 kavo_need_packages "${KAVO_PACKAGES[@]}"
 kavo_say "ThreadSanitizer build in build-tsan/"
-kavo_build build-tsan -DKAVO_TSAN=ON -- tst_session tst_kavoctl tst_ctlsoak kavoctl kavo-sim
+kavo_build build-tsan -DKAVO_TSAN=ON -- tst_session tst_kavoctl tst_ctlsoak tst_connect tst_playtest tst_traffic \
+    kavoctl kavo-sim
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$KAVO_ROOT/tests/tsan.supp"
 export KAVO_CTLSOAK_SECONDS=${KAVO_CTLSOAK_SECONDS:-30}
 cd build-tsan
-ctest --output-on-failure -R '^(tst_session|tst_kavoctl|tst_ctlsoak)$' "$@"
+ctest --output-on-failure -R '^(tst_session|tst_kavoctl|tst_ctlsoak|tst_connect|tst_playtest|tst_traffic)$' "$@"

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <cmath>
 
+#include "link/printable.h"
+
 namespace SettingTable {
 
 const std::array<Setting, 9> &all()
@@ -91,34 +93,14 @@ std::optional<double> parseNumber(const QByteArray &text)
 
 QString printable(const QByteArray &bytes, int limit)
 {
-    QString out;
-    for (const char c : bytes) {
-        if (out.size() >= limit) {
-            out += QStringLiteral("...");
-            break;
-        }
-        const auto b = static_cast<unsigned char>(c);
-        switch (b) {
-        case '\r': out += QStringLiteral("\\r"); break;
-        case '\n': out += QStringLiteral("\\n"); break;
-        case '\t': out += QStringLiteral("\\t"); break;
-        case 0x1b: out += QStringLiteral("\\e"); break;
-        case '\\': out += QStringLiteral("\\\\"); break;
-        default:
-            if (b < 0x20 || b >= 0x7f)
-                out += QStringLiteral("\\x%1").arg(b, 2, 16, QLatin1Char('0'));
-            else
-                out += QLatin1Char(c);
-        }
-    }
-    return out;
+    return ::printable(bytes, limit);
 }
 
 namespace {
 
 QString quoted(const QByteArray &reply)
 {
-    return QStringLiteral("reply '") + printable(reply) + QLatin1Char('\'');
+    return QStringLiteral("reply '") + SettingTable::printable(reply) + QLatin1Char('\'');
 }
 
 // One whole number of the reply within [minimum, maximum].

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "link/comports.h"
+#include "support/devicehold.h"
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
 #include "support/testenv.h"
@@ -126,37 +127,6 @@ private:
     bool m_left = false;
     std::thread m_thread;
 };
-
-// Keeps a pseudo-terminal's number ours while it is open (without holding the device
-// exclusively): once its simulator has gone, no other program gets that device name, so a
-// module started anew comes up on another device.
-class DeviceHold
-{
-public:
-    explicit DeviceHold(const QString &device)
-        : m_fd(::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
-    {
-    }
-    ~DeviceHold()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    DeviceHold(const DeviceHold &) = delete;
-    DeviceHold &operator=(const DeviceHold &) = delete;
-    bool held() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
-// True when another program could take the device now, i.e. the window does not hold it.
-bool deviceFree(const QString &device)
-{
-    QSerialPort port;
-    port.setPortName(device);
-    return port.open(QIODevice::ReadWrite);
-}
 
 // Chooses an entry of a list as the user does while an operation runs (the driver's pick
 // would wait until the operation is over).

@@ -16,6 +16,7 @@
 
 #include "app/frmserialdata.h"
 #include "link/comports.h"
+#include "support/devicehold.h"
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
 #include "support/testenv.h"
@@ -31,37 +32,6 @@ double cpuSeconds()
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
-
-// True when another program could take the device now, i.e. we do not hold it.
-bool deviceFree(const QString &device)
-{
-    QSerialPort port;
-    port.setPortName(device);
-    return port.open(QIODevice::ReadWrite);
-}
-
-// Keeps a pseudo-terminal's number ours while it is open (without holding the device
-// exclusively): once its simulator has gone, no other program gets that device name, so a
-// module started anew comes up on another device.
-class DeviceHold
-{
-public:
-    explicit DeviceHold(const QString &device)
-        : m_fd(::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
-    {
-    }
-    ~DeviceHold()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    DeviceHold(const DeviceHold &) = delete;
-    DeviceHold &operator=(const DeviceHold &) = delete;
-    bool held() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
 
 // The COM list opened and closed again, as the user does to have it listed anew.
 bool listAgain(const WindowDriver &window)

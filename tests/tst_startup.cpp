@@ -22,6 +22,7 @@
 
 #include "app/frmserialdata.h"
 #include "link/comports.h"
+#include "support/devicehold.h"
 #include "support/kavosim.h"
 #include "support/messageboxes.h"
 #include "support/testenv.h"
@@ -177,13 +178,6 @@ bool noBoxShown()
                         [](const QWidget *w) { return qobject_cast<const QMessageBox *>(w) && w->isVisible(); });
 }
 
-// True when another program could take the device now, i.e. the window does not hold it.
-bool deviceFree(const QString &device)
-{
-    QSerialPort port;
-    port.setPortName(device);
-    return port.open(QIODevice::ReadWrite);
-}
 } // namespace
 
 void tst_Startup::noPortAtAll()
