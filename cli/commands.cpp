@@ -151,19 +151,27 @@ int runModules(const Invocation &in)
 
     // The traffic, when asked for: every port's, a line each as it comes. Nothing is kept.
     std::unique_ptr<TraceFile> traceFile;
-    Tracer tracer(1);
     if (!in.trace.isEmpty()) {
         traceFile = TraceFile::open(in.trace, output, &problem);
         if (!traceFile) {
             output.note(problem + QStringLiteral(" Nothing was sent."));
             return BadUsage;
         }
-        tracer.setListener([file = traceFile.get()](const TraceEntry &entry) { file->write(entry); });
     }
 
+    // A tracer per port, so that what one port's thread records stays with that thread;
+    // they all write to the one trace file.
     std::vector<std::unique_ptr<ModuleJob>> jobs;
-    for (PortResources &r : resources)
-        jobs.push_back(std::make_unique<ModuleJob>(in, std::move(r), output, traceFile ? &tracer : nullptr));
+    std::vector<std::unique_ptr<Tracer>> tracers;
+    for (PortResources &r : resources) {
+        Tracer *tracer = nullptr;
+        if (traceFile) {
+            tracers.push_back(std::make_unique<Tracer>(1));
+            tracer = tracers.back().get();
+            tracer->setListener([file = traceFile.get()](const TraceEntry &entry) { file->write(entry); });
+        }
+        jobs.push_back(std::make_unique<ModuleJob>(in, std::move(r), output, tracer));
+    }
     const int limit = in.jobs > 0 ? in.jobs : int(jobs.size());
     std::vector<std::unique_ptr<QThread>> threads(jobs.size());
 
