@@ -73,17 +73,31 @@ void TrafficWindow::hideEvent(QHideEvent *event)
 void TrafficWindow::takeNew()
 {
     quint64 recorded = 0;
-    const QList<TraceEntry> fresh = m_tracer->since(m_seen, &recorded);
+    quint64 lost = 0;
+    const QList<TraceEntry> fresh = m_tracer->since(m_seen, &recorded, &lost);
     m_seen = recorded;
     if (fresh.isEmpty())
         return;
     // The view follows the newest line, unless the user scrolled back to read.
     QScrollBar *bar = m_view->verticalScrollBar();
     const bool following = bar->value() >= bar->maximum();
-    QString text;
-    for (const TraceEntry &entry : fresh)
-        text += entry.line() + QLatin1Char('\n');
-    text.chop(1);
+    QByteArray lines;
+    lines.reserve(fresh.size() * 64);
+    if (lost > 0) {
+        // More came between two looks than the ring keeps: say how many are not shown.
+        TraceEntry gap = fresh.first();
+        gap.kind = TraceEntry::Kind::Missed;
+        gap.bytes.clear();
+        gap.followed = qint64(lost);
+        gap.appendLine(lines);
+        lines += '\n';
+    }
+    for (const TraceEntry &entry : fresh) {
+        entry.appendLine(lines);
+        lines += '\n';
+    }
+    lines.chop(1);
+    const QString text = QString::fromLatin1(lines);
     const int back = bar->value();
     m_view->appendPlainText(text);
     if (following)
@@ -110,12 +124,14 @@ void TrafficWindow::saveTo(const QString &path)
 {
     if (path.isEmpty())
         return;
-    QString text;
-    for (const TraceEntry &entry : m_tracer->entries())
-        text += entry.line() + QLatin1Char('\n');
+    QByteArray text;
+    for (const TraceEntry &entry : m_tracer->entries()) {
+        entry.appendLine(text);
+        text += '\n';
+    }
     QString error;
     const std::unique_ptr<OutputFile> file = OutputFile::open(path, &error);
-    if (!file || !file->write(text.toUtf8(), &error)) {
+    if (!file || !file->write(text, &error)) {
         auto *box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("KavoConfig"),
                                     QStringLiteral("The traffic was not saved:\r\n%1").arg(error), QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);

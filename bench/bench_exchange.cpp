@@ -16,11 +16,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 #include "benchkit.h"
+#include "cli/output.h"
+#include "cli/tracefile.h"
 #include "link/kavolink.h"
 #include "link/tracer.h"
 #include "support/kavosim.h"
@@ -95,30 +95,31 @@ Run rawExchanges(const KavoSim &sim, int count, Bench::SyscallCounter *counter =
 using Bench::show;
 using Bench::spread;
 
-// The trace written to a file as kavoctl writes it: a line per entry, straight to the file.
+// The trace written to a file by kavoctl's own trace writer.
 class TraceToFile
 {
 public:
     explicit TraceToFile(const QString &path)
-        : m_fd(::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644))
+        : m_output(false, false)
     {
-        m_tracer.setListener([this](const TraceEntry &entry) {
-            const QByteArray line = entry.line().toUtf8() + '\n';
-            m_ok = ::write(m_fd, line.constData(), size_t(line.size())) == line.size() && m_ok;
-        });
+        QString error;
+        m_file = TraceFile::open(path, m_output, &error);
+        if (m_file)
+            m_tracer = m_file->tracerForPort();
     }
-    ~TraceToFile()
+    Tracer *tracer() { return m_tracer; }
+    bool ok()
     {
-        if (m_fd >= 0)
-            ::close(m_fd);
+        if (!m_file)
+            return false;
+        m_file->finish();
+        return m_file->failure().isEmpty();
     }
-    Tracer *tracer() { return &m_tracer; }
-    bool ok() const { return m_fd >= 0 && m_ok; }
 
 private:
-    int m_fd;
-    bool m_ok = true;
-    Tracer m_tracer{1};
+    Output m_output;
+    std::unique_ptr<TraceFile> m_file;
+    Tracer *m_tracer = nullptr;
 };
 
 } // namespace

@@ -160,18 +160,10 @@ int runModules(const Invocation &in)
     }
 
     // A tracer per port, so that what one port's thread records stays with that thread;
-    // they all write to the one trace file.
+    // the trace file takes from them all.
     std::vector<std::unique_ptr<ModuleJob>> jobs;
-    std::vector<std::unique_ptr<Tracer>> tracers;
-    for (PortResources &r : resources) {
-        Tracer *tracer = nullptr;
-        if (traceFile) {
-            tracers.push_back(std::make_unique<Tracer>(1));
-            tracer = tracers.back().get();
-            tracer->setListener([file = traceFile.get()](const TraceEntry &entry) { file->write(entry); });
-        }
-        jobs.push_back(std::make_unique<ModuleJob>(in, std::move(r), output, tracer));
-    }
+    for (PortResources &r : resources)
+        jobs.push_back(std::make_unique<ModuleJob>(in, std::move(r), output, traceFile ? traceFile->tracerForPort() : nullptr));
     const int limit = in.jobs > 0 ? in.jobs : int(jobs.size());
     std::vector<std::unique_ptr<QThread>> threads(jobs.size());
 
@@ -215,6 +207,9 @@ int runModules(const Invocation &in)
     for (const auto &thread : threads)
         if (thread)
             thread->wait();
+    // Every line of the trace is out before the summary.
+    if (traceFile)
+        traceFile->finish();
 
     printDone();
     QList<PortReport> reports;

@@ -35,14 +35,19 @@ void KavoLink::trace(TraceEntry::Kind kind, const QByteArray &bytes, qint64 foll
     entry.kind = kind;
     entry.sinceOpenNs = m_openClock.nsecsElapsed();
     entry.wallMs = QDateTime::currentMSecsSinceEpoch();
-    entry.port = MSComm1->CommPort() > 0 ? QStringLiteral("COM%1").arg(MSComm1->CommPort()) : QString();
+    // The port's name is made once per port, not for every entry.
+    if (m_tracedPortNumber != MSComm1->CommPort()) {
+        m_tracedPortNumber = MSComm1->CommPort();
+        m_tracedPort = m_tracedPortNumber > 0 ? QStringLiteral("COM%1").arg(m_tracedPortNumber) : QString();
+    }
+    entry.port = m_tracedPort;
     entry.rate = bitRate();
     entry.bytes = bytes;
     entry.followed = followed;
     if (kavoLink().isDebugEnabled())
         qCDebug(kavoLink).noquote() << entry.line();
     if (m_tracer)
-        m_tracer->record(std::move(entry));
+        m_tracer->record(entry);
 }
 
 void KavoLink::take(const QByteArray &bytes)
@@ -160,8 +165,9 @@ void KavoLink::SendText(const QByteArray &bytes)
         // A piece of a file goes out with its command line: the command is recorded, and how
         // many bytes followed it.
         const qsizetype end = bytes.indexOf('\r');
+        // (A view of the command, not a copy: the tracer keeps a copy of its own.)
         if (bytes.startsWith("FC W ") && end >= 0 && end + 1 < bytes.size())
-            trace(TraceEntry::Kind::Sent, bytes.left(end + 1), bytes.size() - end - 1);
+            trace(TraceEntry::Kind::Sent, QByteArray::fromRawData(bytes.constData(), end + 1), bytes.size() - end - 1);
         else
             trace(TraceEntry::Kind::Sent, bytes);
     }

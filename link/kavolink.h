@@ -138,6 +138,8 @@ private:
 
     Tracer *m_tracer = nullptr;
     QElapsedTimer m_openClock;       // since the port was opened, for the traffic's entries
+    int m_tracedPortNumber = 0;      // the port the entries name, and its name
+    QString m_tracedPort;
     QString m_lastDevice;
     std::atomic<bool> m_aborted = false;
     bool m_lost = false;   // the port was lost and not opened since (the link's own thread)

@@ -1,27 +1,36 @@
 #include "link/printable.h"
 
-QString printable(const QByteArray &bytes, int limit)
+void appendPrintable(QByteArray &out, const QByteArray &bytes, int limit)
 {
-    QString out;
-    out.reserve(bytes.size());
+    static const char hex[] = "0123456789abcdef";
+    const qsizetype start = out.size();
+    out.reserve(start + bytes.size());
     for (const char c : bytes) {
-        if (limit >= 0 && out.size() >= limit) {
-            out += QStringLiteral("...");
+        if (limit >= 0 && out.size() - start >= limit) {
+            out += "...";
             break;
         }
         const auto b = static_cast<unsigned char>(c);
         switch (b) {
-        case '\r': out += QStringLiteral("\\r"); break;
-        case '\n': out += QStringLiteral("\\n"); break;
-        case '\t': out += QStringLiteral("\\t"); break;
-        case 0x1b: out += QStringLiteral("\\e"); break;
-        case '\\': out += QStringLiteral("\\\\"); break;
+        case '\r': out += "\\r"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case 0x1b: out += "\\e"; break;
+        case '\\': out += "\\\\"; break;
         default:
-            if (b < 0x20 || b >= 0x7f)
-                out += QStringLiteral("\\x%1").arg(b, 2, 16, QLatin1Char('0'));
-            else
-                out += QLatin1Char(c);
+            if (b < 0x20 || b >= 0x7f) {
+                const char escape[4] = {'\\', 'x', hex[b >> 4], hex[b & 15]};
+                out.append(escape, 4);
+            } else {
+                out += c;
+            }
         }
     }
-    return out;
+}
+
+QString printable(const QByteArray &bytes, int limit)
+{
+    QByteArray out;
+    appendPrintable(out, bytes, limit);
+    return QString::fromLatin1(out);
 }

@@ -154,8 +154,11 @@ QByteArray SerialControl::Input()
     if (!m_serial.isOpen())
         return {};
     // What the port's own reading took in (on a thread that runs an event loop) is older
-    // than what still waits on the line.
-    QByteArray bytes = m_serial.readAll();
+    // than what still waits on the line. (Asked first: reading it all costs a large buffer
+    // made and freed even when there is nothing.)
+    QByteArray bytes;
+    if (m_serial.bytesAvailable() > 0)
+        bytes = m_serial.readAll();
 #ifdef Q_OS_UNIX
     const int fd = int(m_serial.handle());
     char chunk[4096];

@@ -50,6 +50,7 @@ private slots:
     void entryText();
     void conversation();
     void boundedUnderBabble();
+    void readersTakeWhatIsNew();
     void loggingCategory();
 };
 
@@ -85,8 +86,9 @@ void tst_Tracer::entryText()
     entry.rate = 9600;
     entry.sinceOpenNs = 1234567;
     QCOMPARE(entry.text(), text);
-    // A line: the time, the seconds since the port opened, the port, the rate, the kind.
-    static const QRegularExpression form(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\+0\\.001235 COM3 9600 [SRD*] "));
+    // A line: the time, the seconds since the port opened (to the microsecond, cut), the
+    // port, the rate, the kind.
+    static const QRegularExpression form(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\+0\\.001234 COM3 9600 [SRD*] "));
     QVERIFY2(form.match(entry.line()).hasMatch(), qPrintable(entry.line()));
 }
 
@@ -155,6 +157,50 @@ void tst_Tracer::boundedUnderBabble()
         session.readCardInfo();
     QVERIFY2(tracer.recorded() > 100, qPrintable(QString::number(tracer.recorded())));
     QCOMPARE(tracer.entries().size(), 50);
+}
+
+// A reader takes what is new since it last looked, is told how many it missed when more came
+// than the ring keeps, and sees nothing of what was cleared; what the ring keeps is a copy of
+// its own, short or long.
+void tst_Tracer::readersTakeWhatIsNew()
+{
+    Tracer tracer(4);
+    int fillingUp = 0;
+    tracer.setFillingUp([&] { ++fillingUp; });
+    QByteArray source = "ST V 10\r";
+    const QByteArray longBytes(300, 'x');
+    for (int i = 0; i < 10; ++i) {
+        TraceEntry entry;
+        entry.kind = TraceEntry::Kind::Sent;
+        entry.followed = i;
+        entry.bytes = i == 9 ? longBytes : QByteArray::fromRawData(source.constData(), source.size());
+        tracer.record(entry);
+    }
+    source.fill('?');   // the recorded view's source changes afterwards
+    QCOMPARE(fillingUp, 1);
+
+    quint64 recorded = 0, lost = 0;
+    QList<TraceEntry> fresh = tracer.since(0, &recorded, &lost);
+    QCOMPARE(recorded, quint64(10));
+    QCOMPARE(lost, quint64(6));
+    QCOMPARE(fresh.size(), 4);
+    QCOMPARE(fresh.first().followed, qint64(6));
+    QCOMPARE(fresh.first().bytes, QByteArray("ST V 10\r"));
+    QCOMPARE(fresh.last().bytes, longBytes);
+
+    fresh = tracer.since(8, &recorded, &lost);
+    QCOMPARE(fresh.size(), 2);
+    QCOMPARE(lost, quint64(0));
+
+    tracer.clear();
+    TraceEntry after;
+    after.kind = TraceEntry::Kind::Closed;
+    tracer.record(after);
+    fresh = tracer.since(3, &recorded, &lost);
+    QCOMPARE(fresh.size(), 1);
+    QCOMPARE(fresh.first().kind, TraceEntry::Kind::Closed);
+    QCOMPARE(lost, quint64(0));
+    QCOMPARE(tracer.entries().size(), 1);
 }
 
 // QT_LOGGING_RULES="kavo.link.debug=true" shows every entry, with no tracer at all.
